@@ -1,0 +1,4 @@
+# The deliverables: 32-bit Windows programs.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(KIT_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
