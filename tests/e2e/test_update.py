@@ -1,0 +1,375 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real Update.exe under Wine.
+
+Each case lays out a temporary installation folder (Update.exe, a stand-in lobby, the
+hand-over file "~Update.tmp"), serves the listed files from a loopback HTTP server that can
+misbehave on purpose, runs the updater there as the lobby would, and looks at what it left:
+files, "UpdateClient.txt", the registry values and whether the lobby was started.
+"""
+import argparse
+import http.server
+import io
+import os
+import re
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import threading
+import time
+import unittest
+import urllib.parse
+import zipfile
+
+ARGS = None
+VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
+FILETIME_2020 = 132223104000000000  # 2020-01-01 00:00:00 UTC
+
+
+class Served:
+    """One file on the server and how the server misbehaves with it."""
+
+    def __init__(self, body, fail=0, drop=0, no_length=False, trickle=0.0):
+        self.body = body
+        self.fail = fail          # answer 503 this many times first
+        self.drop = drop          # this many times, close after half of the announced length
+        self.no_length = no_length
+        self.trickle = trickle    # seconds between 4 KiB pieces
+
+
+class Server:
+    def __init__(self):
+        self.files = {}
+        self.requests = []
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                path = urllib.parse.unquote(self.path).replace("\\", "/")
+                name = path[len("/Torvel/"):] if path.startswith("/Torvel/") else None
+                outer.requests.append(name)
+                served = outer.files.get(name)
+                if served is None:
+                    return self.answer(404, b"missing")
+                if served.fail > 0:
+                    served.fail -= 1
+                    return self.answer(503, b"busy")
+                body = served.body
+                if served.drop > 0:
+                    served.drop -= 1
+                    self.send_response(200)
+                    self.send_header("Content-Length", str(len(body)))
+                    self.end_headers()
+                    self.wfile.write(body[: len(body) // 2])
+                    self.wfile.flush()
+                    self.close_connection = True
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    return
+                self.send_response(200)
+                if served.no_length:
+                    self.send_header("Connection", "close")
+                    self.close_connection = True
+                else:
+                    self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                try:
+                    for at in range(0, len(body), 4096):
+                        self.wfile.write(body[at:at + 4096])
+                        if served.trickle:
+                            self.wfile.flush()
+                            time.sleep(served.trickle)
+                except (BrokenPipeError, ConnectionResetError):
+                    pass
+
+            def answer(self, code, body):
+                self.send_response(code)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    @property
+    def base_url(self):
+        return "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def hand_over(url, records, version1=0x00020001, version2=0x80000002, declared=None):
+    count = len(records) if declared is None else declared
+    out = struct.pack("<HHII260s", 0x1234, count, version1, version2, url.encode("gbk"))
+    for name, size, date, time_ in records:
+        out += struct.pack("<36sIII", name.encode("gbk"), size, date, time_)
+    return out
+
+
+def make_zip(entries):
+    """entries: (name, bytes or None for a folder entry)."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(2021, 6, 1, 12, 0, 0))
+            if data is None:
+                info.external_attr = 0x10
+                z.writestr(info, b"")
+            else:
+                info.compress_type = zipfile.ZIP_DEFLATED
+                z.writestr(info, data)
+    return buf.getvalue()
+
+
+def wine(*args, gui=False, **kw):
+    return subprocess.run([ARGS.wine_run, "--gui" if gui else "--console", *args],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, **kw)
+
+
+def registry_versions():
+    out = wine("reg", "query", VERSION_KEY).stdout.decode("latin-1")
+    values = dict(re.findall(r"(FileVersion[12])\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out))
+    return {k: int(v, 16) for k, v in values.items()}
+
+
+def signed(value):
+    return value - (1 << 32) if value >= 1 << 31 else value
+
+
+class UpdateRun(unittest.TestCase):
+    def setUp(self):
+        self.server = Server()
+        self.folder = os.path.join(ARGS.work, self.id().split(".")[-1])
+        shutil.rmtree(self.folder, ignore_errors=True)
+        os.makedirs(self.folder)
+        shutil.copy(ARGS.update, os.path.join(self.folder, "Update.exe"))
+        shutil.copy(ARGS.lobby, os.path.join(self.folder, "Quillon.exe"))
+        wine("reg", "delete", VERSION_KEY, "/f")
+
+    def tearDown(self):
+        self.server.stop()
+
+    def path(self, *parts):
+        return os.path.join(self.folder, *parts)
+
+    def read(self, *parts):
+        with open(self.path(*parts), "rb") as f:
+            return f.read()
+
+    def write_hand_over(self, records, **kw):
+        with open(self.path("~Update.tmp"), "wb") as f:
+            f.write(hand_over(self.server.base_url, records, **kw))
+
+    def run_update(self, timeout=120):
+        started = time.monotonic()
+        wine(self.path("Update.exe"), gui=True, cwd=self.folder, timeout=timeout)
+        return time.monotonic() - started
+
+    def lobby_starts(self):
+        if not os.path.exists(self.path("lobby-started.txt")):
+            return []
+        with open(self.path("lobby-started.txt")) as f:
+            return [os.path.basename(line.strip().replace("\\", "/")) for line in f if line.strip()]
+
+    def assert_run_not_completed(self):
+        self.assertEqual({}, registry_versions())
+        self.assertEqual([], self.lobby_starts())
+
+    # --- complete runs -------------------------------------------------------------------
+
+    def test_archives_plain_files_and_records(self):
+        pack = make_zip([
+            ("maps/", None),
+            ("maps/a.map", b"map data " * 1000),
+            ("top.txt", b"top"),
+            ("nofolder/b.txt", b"skipped: its folder is neither there nor listed"),
+            ("../evil.txt", b"must not leave the folder"),
+            ("maps/../../evil2.txt", b"nor this"),
+        ])
+        update_exe = b"MZ new updater"
+        self.server.files = {
+            "pack.zip": Served(pack),
+            "readme.txt": Served(b"read me"),
+            "Update.exe": Served(update_exe),
+            "PATCH.ZIP": Served(b"PK not unpacked"),
+            "empty.zip": Served(make_zip([])),
+            "broken.zip": Served(b"not an archive at all"),
+        }
+        stamp = FILETIME_2020
+        self.write_hand_over([
+            ("pack.zip", 0x80000000, 0xFFFFFFFF, 5),
+            ("readme.txt", 7, stamp >> 32, stamp & 0xFFFFFFFF),
+            ("Update.exe", len(update_exe), 1, 2),
+            ("PATCH.ZIP", 15, 3, 4),
+            ("empty.zip", 22, 6, 7),
+            ("broken.zip", 21, 8, 9),
+        ], version1=0x00020001, version2=0x80000002)
+        self.run_update()
+
+        self.assertFalse(os.path.exists(self.path("~Update.tmp")), "hand-over consumed")
+        self.assertEqual(b"map data " * 1000, self.read("maps", "a.map"))
+        self.assertEqual(b"top", self.read("top.txt"))
+        self.assertFalse(os.path.exists(self.path("nofolder")))
+        self.assertFalse(os.path.exists(os.path.join(ARGS.work, "evil.txt")))
+        self.assertFalse(os.path.exists(os.path.join(ARGS.work, "evil2.txt")))
+        self.assertFalse(os.path.exists(self.path("DownLoad", "pack.zip")), "archive deleted")
+
+        self.assertEqual(b"read me", self.read("readme.txt"))
+        mtime = os.stat(self.path("readme.txt")).st_mtime
+        self.assertAlmostEqual((stamp - 116444736000000000) / 1e7, mtime, delta=2)
+
+        self.assertEqual(update_exe, self.read("DownLoad", "Update.exe"))
+        self.assertNotEqual(update_exe, self.read("Update.exe"))
+        self.assertEqual(b"PK not unpacked", self.read("PATCH.ZIP"))
+
+        client = self.read("UpdateClient.txt").decode("latin-1")
+        self.assertIn("[pack.zip]", client)
+        self.assertIn("UpdateTorvelDate=-1", client)
+        self.assertIn("UpdateTorvelTime=5", client)
+        self.assertIn("UpdateTorvelSize=%d" % signed(0x80000000), client)
+        self.assertIn("[empty.zip]", client)
+        self.assertNotIn("[broken.zip]", client, "an archive that cannot be opened is not recorded")
+        self.assertNotIn("PATCH.ZIP", client)
+        self.assertFalse(os.path.exists(self.path("DownLoad", "broken.zip")))
+
+        self.assertEqual({"FileVersion1": 0x00020001, "FileVersion2": 0x80000002},
+                         registry_versions())
+        self.assertEqual(["Quillon.exe"], self.lobby_starts())
+
+    def test_launch_chain(self):
+        cases = [
+            ("no config starts Quillon.exe", None, [], ["Quillon.exe"]),
+            ("bRunAppOnUpdate=0 starts nothing", "[Setting]\r\nbRunAppOnUpdate=0\r\n", [], []),
+            ("AppGameName that exists", "[Setting]\r\nAppGameName=Game.exe\r\n", ["Game.exe"],
+             ["Game.exe"]),
+            ("AppGameName that does not exist falls back",
+             "[Setting]\r\nAppGameName=Gone.exe\r\n", [], ["Quillon.exe"]),
+        ]
+        for fault, config, extra, expected in cases:
+            with self.subTest(fault):
+                for name in ("UpdateConfig.txt", "lobby-started.txt"):
+                    if os.path.exists(self.path(name)):
+                        os.remove(self.path(name))
+                if config is not None:
+                    with open(self.path("UpdateConfig.txt"), "w") as f:
+                        f.write(config)
+                for name in extra:
+                    shutil.copy(ARGS.lobby, self.path(name))
+                wine("reg", "delete", VERSION_KEY, "/f")
+                self.write_hand_over([])
+                self.run_update()
+                self.assertEqual(expected, self.lobby_starts())
+                self.assertEqual({"FileVersion1": 0x00020001, "FileVersion2": 0x80000002},
+                                 registry_versions(), "an empty list completes at once")
+
+    # --- downloads that fail --------------------------------------------------------------
+
+    def test_failed_downloads_are_retried_until_whole(self):
+        body = bytes(range(256)) * 400
+        self.server.files = {
+            "busy.bin": Served(b"busy then fine", fail=3),
+            "cut.bin": Served(body, drop=2),
+            "nolength.bin": Served(b"length unknown " * 5000, no_length=True),
+        }
+        self.write_hand_over([("busy.bin", 1, 0, 0), ("cut.bin", 2, 0, 0),
+                              ("nolength.bin", 3, 0, 0)])
+        self.run_update()
+        self.assertEqual(b"busy then fine", self.read("busy.bin"))
+        self.assertEqual(body, self.read("cut.bin"), "a short download is never installed")
+        self.assertEqual(b"length unknown " * 5000, self.read("nolength.bin"))
+        self.assertEqual(4, self.server.requests.count("busy.bin"))
+        self.assertGreaterEqual(self.server.requests.count("cut.bin"), 3)
+        self.assertEqual(["Quillon.exe"], self.lobby_starts())
+
+    def test_second_run_gets_the_new_copy(self):
+        self.server.files = {"same.txt": Served(b"first")}
+        self.write_hand_over([("same.txt", 5, 0, 0)])
+        self.run_update()
+        self.assertEqual(b"first", self.read("same.txt"))
+        self.server.files = {"same.txt": Served(b"second edition")}
+        self.write_hand_over([("same.txt", 14, 0, 0)])
+        self.run_update()
+        self.assertEqual(b"second edition", self.read("same.txt"))
+
+    # --- runs that must not complete -------------------------------------------------------
+
+    def test_no_hand_over_closes_at_once(self):
+        took = self.run_update(timeout=60)
+        self.assertLess(took, 30)
+        self.assert_run_not_completed()
+        self.assertFalse(os.path.exists(self.path("DownLoad")))
+
+    def test_malformed_hand_over_is_refused(self):
+        self.server.files = {"a.txt": Served(b"a")}
+        cases = [
+            ("shorter than declared", hand_over(self.server.base_url, [("a.txt", 1, 0, 0)],
+                                                declared=2)),
+            ("name without terminator",
+             hand_over(self.server.base_url, [("a.txt", 1, 0, 0)])[:272] + b"n" * 36 +
+             struct.pack("<III", 1, 0, 0)),
+            ("URL without terminator", struct.pack("<HHII", 0, 0, 1, 2) + b"h" * 260),
+        ]
+        for fault, data in cases:
+            with self.subTest(fault):
+                with open(self.path("~Update.tmp"), "wb") as f:
+                    f.write(data)
+                self.run_update(timeout=60)
+                self.assertEqual([], self.server.requests)
+                self.assert_run_not_completed()
+
+    def test_unsafe_name_ends_the_run(self):
+        self.server.files = {"first.txt": Served(b"1"), "last.txt": Served(b"3"),
+                             "../evil.txt": Served(b"x"), "C:/evil.txt": Served(b"x")}
+        for bad in ("..\\evil.txt", "C:\\evil.txt", "\\evil.txt"):
+            with self.subTest(bad):
+                self.server.requests.clear()
+                self.write_hand_over([("first.txt", 1, 0, 0), (bad, 1, 0, 0),
+                                      ("last.txt", 1, 0, 0)])
+                self.run_update()
+                self.assertEqual(["first.txt"], self.server.requests)
+                self.assertFalse(os.path.exists(self.path("last.txt")))
+                self.assert_run_not_completed()
+
+    def test_close_command_during_slow_download(self):
+        self.server.files = {"slow.bin": Served(b"s" * 400000, trickle=0.1)}
+        self.write_hand_over([("slow.bin", 400000, 0, 0)])
+        proc = subprocess.Popen([ARGS.wine_run, "--gui", self.path("Update.exe")],
+                                cwd=self.folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 60
+            while "slow.bin" not in self.server.requests and time.monotonic() < deadline:
+                time.sleep(0.2)
+            time.sleep(1.0)
+            self.assertEqual(0, wine(ARGS.send_close, gui=True).returncode,
+                             "the update window was found")
+            self.assertEqual(0, proc.wait(timeout=60), "the program ends cleanly")
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        self.assertFalse(os.path.exists(self.path("slow.bin")))
+        self.assert_run_not_completed()
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for name in ("--update", "--lobby", "--send-close", "--wine-run", "--work"):
+        parser.add_argument(name, required=True)
+    ARGS, rest = parser.parse_known_args()
+    os.makedirs(ARGS.work, exist_ok=True)
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,123 @@
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "InstallPaths.h"
+
+namespace {
+
+TEST(IsSafeRelativeName, RefusesEveryWayOutOfTheFolder) {
+    struct Case {
+        const char* name;
+        bool safe;
+    } cases[] = {
+        {"Game.exe", true},
+        {"data\\maps\\a.map", true},
+        {"data/maps/a.map", true},
+        {"..hidden", true},
+        {"a..b\\c", true},
+        {"x\\...\\y", true},
+        {"", false},
+        {"\\Windows\\win.ini", false},
+        {"/etc/passwd", false},
+        {"C:\\boot.ini", false},
+        {"c:relative", false},
+        {"..", false},
+        {"..\\up.dll", false},
+        {"../up.dll", false},
+        {"data\\..\\..\\up.dll", false},
+        {"data/../up.dll", false},
+        {"data\\..", false},
+        {"data/..\\x", false},
+        // GBK "乗": lead 0x81, trail 0x5C. The trail byte is no separator, so "\x81\\.." is a
+        // single odd name, not a climb.
+        {"\x81\\..", true},
+        {"\x81\\\\..\\x", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.safe, IsSafeRelativeName(c.name)) << "name: " << c.name;
+    }
+}
+
+TEST(BuildItemPaths, JoinsAsTheServerAndTheFolderExpect) {
+    ItemPaths p;
+    ASSERT_TRUE(BuildItemPaths("C:\\Game", "http://h/u/", "sub\\a.zip", p));
+    EXPECT_STREQ("C:\\Game\\DownLoad\\", p.downloadFolder);
+    EXPECT_STREQ("C:\\Game\\sub\\a.zip", p.target);
+    EXPECT_STREQ("C:\\Game\\DownLoad\\sub\\a.zip", p.download);
+    EXPECT_STREQ("http://h/u/Torvel\\sub\\a.zip", p.url);
+
+    ASSERT_TRUE(BuildItemPaths("", "u", "a", p)) << "no backslash in the program path";
+    EXPECT_STREQ("\\a", p.target);
+}
+
+TEST(BuildItemPaths, RefusesWhatDoesNotFitOrEscapes) {
+    const std::string dir200(200, 'd');
+    const std::string url230(230, 'u');
+    struct Case {
+        const char* fault;
+        std::string dir, url, name;
+        bool ok;
+    } cases[] = {
+        {"download path exactly 259", std::string(259 - 10 - 5, 'd'), "u", "a.zip", true},
+        {"download path 260", std::string(260 - 10 - 5, 'd'), "u", "a.zip", false},
+        {"URL exactly 259", "C:", std::string(259 - 7 - 5, 'u'), "a.zip", true},
+        {"URL 260", "C:", std::string(260 - 7 - 5, 'u'), "a.zip", false},
+        {"long folder", dir200 + dir200, "u", "a", false},
+        {"climbing name", "C:\\G", "u", "..\\a", false},
+        {"absolute name", "C:\\G", "u", "D:\\a", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ItemPaths p;
+        EXPECT_EQ(c.ok, BuildItemPaths(c.dir.c_str(), c.url.c_str(), c.name.c_str(), p));
+    }
+}
+
+TEST(BuildEntryTarget, AddsOneSeparatorAndRefusesEscapes) {
+    char out[kPathSize];
+    ASSERT_TRUE(BuildEntryTarget("C:\\Game", "data/a.txt", out));
+    EXPECT_STREQ("C:\\Game\\data/a.txt", out);
+    ASSERT_TRUE(BuildEntryTarget("C:\\", "a.txt", out));
+    EXPECT_STREQ("C:\\a.txt", out);
+    EXPECT_FALSE(BuildEntryTarget("C:\\Game", "../evil.dll", out));
+    EXPECT_FALSE(BuildEntryTarget("C:\\Game", "/abs.txt", out));
+    EXPECT_FALSE(BuildEntryTarget("C:\\Game", std::string(300, 'n').c_str(), out));
+}
+
+TEST(NameRules, ArchiveAndUpdaterNamesAreCaseSensitive) {
+    struct Case {
+        const char* name;
+        bool zip, updater;
+    } cases[] = {
+        {"a.zip", true, false},     {"a.ZIP", false, false},    {"a.Zip", false, false},
+        {".zip", true, false},      {"zip", false, false},      {"a.zipx", false, false},
+        {"Update.exe", false, true}, {"update.exe", false, false}, {"x\\Update.exe", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.zip, IsZipName(c.name)) << c.name;
+        EXPECT_EQ(c.updater, IsUpdaterName(c.name)) << c.name;
+    }
+}
+
+TEST(InstallFolderOf, CutsAtTheLastRealBackslash) {
+    struct Case {
+        const char* module;
+        const char* folder;
+    } cases[] = {
+        {"C:\\Games\\Lobby\\Update.exe", "C:\\Games\\Lobby"},
+        {"Update.exe", ""},
+        {"\\Update.exe", ""},
+        // "\x81\\" is one double-byte character: the folder ends before "\\Update.exe".
+        {"C:\\\x81\\x\\Update.exe", "C:\\\x81\\x"},
+        {"C:\\a\x81\\Update.exe", "C:"},
+    };
+    for (const auto& c : cases) {
+        char out[kPathSize];
+        InstallFolderOf(c.module, out);
+        EXPECT_STREQ(c.folder, out) << c.module;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include "InstallPaths.h"
+
+#include <cstring>
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Appends every part in turn; false as soon as the result would not fit with its terminator.
+bool Join(char (&out)[kPathSize], std::initializer_list<const char*> parts) {
+    size_t length = 0;
+    for (const char* part : parts) {
+        const size_t n = std::strlen(part);
+        if (length + n >= kPathSize) return false;
+        std::memcpy(out + length, part, n);
+        length += n;
+    }
+    out[length] = '\0';
+    return true;
+}
+
+}  // namespace
+
+bool IsSafeRelativeName(const char* name) {
+    if (name == nullptr || name[0] == '\0') return false;
+    if (IsSeparator(name[0])) return false;
+    if (name[1] == ':') return false;
+
+    const char* component = name;
+    for (const char* p = name;; ++p) {
+        if (*p != '\0' && IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
+            ++p;
+            continue;
+        }
+        if (*p == '\0' || IsSeparator(*p)) {
+            if (p - component == 2 && component[0] == '.' && component[1] == '.') return false;
+            if (*p == '\0') break;
+            component = p + 1;
+        }
+    }
+    return true;
+}
+
+bool BuildItemPaths(const char* installDir, const char* serverUrl, const char* name,
+                    ItemPaths& out) {
+    if (!IsSafeRelativeName(name)) return false;
+    return Join(out.downloadFolder, {installDir, "\\", "DownLoad\\"}) &&
+           Join(out.target, {installDir, "\\", name}) &&
+           Join(out.download, {out.downloadFolder, name}) &&
+           Join(out.url, {serverUrl, "Torvel\\", name});
+}
+
+bool BuildEntryTarget(const char* installDir, const char* entryName, char (&out)[kPathSize]) {
+    if (!IsSafeRelativeName(entryName)) return false;
+    const size_t n = std::strlen(installDir);
+    const bool endsInSeparator = n > 0 && installDir[n - 1] == '\\';
+    return Join(out, {installDir, endsInSeparator ? "" : "\\", entryName});
+}
+
+bool IsZipName(const char* name) {
+    const size_t n = std::strlen(name);
+    const char* tail = n > 4 ? name + n - 4 : name;
+    return std::strcmp(tail, ".zip") == 0;
+}
+
+bool IsUpdaterName(const char* name) { return std::strcmp(name, "Update.exe") == 0; }
+
+void InstallFolderOf(const char* modulePath, char (&out)[kPathSize]) {
+    std::memset(out, 0, sizeof out);
+    std::strncpy(out, modulePath, kPathSize - 1);
+    // A forward scan, so that a double-byte character whose trail byte is "\" is not cut.
+    char* cut = out;
+    for (char* p = out; *p != '\0'; ++p) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
+            ++p;
+        } else if (*p == '\\') {
+            cut = p;
+        }
+    }
+    *cut = '\0';
+}

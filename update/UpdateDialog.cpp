@@ -1,0 +1,135 @@
+#include "UpdateDialog.h"
+
+#include <cstring>
+
+#include "InstallPaths.h"
+#include "Thread.h"
+#include "resource.h"
+
+namespace {
+constexpr int kWindowWidth = 361;
+constexpr int kWindowHeight = 57;
+constexpr UINT_PTR kRedrawTimer = 100;
+constexpr UINT kRedrawPeriodMs = 300;
+}  // namespace
+
+UpdateDialog::UpdateDialog(CWnd* pParent)
+    : CDialog(IDD_UPDATE_DIALOG, pParent),
+      m_dwProgress(0),
+      m_dwProgressMax(0),
+      m_dwSpeedBase(0),
+      m_dwAnnouncedMax(0),
+      m_pItems(nullptr),
+      m_nItemCount(0),
+      m_bStop(FALSE),
+      m_nCurrentItem(0) {
+    std::memset(m_szStatus, 0, sizeof m_szStatus);
+    std::memset(&m_header, 0, sizeof m_header);
+    m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME) : nullptr;
+    m_bmpBack.LoadBitmap(IDB_BACKGROUND);
+    m_bmpBar.LoadBitmap(IDB_BAR);
+}
+
+UpdateDialog::~UpdateDialog() {
+    StopWorker();
+    delete[] m_pItems;
+    m_bmpBack.DeleteObject();
+    m_bmpBar.DeleteObject();
+}
+
+void UpdateDialog::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_CLOSE, m_btnClose);
+}
+
+BOOL UpdateDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    CRect rect;
+    GetWindowRect(&rect);
+    MoveWindow(rect.left, rect.top, kWindowWidth, kWindowHeight, TRUE);
+    m_btnClose.ShowWindow(SW_HIDE);
+
+    char module[kPathSize] = {};
+    GetModuleFileNameA(GetModuleHandleA(nullptr), module, sizeof module);
+    char folder[kPathSize];
+    InstallFolderOf(module, folder);
+    m_strInstallDir = folder;
+
+    if (m_font.GetSafeHandle() == nullptr) {
+        m_font.CreateFont(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
+                          OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS, DRAFT_QUALITY,
+                          VARIABLE_PITCH | FF_DONTCARE, "宋体");
+    }
+
+    // The lobby writes the hand-over file just before it starts us; give it time to finish.
+    Sleep(500);
+    if (ReadHandOverFile()) {
+        SetTimer(kRedrawTimer, kRedrawPeriodMs, nullptr);
+        StartWorker();
+    } else {
+        PostMessage(WM_CLOSE, 0, 0);
+    }
+    return TRUE;
+}
+
+bool UpdateDialog::ReadHandOverFile() {
+    UpdateItem* items = nullptr;
+    if (!ReadHandOver(kHandOverFileName, m_header, items)) return false;
+    delete[] m_pItems;
+    m_pItems = items;
+    m_nItemCount = m_header.wCount;
+    return true;
+}
+
+void UpdateDialog::SetProgress(DWORD progress, DWORD progressMax, DWORD announcedMax) {
+    m_dwProgress = progress;
+    m_dwProgressMax = progressMax;
+    m_dwAnnouncedMax = announcedMax;
+}
+
+void UpdateDialog::GetStatusLine(char (&out)[kStatusLineSize]) const {
+    std::lock_guard<std::mutex> hold(m_statusLock);
+    std::memcpy(out, m_szStatus, sizeof out);
+}
+
+void UpdateDialog::SetStatusLine(const char (&line)[kStatusLineSize]) {
+    std::lock_guard<std::mutex> hold(m_statusLock);
+    std::memcpy(m_szStatus, line, sizeof m_szStatus);
+    m_szStatus[kStatusLineSize - 1] = '\0';
+}
+
+void UpdateDialog::StartWorker() {
+    CWinThread* thread = AfxBeginThread(UpdateThreadProc, this, THREAD_PRIORITY_NORMAL, 0,
+                                        CREATE_SUSPENDED, nullptr);
+    if (thread == nullptr) return;
+    // The thread object deletes itself (and its handle) when the thread ends; a handle of
+    // our own lets the dialog wait for the worker before it goes away.
+    DuplicateHandle(GetCurrentProcess(), thread->m_hThread, GetCurrentProcess(), &m_hWorker,
+                    SYNCHRONIZE, FALSE, 0);
+    thread->ResumeThread();
+}
+
+void UpdateDialog::StopWorker() {
+    m_bStop = TRUE;
+    if (m_hWorker != nullptr) {
+        WaitForSingleObject(m_hWorker, INFINITE);
+        CloseHandle(m_hWorker);
+        m_hWorker = nullptr;
+    }
+}
+
+void UpdateDialog::OnBnClickedClose() {
+    m_bStop = TRUE;
+    OnCancel();
+}
+
+BEGIN_MESSAGE_MAP(UpdateDialog, CDialog)
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_WM_NCHITTEST()
+    ON_WM_TIMER()
+    ON_BN_CLICKED(IDC_CLOSE, &UpdateDialog::OnBnClickedClose)
+END_MESSAGE_MAP()

@@ -1,0 +1,50 @@
+// The worker thread and the completion of a run.
+#include <windows.h>
+#include <objbase.h>
+
+#include "LobbyLaunch.h"
+#include "Scoped.h"
+#include "UpdateDialog.h"
+
+namespace {
+
+const char kVersionKey[] = "Software\\Kestro\\Halvora\\FileVersion";
+
+// Stores the two version numbers and starts the lobby. Without the key nothing is written
+// or started, and the window is left open (false).
+bool CompleteRun(const HandOverHeader& header) {
+    HKEY raw = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kVersionKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ | KEY_WRITE, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    ScopedRegKey key(raw);
+    const DWORD version1 = header.dwFileVersion1;
+    const DWORD version2 = header.dwFileVersion2;
+    RegSetValueExA(key, "FileVersion1", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version1),
+                   sizeof version1);
+    RegSetValueExA(key, "FileVersion2", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version2),
+                   sizeof version2);
+    LaunchLobby(kConfigFile, StartWithShell);
+    return true;
+}
+
+}  // namespace
+
+UINT UpdateThreadProc(LPVOID pParam) {
+    UpdateDialog* dialog = static_cast<UpdateDialog*>(pParam);
+    // The download moniker and the shell want COM on the thread that calls them.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    while (!dialog->IsStopping()) dialog->DownloadNextItem();
+
+    Sleep(1000);
+    bool leaveOpen = false;
+    if (dialog->IsRunComplete()) leaveOpen = !CompleteRun(dialog->Header());
+    if (SUCCEEDED(com)) CoUninitialize();
+    if (leaveOpen) return 0;
+
+    Sleep(500);
+    dialog->PostMessage(WM_CLOSE, 0, 0);
+    return 0;
+}

@@ -1,0 +1,171 @@
+// The zip layer: reads ZIP archives (stored and deflated entries) and writes their entries
+// to files, into handles or into memory. Every operation returns a ZipResult and stores it
+// in ZipLastResult; nothing is ever shown or logged. Strings are ANSI (the process code
+// page). One thread at a time: ZipLastResult and a ZipHandle have no lock.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Result codes. -1 and -103 are two further values a failed ZipOpen can leave (see there).
+typedef uint32_t ZipResult;
+constexpr ZipResult ZipOk = 0x00000000;
+constexpr ZipResult ZipDuplicateFailed = 0x00000100;
+constexpr ZipResult ZipOpenFailed = 0x00000200;
+constexpr ZipResult ZipOutOfMemory = 0x00000300;
+constexpr ZipResult ZipWriteFailed = 0x00000400;
+constexpr ZipResult ZipEntryNotFound = 0x00000500;
+constexpr ZipResult ZipMoreData = 0x00000600;
+constexpr ZipResult ZipCorrupt = 0x00000700;
+constexpr ZipResult ZipReadFailed = 0x00000800;
+constexpr ZipResult ZipBadArguments = 0x00010000;
+constexpr ZipResult ZipNotMemoryArchive = 0x00020000;
+constexpr ZipResult ZipMemoryTooSmall = 0x00030000;
+constexpr ZipResult ZipEarlierFailure = 0x00040000;
+constexpr ZipResult ZipAdditionsEnded = 0x00050000;
+constexpr ZipResult ZipSizeMismatch = 0x00060000;
+constexpr ZipResult ZipPartlyExtracted = 0x00070000;
+constexpr ZipResult ZipModeMixed = 0x00080000;
+constexpr ZipResult ZipNotInitialised = 0x01000000;
+constexpr ZipResult ZipUnseekable = 0x02000000;
+constexpr ZipResult ZipNoChange = 0x04000000;
+constexpr ZipResult ZipInflateError = 0x05000000;
+// Not a result: given to ZipFormatMessage, it stands for ZipLastResult.
+constexpr ZipResult ZipRecent = 0x00000001;
+// What a failed ZipOpen leaves when the end-of-central-directory record is missing or
+// unreadable (-1), or present but inconsistent (-103). Neither has a message of its own.
+constexpr ZipResult ZipNoEndRecord = 0xFFFFFFFFu;
+constexpr ZipResult ZipBadEndRecord = 0xFFFFFF99u;
+
+// The result of the most recent ZipOpen, ZipGetEntry, ZipFindEntry, ZipExtractEntry or
+// ZipClose (argument errors included); ZipOk before the first. Process-wide.
+extern ZipResult ZipLastResult;
+
+// What the "where" argument of ZipOpen and the target of ZipExtractEntry is.
+typedef int32_t ZipLocation;
+constexpr ZipLocation ZipLocationHandle = 1;    // an open Win32 HANDLE
+constexpr ZipLocation ZipLocationFileName = 2;  // a NUL-terminated ANSI path
+constexpr ZipLocation ZipLocationMemory = 3;    // a pointer plus a length in bytes
+
+// The description of one entry. Field order and widths are fixed (the same in 32- and
+// 64-bit programs).
+struct ZipEntry {
+    int32_t index;      // 0 to count-1; in the answer to index -1, the number of entries
+    char name[260];     // as stored (archive's code page, separators as stored), NUL-ended
+    uint32_t attributes;  // Windows file attributes
+    FILETIME accessTime;
+    FILETIME creationTime;
+    FILETIME writeTime;
+    uint32_t compressedSize;
+    uint32_t uncompressedSize;
+};
+static_assert(sizeof(ZipEntry) == 300, "ZipEntry layout is part of the interface");
+
+struct ZipReader;
+
+// What callers hold between ZipOpen and ZipClose. Only the layer touches the fields.
+struct ZipHandle {
+    int32_t kind;  // 1: reading handle, the only kind this layer makes
+    ZipReader* reader;
+};
+
+// Opens an archive. location ZipLocationHandle: "where" is a HANDLE of a disk file; it is
+// duplicated (the caller's stays the caller's) and read from its current position on, as
+// if the archive began there. ZipLocationFileName: "where" is a path opened for reading.
+// ZipLocationMemory: "where" points to length bytes that must outlive the handle.
+// The folder current at this call becomes the base below which folder entries are made.
+// Returns the handle, or null with ZipLastResult set to:
+//   ZipBadArguments     null "where", a null or invalid handle, an unknown location;
+//   ZipUnseekable       the handle or the named file is not a disk file (a pipe, a device);
+//   ZipDuplicateFailed  the handle could not be duplicated;
+//   ZipOpenFailed       the named file could not be opened;
+//   ZipNoEndRecord (-1) no end-of-central-directory record in the last 65557 bytes, or
+//                       it cannot be read;
+//   ZipBadEndRecord (-103) the end record (or the directory it describes) is inconsistent.
+// A failed open leaves nothing open.
+ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
+
+// Index -1: fills entry with index = number of entries, an empty name and zeros elsewhere,
+// leaving the one-record cache alone. Index 0 to count-1: fills entry with that entry's
+// record (name, attributes, sizes, times; see below). Any open memory extraction is
+// abandoned first. Walking forward from the previous call continues where it stopped, so a
+// pass over all entries in index order reads the central directory once; the last record
+// is cached, so asking again for the same index reads nothing.
+// Attributes: 0x80, plus 0x10 for a folder (Unix directory type, MS-DOS directory bit, or
+// a name ending in "/" or "\"), 0x20/0x02/0x04 for the MS-DOS archive/hidden/system bits,
+// 0x01 when the MS-DOS read-only bit is set or the Unix owner-write bit is missing.
+// Times: the DOS date/time (local time) in all three; then the first "UT" block of the
+// local extra field overrides write, access and creation time (UTC) as its flags say.
+// Results: ZipOk;
+//   ZipBadArguments  null or closed handle, null entry, index below -1 or not below count;
+//   ZipModeMixed     a handle of another kind;
+//   ZipCorrupt       a damaged central or local header on the way or at the entry, a name
+//                    of 260 bytes or more, a method other than stored or deflated, an
+//                    encrypted entry, a size beyond 32 bits;
+//   ZipReadFailed    the local extra field cannot be read.
+// On failure entry and the cache are left as they were.
+ZipResult ZipGetEntry(ZipHandle* handle, int32_t index, ZipEntry* entry);
+
+// Looks an entry up by name in directory order; the first equal name wins. With ignoreCase
+// the ASCII letters compare without case (bytes of double-byte characters never fold).
+// Any open memory extraction is abandoned first. On a match indexOut (if given) gets the
+// index and recordOut (if given) is filled as by ZipGetEntry, whose result is returned.
+// Results: ZipOk; ZipBadArguments (null handle or name), ZipModeMixed;
+//   ZipEntryNotFound  no match, or a name of 256 bytes or more: indexOut = -1, recordOut
+//                     cleared with index -1;
+//   ZipCorrupt        a damaged central header ended the search (outputs as for no match);
+//   the results of ZipGetEntry when recordOut is given.
+ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int32_t* indexOut,
+                       ZipEntry* recordOut);
+
+// Writes entry index out.
+// ZipLocationFileName: target is a path (length unused). The data goes to a temporary file
+//   in the target's folder first; only when every byte was read, inflated and written and
+//   the CRC-32 and size match does it replace the target (an existing target loses its
+//   read-only, hidden and system bits first). The file then carries the entry's attributes
+//   without read-only, and its creation, access and write times are the entry's
+//   creationTime read as local time. On failure the temporary file is deleted and an
+//   existing target stays as it was. A relative target's folders are made below the base
+//   folder first; absolute targets are used as given and get no folders made. A folder
+//   entry makes base folder + its name instead (the target is not used).
+// ZipLocationHandle: target is a HANDLE written at its position and left open; a disk file
+//   also gets the times. A pipe gets the data only. Folder entries write nothing.
+// ZipLocationMemory: target is a buffer of length bytes, filled as far as the entry goes.
+//   ZipMoreData: bytes were delivered and the entry stays open; call again with the same
+//   index for the next part. ZipOk: nothing was left (nothing written). Any other
+//   operation on the handle abandons the entry; the next call starts from its first byte.
+// Results: ZipOk;
+//   ZipBadArguments  null handle, index outside 0 to count-1, null target, length 0 for
+//                    memory, an unknown location;
+//   ZipModeMixed     a handle of another kind;
+//   ZipOpenFailed    the target (or its temporary file) cannot be created or put in place;
+//                    a target of 260 characters or more; a folder entry whose name is
+//                    absolute, climbs with "..", or cannot be made;
+//   ZipWriteFailed   file or handle form: entry data cannot be opened, read or inflated,
+//                    or a write failed;
+//   ZipInflateError  memory form: entry data cannot be opened, read or inflated;
+//   ZipCorrupt       the data's CRC-32 or length differs from the directory's; and every
+//                    failure of ZipGetEntry for the entry.
+ZipResult ZipExtractEntry(ZipHandle* handle, int32_t index, void* target, uint32_t length,
+                          ZipLocation location);
+
+// Closes the archive and frees the handle, which is invalid afterwards.
+// Results: ZipOk; ZipBadArguments (null handle), ZipModeMixed (another kind).
+ZipResult ZipClose(ZipHandle* handle);
+
+// The message of code (ZipRecent: of ZipLastResult); unknown codes, -1 and -103 give
+// "unknown zip result code". Copies at most length-1 bytes and a NUL into buffer; writes
+// nothing when buffer is null or length is 0. Returns the full message length without NUL.
+// Does not change ZipLastResult.
+uint32_t ZipFormatMessage(ZipResult code, char* buffer, uint32_t length);
+
+// True for a null handle or a reading handle (kind 1).
+bool ZipIsReadingHandle(const ZipHandle* handle);
+
+// Makes the folder base + relative and each folder above it that lies inside relative.
+// Makes nothing and returns false when base or relative is null or empty, relative is
+// absolute ("/" or "\" first, or a drive colon), holds a ".." component under either
+// separator, or base + relative is longer than 259 characters. Otherwise returns whether
+// the folder exists afterwards (existing folders are no failure).
+bool EnsureDirectory(const char* base, const char* relative);
