@@ -1,6 +1,7 @@
 #include "InstallPaths.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 

@@ -1,0 +1,237 @@
+// mkhandover: writes the hand-over file "~Update.tmp" that tells Update.exe what to fetch,
+// or prints an existing one.
+//
+//   mkhandover --url BASE --v1 N --v2 N [--out FILE] FILE|FOLDER...
+//   mkhandover --dump FILE
+//
+// Each listed file becomes one record: its name (without folders), its size and its
+// last-write time as the record's FILETIME. A folder lists the files directly in it.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "HandOver.h"
+#include "InstallPaths.h"
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: mkhandover --url BASE --v1 N --v2 N [--out FILE] FILE|FOLDER...\n"
+                 "       mkhandover --dump FILE\n"
+                 "Names are at most 35 bytes, relative, without \"..\"; BASE gets "
+                 "\"Torvel\\\" and the name appended.\n");
+    return 2;
+}
+
+bool ParseNumber(const char* text, DWORD& out) {
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 0);
+    if (end == text || *end != '\0' || value > 0xFFFFFFFFull) return false;
+    out = static_cast<DWORD>(value);
+    return true;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+struct Listed {
+    std::string path;
+    std::string name;
+};
+
+// Adds a file, or the files directly inside a folder (sorted by name).
+bool Collect(const std::string& arg, std::vector<Listed>& out) {
+    const DWORD attributes = GetFileAttributesA(arg.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        std::fprintf(stderr, "mkhandover: %s: no such file or folder\n", arg.c_str());
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        out.push_back({arg, BaseName(arg)});
+        return true;
+    }
+    std::vector<Listed> found;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((arg + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                found.push_back({arg + "\\" + data.cFileName, data.cFileName});
+            }
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Listed& a, const Listed& b) { return a.name < b.name; });
+    out.insert(out.end(), found.begin(), found.end());
+    return true;
+}
+
+// The reasons a name cannot go into a record, or null when it can.
+const char* RefusalOf(const std::string& name) {
+    if (name.size() > sizeof(HandOverRecord::szName) - 1) return "longer than 35 bytes";
+    if (!IsSafeRelativeName(name.c_str())) return "absolute, empty or climbing out of the folder";
+    return nullptr;
+}
+
+int Write(const std::string& url, DWORD v1, DWORD v2, const std::string& outPath,
+          const std::vector<std::string>& args) {
+    if (url.size() > sizeof(HandOverHeader::szServerUrl) - 1) {
+        std::fprintf(stderr, "mkhandover: the URL is longer than 259 bytes\n");
+        return 1;
+    }
+    std::vector<Listed> files;
+    for (const std::string& arg : args) {
+        if (!Collect(arg, files)) return 1;
+    }
+    if (files.size() > 0xFFFF) {
+        std::fprintf(stderr, "mkhandover: more than 65535 files\n");
+        return 1;
+    }
+    std::vector<HandOverRecord> records;
+    for (const Listed& file : files) {
+        if (const char* why = RefusalOf(file.name)) {
+            std::fprintf(stderr, "mkhandover: %s: name refused: %s\n", file.name.c_str(), why);
+            return 1;
+        }
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(file.path.c_str(), GetFileExInfoStandard, &data)) {
+            std::fprintf(stderr, "mkhandover: %s: cannot read its size and time\n",
+                         file.path.c_str());
+            return 1;
+        }
+        if (data.nFileSizeHigh != 0) {
+            std::fprintf(stderr, "mkhandover: %s: larger than 4 GiB\n", file.path.c_str());
+            return 1;
+        }
+        HandOverRecord record;
+        std::memset(&record, 0, sizeof record);
+        std::memcpy(record.szName, file.name.c_str(), file.name.size());
+        record.dwSize = data.nFileSizeLow;
+        record.dwDate = data.ftLastWriteTime.dwHighDateTime;
+        record.dwTime = data.ftLastWriteTime.dwLowDateTime;
+        records.push_back(record);
+    }
+
+    HandOverHeader header;
+    std::memset(&header, 0, sizeof header);
+    header.wCount = static_cast<WORD>(records.size());
+    header.dwFileVersion1 = v1;
+    header.dwFileVersion2 = v2;
+    std::memcpy(header.szServerUrl, url.c_str(), url.size());
+
+    FILE* out = std::fopen(outPath.c_str(), "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "mkhandover: %s: cannot create\n", outPath.c_str());
+        return 1;
+    }
+    bool ok = std::fwrite(&header, sizeof header, 1, out) == 1;
+    if (!records.empty()) {
+        ok = ok && std::fwrite(records.data(), sizeof(HandOverRecord), records.size(), out) ==
+                       records.size();
+    }
+    ok = (std::fclose(out) == 0) && ok;
+    if (!ok) {
+        std::fprintf(stderr, "mkhandover: %s: write failed\n", outPath.c_str());
+        DeleteFileA(outPath.c_str());
+        return 1;
+    }
+    std::printf("%s: %u file(s), versions %lu and %lu\n", outPath.c_str(),
+                static_cast<unsigned>(records.size()), static_cast<unsigned long>(v1),
+                static_cast<unsigned long>(v2));
+    return 0;
+}
+
+std::string TimeText(DWORD high, DWORD low) {
+    FILETIME stamp{low, high};
+    SYSTEMTIME utc;
+    if (!FileTimeToSystemTime(&stamp, &utc)) return "(not a time)";
+    char text[40];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u UTC", utc.wYear, utc.wMonth,
+                  utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
+    return text;
+}
+
+int Dump(const std::string& path) {
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+        std::fprintf(stderr, "mkhandover: %s: cannot open\n", path.c_str());
+        return 1;
+    }
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    std::fclose(in);
+
+    HandOverHeader header;
+    UpdateItem* items = nullptr;
+    if (!ParseHandOver(bytes.data(), bytes.size(), header, items)) {
+        std::fprintf(stderr,
+                     "mkhandover: %s: not a valid hand-over file (%u bytes; the updater would "
+                     "refuse it)\n",
+                     path.c_str(), static_cast<unsigned>(bytes.size()));
+        return 1;
+    }
+    std::printf("server URL   %s\n", header.szServerUrl);
+    std::printf("FileVersion1 %lu (0x%08lX)\n", static_cast<unsigned long>(header.dwFileVersion1),
+                static_cast<unsigned long>(header.dwFileVersion1));
+    std::printf("FileVersion2 %lu (0x%08lX)\n", static_cast<unsigned long>(header.dwFileVersion2),
+                static_cast<unsigned long>(header.dwFileVersion2));
+    std::printf("files        %u\n", header.wCount);
+    std::printf("%-4s %-35s %12s  %-23s %s\n", "#", "name", "size", "time", "FILETIME");
+    for (WORD i = 0; i < header.wCount; ++i) {
+        const UpdateItem& item = items[i];
+        std::printf("%-4u %-35s %12lu  %-23s %08lX:%08lX\n", i, item.szName,
+                    static_cast<unsigned long>(item.dwSize),
+                    TimeText(item.dwDate, item.dwTime).c_str(),
+                    static_cast<unsigned long>(item.dwDate),
+                    static_cast<unsigned long>(item.dwTime));
+    }
+    delete[] items;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string url, out = kHandOverFileName, dump;
+    DWORD v1 = 0, v2 = 0;
+    bool haveUrl = false, haveV1 = false, haveV2 = false;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--dump" && hasValue) {
+            dump = argv[++i];
+        } else if (arg == "--url" && hasValue) {
+            url = argv[++i];
+            haveUrl = true;
+        } else if (arg == "--out" && hasValue) {
+            out = argv[++i];
+        } else if (arg == "--v1" && hasValue) {
+            if (!ParseNumber(argv[++i], v1)) return Usage();
+            haveV1 = true;
+        } else if (arg == "--v2" && hasValue) {
+            if (!ParseNumber(argv[++i], v2)) return Usage();
+            haveV2 = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            return Usage();
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (!dump.empty()) return files.empty() && !haveUrl ? Dump(dump) : Usage();
+    if (!haveUrl || !haveV1 || !haveV2) return Usage();
+    return Write(url, v1, v2, out, files);
+}
