@@ -1,13 +1,26 @@
 // CWnd: the window object every control and dialog class of the framework stands on.
 // It wraps a window handle it does not own: destroying a CWnd leaves the window alone.
+//
+// A CWnd either only names a window (Attach) or subclasses it (SubclassWindow): then
+// every message of the window goes through WindowProc, which looks in the message map
+// first and passes what no entry takes to the window's previous procedure. A subclassed
+// object lets go of its window by itself when the window is destroyed (WM_NCDESTROY),
+// and gives the window its procedure back if the object is destroyed first.
 #pragma once
 
 #include <windows.h>
 
-class CWnd {
+#include <vector>
+
+#include "MessageMap.h"
+#include "Types.h"
+
+class CDC;
+
+class CWnd : public CCmdTarget {
 public:
     CWnd() = default;
-    virtual ~CWnd() = default;
+    ~CWnd() override;
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
 
@@ -18,15 +31,107 @@ public:
         m_hWnd = hWndNew;
         return TRUE;
     }
-    // Unbinds the object and returns the window it held (null when none).
-    HWND Detach() {
-        HWND h = m_hWnd;
-        m_hWnd = nullptr;
-        return h;
-    }
+    // Unbinds the object and returns the window it held (null when none). A subclassed
+    // window is unsubclassed first (see UnsubclassWindow: null when that fails).
+    HWND Detach();
     // The window handle, or null when no window is bound.
     HWND GetSafeHwnd() const { return m_hWnd; }
     operator HWND() const { return GetSafeHwnd(); }
 
+    // Binds the object to hWnd and routes the window's messages through WindowProc.
+    // FALSE when hWnd is not a window, the object is already bound, or another CWnd
+    // already subclasses hWnd.
+    BOOL SubclassWindow(HWND hWnd);
+    // Gives the window its previous procedure back and unbinds the object; returns the
+    // window. Null when the object does not subclass a window, or when another procedure
+    // was installed over this one since (the object then stays bound).
+    HWND UnsubclassWindow();
+    // The object subclassing hWnd, or null.
+    static CWnd* FromHandlePermanent(HWND hWnd);
+
+    // Thin calls on the bound window; with no window they do nothing and return 0/FALSE.
+    BOOL ShowWindow(int nCmdShow);
+    BOOL MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
+    BOOL MoveWindow(LPCRECT lpRect, BOOL bRepaint = TRUE);
+    void GetWindowRect(LPRECT lpRect) const;  // screen coordinates
+    void GetClientRect(LPRECT lpRect) const;  // origin (0, 0)
+    void ClientToScreen(LPPOINT lpPoint) const;
+    void ClientToScreen(LPRECT lpRect) const;
+    void ScreenToClient(LPPOINT lpPoint) const;
+    // Centres the window over its owner, or over the work area of its monitor when it
+    // has no visible owner.
+    void CenterWindow();
+    // WM_SETICON; returns the icon that was set before (null when none).
+    HICON SetIcon(HICON hIcon, BOOL bBigIcon);
+    // Starts or restarts timer nIDEvent. Without lpfnTimer it arrives as WM_TIMER.
+    // Returns nIDEvent, or 0 when the timer could not be set.
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = nullptr);
+    BOOL KillTimer(UINT_PTR nIDEvent);
+    // The window's DC, as a CDC that this object owns: valid until ReleaseDC(pDC), or at
+    // most until the object is destroyed. Null when GetDC fails.
+    CDC* GetDC();
+    // Gives back a DC from GetDC and deletes its CDC. 1 when released, 0 when pDC did not
+    // come from this object's GetDC (nothing is done then).
+    int ReleaseDC(CDC* pDC);
+    // Inline, so that each caller gets the character set it is compiled with.
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+        return m_hWnd ? ::PostMessage(m_hWnd, message, wParam, lParam) : FALSE;
+    }
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+        return m_hWnd ? ::SendMessage(m_hWnd, message, wParam, lParam) : 0;
+    }
+    void Invalidate(BOOL bErase = TRUE);
+    void UpdateWindow();
+    BOOL IsWindowVisible() const;
+    BOOL DestroyWindow();
+    // The child window with control identifier nID, or null.
+    HWND GetDlgItem(int nID) const;
+    DWORD GetStyle() const;
+
+    // Default processing of the message being handled (the one WindowProc is working
+    // on), by the window's previous procedure. 0 outside a message.
+    LRESULT Default();
+
+    // Every message of a subclassed window: the message map (OnWndMsg), else
+    // DefWindowProc.
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // Runs the map's handler for the message; TRUE with *pResult set when one ran.
+    // WM_COMMAND goes to OnCommand.
+    virtual BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    // Routes a WM_COMMAND to OnCmdMsg (code CN_COMMAND for menus and accelerators,
+    // lParam 0); TRUE when a handler ran.
+    virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
+
     HWND m_hWnd = nullptr;
+
+protected:
+    // The window's previous procedure (or ::DefWindowProc when none).
+    virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // Called after the last message of a subclassed window (WM_NCDESTROY), once the object
+    // has let go of it. The object may delete itself here.
+    virtual void PostNcDestroy() {}
+
+    // Handlers that the maps of derived classes can name; each does the default
+    // processing.
+    afx_msg void OnPaint() { Default(); }
+    afx_msg void OnTimer(UINT_PTR) { Default(); }
+    afx_msg LRESULT OnNcHitTest(CPoint) { return Default(); }
+    afx_msg HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
+    afx_msg void OnClose() { Default(); }
+    afx_msg void OnDestroy() { Default(); }
+
+    WNDPROC m_pfnSuper = nullptr;
+
+private:
+    static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void ReleaseAllDCs();
+
+    struct CurrentMessage {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        bool active;
+    };
+    CurrentMessage m_current = {0, 0, 0, false};
+    std::vector<CDC*> m_windowDCs;
 };

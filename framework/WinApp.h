@@ -1,0 +1,83 @@
+// CWinApp: the application object. A program declares exactly one, as a global:
+//
+//   class MyApp : public CWinApp { BOOL InitInstance() override; };
+//   MyApp theApp;
+//
+// The framework's WinMain (in WinApp.cpp, linked in with CWinApp's constructor, so
+// programs and tests without an application object keep their own main) finds that
+// object, sets m_hInstance, m_lpCmdLine and m_nCmdShow and calls InitInstance. When
+// InitInstance returns FALSE it calls ExitInstance and ends the program with its
+// result; when it returns TRUE it runs Run's message loop and ends with Run's result.
+#pragma once
+
+#include <windows.h>
+
+#include "MessageMap.h"
+#include "String.h"
+
+class CWnd;
+
+#define ID_HELP 0xE146
+
+class CWinApp : public CCmdTarget {
+public:
+    // lpszAppName: the application's name (copied; null: none). Registers the object as
+    // the application; a second one built while the first exists is not registered.
+    explicit CWinApp(LPCTSTR lpszAppName = nullptr);
+    ~CWinApp() override;
+
+    // Set-up; FALSE ends the program (the base does nothing and returns TRUE).
+    virtual BOOL InitInstance();
+    // Clean-up before the program ends; returns the program's exit code: the wParam of
+    // the WM_QUIT that ended Run, 0 when Run did not run.
+    virtual int ExitInstance();
+    // The message loop: runs until WM_QUIT (posted also when the main window is
+    // destroyed), then returns ExitInstance().
+    virtual int Run();
+
+    // Icon nIDResource of the resource module; null when there is none.
+    HICON LoadIcon(UINT nIDResource) const;
+    // Records the registry key name for the application's profile (nothing is written).
+    void SetRegistryKey(LPCTSTR lpszRegistryKey);
+    // The ID_HELP command: there is no help to show, so it does nothing.
+    afx_msg void OnHelp();
+
+    // Called by the framework when the main window is destroyed: m_pMainWnd is already
+    // null; inside Run the loop is asked to end.
+    void OnMainWindowGone() {
+        if (m_bInRun) ::PostQuitMessage(0);
+    }
+
+    CWnd* m_pMainWnd = nullptr;  // cleared when that window is destroyed
+    HINSTANCE m_hInstance = nullptr;
+    LPSTR m_lpCmdLine = nullptr;
+    int m_nCmdShow = SW_SHOWNORMAL;
+    LPCTSTR m_pszAppName = nullptr;      // null when none was given
+    LPCTSTR m_pszRegistryKey = nullptr;  // null until SetRegistryKey
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    CString m_strAppName;
+    CString m_strRegistryKey;
+    WPARAM m_nExitCode = 0;
+    bool m_bInRun = false;
+};
+
+// The application object, or null when the program has none.
+CWinApp* AfxGetApp();
+// The application's module: CWinApp::m_hInstance, else the program file's module.
+HINSTANCE AfxGetInstanceHandle();
+// Where resources (dialog templates, bitmaps, icons) are loaded from: as
+// AfxGetInstanceHandle().
+HINSTANCE AfxGetResourceHandle();
+// Kept for the callers' sake: there are no ActiveX controls to enable.
+inline void AfxEnableControlContainer() {}
+// The program entry behind WinMain (see above); -1 when there is no application object.
+int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
+
+namespace afx_detail {
+// CWinApp's constructor and destructor keep the application pointer.
+bool RegisterApp(CWinApp* pApp);
+void UnregisterApp(CWinApp* pApp);
+}  // namespace afx_detail

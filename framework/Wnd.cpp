@@ -1,0 +1,240 @@
+#include "Wnd.h"
+
+#include <algorithm>
+
+#include "Gdi.h"
+#include "WinApp.h"
+
+namespace {
+
+// The object is found through a window property rather than GWLP_USERDATA, which the
+// window's class or its owner may use for itself.
+const char kObjectProp[] = "Kit.CWnd";
+
+void LeaveApplication(CWnd* pWnd) {
+    CWinApp* app = AfxGetApp();
+    if (app != nullptr && app->m_pMainWnd == pWnd) {
+        app->m_pMainWnd = nullptr;
+        app->OnMainWindowGone();
+    }
+}
+
+}  // namespace
+
+CWnd::~CWnd() {
+    ReleaseAllDCs();
+    if (m_pfnSuper != nullptr) UnsubclassWindow();
+    // A main window object that goes before its window must not be left dangling.
+    LeaveApplication(this);
+}
+
+HWND CWnd::Detach() {
+    if (m_pfnSuper != nullptr) return UnsubclassWindow();
+    ReleaseAllDCs();
+    HWND h = m_hWnd;
+    m_hWnd = nullptr;
+    return h;
+}
+
+CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
+    return hWnd ? static_cast<CWnd*>(::GetPropA(hWnd, kObjectProp)) : nullptr;
+}
+
+BOOL CWnd::SubclassWindow(HWND hWnd) {
+    if (m_hWnd != nullptr || !::IsWindow(hWnd) || FromHandlePermanent(hWnd) != nullptr)
+        return FALSE;
+    if (!::SetPropA(hWnd, kObjectProp, this)) return FALSE;
+    m_hWnd = hWnd;
+    WNDPROC old = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
+    if (old == nullptr) {
+        ::RemovePropA(hWnd, kObjectProp);
+        m_hWnd = nullptr;
+        return FALSE;
+    }
+    m_pfnSuper = old;
+    return TRUE;
+}
+
+HWND CWnd::UnsubclassWindow() {
+    if (m_pfnSuper == nullptr) return nullptr;
+    WNDPROC current = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC));
+    // Taking the procedure back from under a later subclasser would cut it off.
+    if (::IsWindow(m_hWnd) && current != &CWnd::SubclassProc) return nullptr;
+    if (::IsWindow(m_hWnd)) {
+        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+        ::RemovePropA(m_hWnd, kObjectProp);
+    }
+    m_pfnSuper = nullptr;
+    ReleaseAllDCs();
+    HWND h = m_hWnd;
+    m_hWnd = nullptr;
+    return h;
+}
+
+LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    CWnd* self = FromHandlePermanent(hWnd);
+    if (self == nullptr) return ::DefWindowProcA(hWnd, message, wParam, lParam);
+
+    CurrentMessage saved = self->m_current;
+    self->m_current = {message, wParam, lParam, true};
+    LRESULT result = self->WindowProc(message, wParam, lParam);
+    self->m_current = saved;
+
+    if (message == WM_NCDESTROY) {
+        // The window is gone after this message: nothing may reach the object through it.
+        ::RemovePropA(hWnd, kObjectProp);
+        if (self->m_pfnSuper != nullptr && reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(
+                                               hWnd, GWLP_WNDPROC)) == &CWnd::SubclassProc)
+            ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->m_pfnSuper));
+        self->m_pfnSuper = nullptr;
+        self->ReleaseAllDCs();
+        self->m_hWnd = nullptr;
+        LeaveApplication(self);
+        self->PostNcDestroy();
+    }
+    return result;
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (!OnWndMsg(message, wParam, lParam, &result))
+        result = DefWindowProc(message, wParam, lParam);
+    return result;
+}
+
+BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    if (message == WM_COMMAND) {
+        if (!OnCommand(wParam, lParam)) return FALSE;
+        *pResult = 0;
+        return TRUE;
+    }
+    const AFX_MSGMAP_ENTRY* entry = FindMessageEntry(message);
+    if (entry == nullptr) return FALSE;
+    *pResult = entry->pfn(this, wParam, lParam);
+    return TRUE;
+}
+
+BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
+    UINT nID = LOWORD(wParam);
+    // Accelerators send code 1; like menu commands they are plain commands.
+    int nCode = lParam == 0 ? CN_COMMAND : HIWORD(wParam);
+    return OnCmdMsg(nID, nCode);
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (m_pfnSuper != nullptr)
+        return ::CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
+    return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
+}
+
+LRESULT CWnd::Default() {
+    if (!m_current.active || m_hWnd == nullptr) return 0;
+    return DefWindowProc(m_current.message, m_current.wParam, m_current.lParam);
+}
+
+BOOL CWnd::ShowWindow(int nCmdShow) { return m_hWnd ? ::ShowWindow(m_hWnd, nCmdShow) : FALSE; }
+
+BOOL CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint) {
+    return m_hWnd ? ::MoveWindow(m_hWnd, x, y, nWidth, nHeight, bRepaint) : FALSE;
+}
+
+BOOL CWnd::MoveWindow(LPCRECT lpRect, BOOL bRepaint) {
+    return MoveWindow(lpRect->left, lpRect->top, lpRect->right - lpRect->left,
+                      lpRect->bottom - lpRect->top, bRepaint);
+}
+
+void CWnd::GetWindowRect(LPRECT lpRect) const {
+    if (!m_hWnd || !::GetWindowRect(m_hWnd, lpRect)) ::SetRectEmpty(lpRect);
+}
+
+void CWnd::GetClientRect(LPRECT lpRect) const {
+    if (!m_hWnd || !::GetClientRect(m_hWnd, lpRect)) ::SetRectEmpty(lpRect);
+}
+
+void CWnd::ClientToScreen(LPPOINT lpPoint) const {
+    if (m_hWnd) ::ClientToScreen(m_hWnd, lpPoint);
+}
+
+void CWnd::ClientToScreen(LPRECT lpRect) const {
+    ClientToScreen(reinterpret_cast<LPPOINT>(lpRect));
+    ClientToScreen(reinterpret_cast<LPPOINT>(lpRect) + 1);
+}
+
+void CWnd::ScreenToClient(LPPOINT lpPoint) const {
+    if (m_hWnd) ::ScreenToClient(m_hWnd, lpPoint);
+}
+
+void CWnd::CenterWindow() {
+    if (!m_hWnd) return;
+    CRect window;
+    GetWindowRect(&window);
+    CRect area;
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) {
+        ::GetWindowRect(owner, &area);
+    } else {
+        MONITORINFO info = {};
+        info.cbSize = sizeof info;
+        HMONITOR monitor = ::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY);
+        if (monitor && ::GetMonitorInfoA(monitor, &info))
+            area = info.rcWork;
+        else
+            ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    }
+    int x = area.left + (area.Width() - window.Width()) / 2;
+    int y = area.top + (area.Height() - window.Height()) / 2;
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
+}
+
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer) {
+    return m_hWnd ? ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer) : 0;
+}
+
+BOOL CWnd::KillTimer(UINT_PTR nIDEvent) { return m_hWnd ? ::KillTimer(m_hWnd, nIDEvent) : FALSE; }
+
+CDC* CWnd::GetDC() {
+    if (!m_hWnd) return nullptr;
+    HDC hdc = ::GetDC(m_hWnd);
+    if (!hdc) return nullptr;
+    CDC* pDC = new CDC;
+    pDC->Attach(hdc);
+    m_windowDCs.push_back(pDC);
+    return pDC;
+}
+
+int CWnd::ReleaseDC(CDC* pDC) {
+    auto it = std::find(m_windowDCs.begin(), m_windowDCs.end(), pDC);
+    if (pDC == nullptr || it == m_windowDCs.end()) return 0;
+    m_windowDCs.erase(it);
+    ::ReleaseDC(m_hWnd, pDC->Detach());
+    delete pDC;
+    return 1;
+}
+
+void CWnd::ReleaseAllDCs() {
+    while (!m_windowDCs.empty()) ReleaseDC(m_windowDCs.back());
+}
+
+void CWnd::Invalidate(BOOL bErase) {
+    if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, bErase);
+}
+
+void CWnd::UpdateWindow() {
+    if (m_hWnd) ::UpdateWindow(m_hWnd);
+}
+
+BOOL CWnd::IsWindowVisible() const { return m_hWnd ? ::IsWindowVisible(m_hWnd) : FALSE; }
+
+BOOL CWnd::DestroyWindow() { return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE; }
+
+HWND CWnd::GetDlgItem(int nID) const { return m_hWnd ? ::GetDlgItem(m_hWnd, nID) : nullptr; }
+
+DWORD CWnd::GetStyle() const {
+    return m_hWnd ? static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE)) : 0;
+}
