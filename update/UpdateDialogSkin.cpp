@@ -1,5 +1,13 @@
 // The window side of the update dialog: painting, the redraw timer, dragging.
+#include <cstring>
+
+#include "Scoped.h"
+#include "Skin.h"
 #include "UpdateDialog.h"
+
+namespace {
+constexpr UINT_PTR kRedrawTimer = 100;
+}  // namespace
 
 void UpdateDialog::OnPaint() {
     CPaintDC dc(this);
@@ -12,12 +20,13 @@ LRESULT UpdateDialog::OnNcHitTest(CPoint point) {
     CRect client;
     GetClientRect(&client);
     ClientToScreen(&client);
+    // The window has no caption: every point of it drags the window as a caption would.
     if (client.PtInRect(point)) return HTCAPTION;
     return CDialog::OnNcHitTest(point);
 }
 
 void UpdateDialog::OnTimer(UINT_PTR nIDEvent) {
-    if (nIDEvent == 100) {
+    if (nIDEvent == kRedrawTimer) {
         CDC* dc = GetDC();
         if (dc != nullptr) {
             DrawSkin(dc);
@@ -28,7 +37,53 @@ void UpdateDialog::OnTimer(UINT_PTR nIDEvent) {
 }
 
 void UpdateDialog::DrawSkin(CDC* pDC) {
+    const HDC target = pDC != nullptr ? pDC->GetSafeHdc() : nullptr;
+    if (target == nullptr) return;
+
+    // One reading of the progress serves the rate, the new base and the bar, so that
+    // bytes arriving during the pass count in the next sample instead of in neither.
+    const DWORD progress = Progress();
+    DWORD speedBase = SpeedBase();
+    DWORD rate = 0;
+    if (!SampleSpeed(progress, speedBase, &rate)) return;
+    // The worker puts the base back to 0 when a file is done; a reset that came in since
+    // the base was read wins over this sample.
+    m_dwSpeedBase.compare_exchange_strong(speedBase, progress);
+
+    char speedLine[kSpeedLineSize];
+    FormatSpeedLine(rate, speedLine);
     char status[kStatusLineSize];
     GetStatusLine(status);
-    pDC->TextOut(17, 10, status, static_cast<int>(strlen(status)));
+    const int barWidth = BarWidth(progress, ProgressMax());
+
+    // Everything below is drawn off-screen and reaches the target in one copy, so the
+    // window never shows half a picture. The owners are declared so that each selection
+    // is undone before its object or DC goes, on every way out.
+    ScopedDC frameDC(CreateCompatibleDC(target));
+    ScopedGdiObj<HBITMAP> frame(CreateCompatibleBitmap(target, kSkinWidth, kSkinHeight));
+    ScopedSelect pickFrame(frameDC, frame);
+    if (!pickFrame.IsValid()) return;
+    SetBkMode(frameDC, TRANSPARENT);
+    SetTextColor(frameDC, kTextColour);
+    ScopedSelect pickFont(frameDC, m_font.GetSafeHandle());
+
+    {
+        ScopedDC backDC(CreateCompatibleDC(frameDC));
+        ScopedSelect pickBack(backDC, m_bmpBack.GetSafeHandle());
+        if (pickBack.IsValid()) {
+            BitBlt(frameDC, 0, 0, kSkinWidth, kSkinHeight, backDC, 0, 0, SRCCOPY);
+        }
+    }
+    if (barWidth > 0) {
+        ScopedDC barDC(CreateCompatibleDC(frameDC));
+        ScopedSelect pickBar(barDC, m_bmpBar.GetSafeHandle());
+        if (pickBar.IsValid()) {
+            BitBlt(frameDC, kBarLeft, kBarTop, barWidth, kBarHeight, barDC, 0, 0, SRCCOPY);
+        }
+    }
+    TextOutA(frameDC, kStatusLeft, kStatusTop, status, static_cast<int>(std::strlen(status)));
+    TextOutA(frameDC, kSpeedLeft, kSpeedTop, speedLine,
+             static_cast<int>(std::strlen(speedLine)));
+
+    BitBlt(target, 0, 0, kSkinWidth, kSkinHeight, frameDC, 0, 0, SRCCOPY);
 }

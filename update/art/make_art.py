@@ -254,14 +254,7 @@ def icon_file():
     return out + b"".join(data for _, _, data in images)
 
 
-def write_if_changed(path, data):
-    # Leaves an unchanged file alone so that nothing downstream rebuilds for nothing.
-    try:
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return
-    except OSError:
-        pass
+def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
 
@@ -271,9 +264,9 @@ def main():
         sys.exit("usage: make_art.py OUTDIR")
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    write_if_changed(os.path.join(out, "UpdateBack.bmp"), bmp24(background()))
-    write_if_changed(os.path.join(out, "UpdateBar.bmp"), bmp24(bar()))
-    write_if_changed(os.path.join(out, "Update.ico"), icon_file())
+    write(os.path.join(out, "UpdateBack.bmp"), bmp24(background()))
+    write(os.path.join(out, "UpdateBar.bmp"), bmp24(bar()))
+    write(os.path.join(out, "Update.ico"), icon_file())
 
 
 if __name__ == "__main__":
