@@ -1,0 +1,75 @@
+#include "ExtensionModule.h"
+
+namespace {
+// Statically initialised, so the chain works from DllMain before and after the C++
+// runtime's own set-up and tear-down of this module.
+SRWLOCK g_chainLock = SRWLOCK_INIT;
+CDynLinkLibrary* g_pFirstDLL = nullptr;
+
+class ChainLock {
+public:
+    ChainLock() { AcquireSRWLockExclusive(&g_chainLock); }
+    ~ChainLock() { ReleaseSRWLockExclusive(&g_chainLock); }
+    ChainLock(const ChainLock&) = delete;
+    ChainLock& operator=(const ChainLock&) = delete;
+};
+
+// Caller holds the lock.
+void Unlink(CDynLinkLibrary* pDLL) {
+    for (CDynLinkLibrary** pp = &g_pFirstDLL; *pp != nullptr; pp = &(*pp)->m_pNextDLL) {
+        if (*pp == pDLL) {
+            *pp = pDLL->m_pNextDLL;
+            pDLL->m_pNextDLL = nullptr;
+            return;
+        }
+    }
+}
+
+// Unlinks and returns the first library that Term should delete, null when none is left.
+CDynLinkLibrary* TakeNext(HMODULE hModule, BOOL bAll) {
+    ChainLock lock;
+    for (CDynLinkLibrary* p = g_pFirstDLL; p != nullptr; p = p->m_pNextDLL) {
+        if (bAll || p->m_hModule == hModule) {
+            Unlink(p);
+            return p;
+        }
+    }
+    return nullptr;
+}
+}  // namespace
+
+BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule) {
+    if (hModule == nullptr) return FALSE;
+    if (state.bInitialized) return TRUE;
+    state.hModule = hModule;
+    state.hResource = hModule;
+    state.bInitialized = TRUE;
+    return TRUE;
+}
+
+void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL bAll) {
+    // Deleted outside the lock: a destructor of a derived library may do anything.
+    while (CDynLinkLibrary* p = TakeNext(state.hModule, bAll)) delete p;
+    state.bInitialized = FALSE;
+}
+
+CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& state, BOOL bSystem) noexcept
+    : m_hModule(state.hModule), m_hResource(state.hResource), m_bSystem(bSystem) {
+    LinkIn();
+}
+
+CDynLinkLibrary::CDynLinkLibrary(HINSTANCE hModule, HINSTANCE hResource) noexcept
+    : m_hModule(hModule), m_hResource(hResource), m_bSystem(FALSE) {
+    LinkIn();
+}
+
+CDynLinkLibrary::~CDynLinkLibrary() {
+    ChainLock lock;
+    Unlink(this);
+}
+
+void CDynLinkLibrary::LinkIn() noexcept {
+    ChainLock lock;
+    m_pNextDLL = g_pFirstDLL;
+    g_pFirstDLL = this;
+}
