@@ -4,6 +4,7 @@
 
 #include "InstallPaths.h"
 #include "Thread.h"
+#include "WinApp.h"
 #include "resource.h"
 
 namespace {

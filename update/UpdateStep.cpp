@@ -2,11 +2,11 @@
 #include <windows.h>
 #include <shlwapi.h>
 #include <urlmon.h>
-#include <wininet.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "DownloadCheck.h"
 #include "DownloadStatusCallback.h"
 #include "File.h"
 #include "InstallPaths.h"
@@ -16,27 +16,6 @@
 namespace {
 
 const char kClientFile[] = "./UpdateClient.txt";
-
-// The system's download cache may hold an older copy of the same URL; dropping it makes
-// every download come from the server. Wine files the URL with "/" for "\".
-void ForgetCachedCopy(const char* url) {
-    DeleteUrlCacheEntryA(url);
-    char slashed[kPathSize];
-    std::strcpy(slashed, url);
-    for (char* p = slashed; *p; ++p) {
-        if (*p == '\\') *p = '/';
-    }
-    if (std::strcmp(slashed, url) != 0) DeleteUrlCacheEntryA(slashed);
-}
-
-// URLDownloadToFileA reports success when the server closes the connection before the
-// length it announced; a file shorter (or longer) than that is no download.
-bool HasAnnouncedLength(const char* path, DWORD announced) {
-    if (announced == 0) return true;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
-    return data.nFileSizeHigh == 0 && data.nFileSizeLow == announced;
-}
 
 void WriteRecordValue(const char* section, const char* key, DWORD value) {
     char text[16];
@@ -109,7 +88,7 @@ void UpdateDialog::DownloadNextItem() {
     m_dwAnnouncedMax = 0;
     ForgetCachedCopy(paths.url);
     if (URLDownloadToFileA(nullptr, paths.url, paths.download, 0, &callback) != S_OK) return;
-    if (!HasAnnouncedLength(paths.download, m_dwAnnouncedMax)) {
+    if (!IsWholeDownload(paths.url, paths.download, m_dwAnnouncedMax)) {
         DeleteFileA(paths.download);
         return;
     }
