@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""mkhandover under Wine: what it writes is what the updater reads, and it refuses what the
+updater could not place safely."""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import unittest
+
+ARGS = None
+UNIX_EPOCH_AS_FILETIME = 116444736000000000
+
+
+def run(*args, cwd):
+    proc = subprocess.run([ARGS.wine_run, "--console", ARGS.mkhandover, *args], cwd=cwd,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE)
+    return proc.returncode, proc.stdout.decode("gbk", "replace"), proc.stderr.decode("gbk", "replace")
+
+
+class MkHandOver(unittest.TestCase):
+    def setUp(self):
+        self.dir = os.path.join(ARGS.work, self.id().split(".")[-1])
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(os.path.join(self.dir, "release"))
+
+    def put(self, name, data, mtime):
+        path = os.path.join(self.dir, "release", name)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.utime(path, (mtime, mtime))
+
+    def test_round_trip_through_dump(self):
+        self.put("b.zip", b"x" * 1000, 1600000000)
+        self.put("a.txt", b"hello", 1500000000)
+        code, out, err = run("--url", "http://h/u/", "--v1", "0x10002", "--v2", "4294967295",
+                             "release", cwd=self.dir)
+        self.assertEqual(0, code, err)
+        with open(os.path.join(self.dir, "~Update.tmp"), "rb") as f:
+            data = f.read()
+        self.assertEqual(272 + 2 * 48, len(data))
+        _, count, v1, v2, url = struct.unpack("<HHII260s", data[:272])
+        self.assertEqual((2, 0x10002, 0xFFFFFFFF), (count, v1, v2))
+        self.assertEqual(b"http://h/u/", url.rstrip(b"\0"))
+        records = [struct.unpack("<36sIII", data[272 + 48 * i:320 + 48 * i]) for i in range(2)]
+        expected = [(b"a.txt", 5, 1500000000), (b"b.zip", 1000, 1600000000)]
+        for (name, size, high, low), (ename, esize, etime) in zip(records, expected):
+            self.assertEqual(ename, name.rstrip(b"\0"))
+            self.assertEqual(esize, size)
+            filetime = (high << 32) | low
+            self.assertEqual(etime, (filetime - UNIX_EPOCH_AS_FILETIME) // 10**7)
+
+        code, out, err = run("--dump", "~Update.tmp", cwd=self.dir)
+        self.assertEqual(0, code, err)
+        self.assertIn("http://h/u/", out)
+        self.assertIn("FileVersion2 4294967295", out)
+        self.assertRegex(out, r"a\.txt\s+5\s+2017-07-14 02:40:00 UTC")
+        self.assertRegex(out, r"b\.zip\s+1000\s+2020-09-13 12:26:40 UTC")
+
+    def test_refusals(self):
+        long_name = "n" * 36
+        self.put(long_name, b"", 1500000000)
+        self.put("ok.txt", b"", 1500000000)
+        cases = [
+            ("name longer than 35 bytes", ["--url", "u", "--v1", "1", "--v2", "2",
+                                           "release/" + long_name], "longer than 35"),
+            ("folder holding a long name", ["--url", "u", "--v1", "1", "--v2", "2", "release"],
+             "longer than 35"),
+            ("missing file", ["--url", "u", "--v1", "1", "--v2", "2", "nothere.zip"],
+             "no such file"),
+            ("URL too long", ["--url", "u" * 260, "--v1", "1", "--v2", "2", "release/ok.txt"],
+             "longer than 259"),
+            ("version not a number", ["--url", "u", "--v1", "x", "--v2", "2"], "usage"),
+            ("no versions", ["--url", "u", "release/ok.txt"], "usage"),
+            ("dump of a short file", ["--dump", "release/ok.txt"], "not a valid hand-over"),
+        ]
+        for fault, args, message in cases:
+            with self.subTest(fault):
+                if os.path.exists(os.path.join(self.dir, "~Update.tmp")):
+                    os.remove(os.path.join(self.dir, "~Update.tmp"))
+                code, out, err = run(*args, cwd=self.dir)
+                self.assertNotEqual(0, code)
+                self.assertIn(message, err)
+                if not args[0].startswith("--dump"):
+                    self.assertFalse(os.path.exists(os.path.join(self.dir, "~Update.tmp")))
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for name in ("--mkhandover", "--wine-run", "--work"):
+        parser.add_argument(name, required=True)
+    ARGS, rest = parser.parse_known_args()
+    os.makedirs(ARGS.work, exist_ok=True)
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
