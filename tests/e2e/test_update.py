@@ -340,25 +340,30 @@ class UpdateRun(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.path("last.txt")))
                 self.assert_run_not_completed()
 
-    def test_close_command_during_slow_download(self):
-        self.server.files = {"slow.bin": Served(b"s" * 400000, trickle=0.1)}
-        self.write_hand_over([("slow.bin", 400000, 0, 0)])
-        proc = subprocess.Popen([ARGS.wine_run, "--gui", self.path("Update.exe")],
-                                cwd=self.folder, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            deadline = time.monotonic() + 60
-            while "slow.bin" not in self.server.requests and time.monotonic() < deadline:
-                time.sleep(0.2)
-            time.sleep(1.0)
-            self.assertEqual(0, wine(ARGS.send_close, gui=True).returncode,
-                             "the update window was found")
-            self.assertEqual(0, proc.wait(timeout=60), "the program ends cleanly")
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        self.assertFalse(os.path.exists(self.path("slow.bin")))
-        self.assert_run_not_completed()
+    def test_closing_during_slow_download(self):
+        # The hidden close button, Enter and Esc all end the dialog while the worker is
+        # still downloading; the program must end cleanly without completing the run.
+        for fault, command in (("close command", "1000"), ("Enter", "1"), ("Esc", "2")):
+            with self.subTest(fault):
+                self.server.requests.clear()
+                self.server.files = {"slow.bin": Served(b"s" * 400000, trickle=0.1)}
+                self.write_hand_over([("slow.bin", 400000, 0, 0)])
+                proc = subprocess.Popen([ARGS.wine_run, "--gui", self.path("Update.exe")],
+                                        cwd=self.folder, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                try:
+                    deadline = time.monotonic() + 60
+                    while "slow.bin" not in self.server.requests and time.monotonic() < deadline:
+                        time.sleep(0.2)
+                    time.sleep(1.0)
+                    self.assertEqual(0, wine(ARGS.send_close, command, gui=True).returncode,
+                                     "the update window was found")
+                    self.assertEqual(0, proc.wait(timeout=60), "the program ends cleanly")
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                self.assertFalse(os.path.exists(self.path("slow.bin")))
+                self.assert_run_not_completed()
 
 
 def main():

@@ -1,6 +1,10 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
+#include <thread>
+
 #include "DownloadStatusCallback.h"
 #include "UpdateDialog.h"
 
@@ -63,6 +67,36 @@ TEST(DownloadStatusCallback, StopBeforeFirstReportWritesNothing) {
     EXPECT_EQ(E_ABORT, callback.OnProgress(0, 0, BINDSTATUS_BEGINDOWNLOADDATA, L""));
     EXPECT_EQ(0u, dialog.Progress());
     EXPECT_EQ(0u, dialog.ProgressMax());
+}
+
+}  // namespace
+
+namespace {
+
+// The worker rewrites the status line while the window draws it: a reader must always get
+// one whole line or the other, terminated within its 32 bytes.
+TEST(UpdateDialogStatusLine, IsNeverReadHalfWritten) {
+    UpdateDialog dialog;
+    char first[kStatusLineSize] = {};
+    char second[kStatusLineSize] = {};
+    std::memset(first, 'a', sizeof first - 1);
+    std::memset(second, 'b', 5);
+    std::atomic<bool> done(false);
+    std::thread writer([&] {
+        for (int i = 0; i < 200000; ++i) dialog.SetStatusLine(i % 2 ? first : second);
+        done = true;
+    });
+    int torn = 0;
+    while (!done) {
+        char seen[kStatusLineSize];
+        dialog.GetStatusLine(seen);
+        if (std::memcmp(seen, first, sizeof seen) != 0 &&
+            std::memcmp(seen, second, sizeof seen) != 0 && seen[0] != '\0') {
+            ++torn;
+        }
+    }
+    writer.join();
+    EXPECT_EQ(0, torn);
 }
 
 }  // namespace
