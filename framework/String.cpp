@@ -160,18 +160,22 @@ void CString::AppendFormat(const char* pszFormat, ...) {
 }
 
 void CString::FormatV(const char* pszFormat, va_list args) {
-    m_str.clear();
-    if (pszFormat == nullptr) return;
-    // The C99 formatter on purpose: it reports the full length, where the runtime's
-    // _vsnprintf only says "did not fit".
-    va_list measure;
-    va_copy(measure, args);
-    int n = __mingw_vsnprintf(nullptr, 0, pszFormat, measure);
-    va_end(measure);
-    if (n <= 0) return;
-    m_str.resize(static_cast<size_t>(n) + 1);
-    int written = __mingw_vsnprintf(&m_str[0], m_str.size(), pszFormat, args);
-    m_str.resize(written == n ? static_cast<size_t>(n) : 0);
+    // Built apart and swapped in: an argument may point into this string's own text.
+    std::string out;
+    if (pszFormat != nullptr) {
+        // The C99 formatter on purpose: it reports the full length, where the runtime's
+        // _vsnprintf only says "did not fit".
+        va_list measure;
+        va_copy(measure, args);
+        int n = __mingw_vsnprintf(nullptr, 0, pszFormat, measure);
+        va_end(measure);
+        if (n > 0) {
+            out.resize(static_cast<size_t>(n) + 1);
+            int written = __mingw_vsnprintf(&out[0], out.size(), pszFormat, args);
+            out.resize(written == n ? static_cast<size_t>(n) : 0);
+        }
+    }
+    m_str.swap(out);
 }
 
 CString& CString::MakeLower() {

@@ -1,0 +1,54 @@
+// The window tests run as a framework program of their own: the framework's WinMain
+// finds this application object, InitInstance runs the tests and returns FALSE, and
+// ExitInstance's result (the tests' result) is the process's exit code.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "GuiTestApp.h"
+
+BEGIN_MESSAGE_MAP(GuiTestApp, CWinApp)
+ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+ON_COMMAND(kAppCommand, &GuiTestApp::OnAppCommand)
+END_MESSAGE_MAP()
+
+BOOL GuiTestApp::InitInstance() {
+    CWinApp::InitInstance();
+    AfxEnableControlContainer();
+    SetRegistryKey("KitFrameworkTests");
+    testing::InitGoogleTest(&__argc, __argv);
+    m_nTestResult = RUN_ALL_TESTS();
+    return FALSE;
+}
+
+int GuiTestApp::ExitInstance() {
+    CWinApp::ExitInstance();
+    return m_nTestResult;
+}
+
+GuiTestApp theApp;
+
+namespace {
+
+TEST(Application, EntryFoundTheOneApplicationObject) {
+    EXPECT_EQ(&theApp, AfxGetApp());
+    EXPECT_EQ(GetModuleHandleA(nullptr), theApp.m_hInstance);
+    EXPECT_EQ(theApp.m_hInstance, AfxGetInstanceHandle());
+    EXPECT_EQ(theApp.m_hInstance, AfxGetResourceHandle());
+    EXPECT_STREQ("KitFrameworkTests", theApp.m_pszRegistryKey);
+    EXPECT_EQ(nullptr, theApp.m_pszAppName);
+}
+
+TEST(Application, SecondApplicationObjectIsNotRegistered) {
+    CWinApp second("second");
+    EXPECT_EQ(&theApp, AfxGetApp());
+    EXPECT_STREQ("second", second.m_pszAppName);
+}
+
+TEST(Application, LoadIconFromTheResourceModule) {
+    EXPECT_EQ(nullptr, theApp.LoadIcon(IDD_MISSING));
+}
+
+}  // namespace
