@@ -110,6 +110,18 @@ TEST(ParseHandOver, CopiesEveryFieldOfEveryRecord) {
     delete[] items;
 }
 
+TEST(ParseHandOver, CountIsUnsigned) {
+    std::vector<Record> records(0xFFFF, Record{"x.zip", 1, 2, 3});
+    records.back().name = "last.zip";
+    const auto file = MakeHandOver(0xFFFF, records);
+    HandOverHeader header;
+    UpdateItem* items = nullptr;
+    ASSERT_TRUE(ParseHandOver(file.data(), file.size(), header, items));
+    EXPECT_EQ(65535, header.wCount);
+    EXPECT_STREQ("last.zip", items[65534].szName);
+    delete[] items;
+}
+
 class ReadHandOverTest : public ::testing::Test {
 protected:
     void SetUp() override {
