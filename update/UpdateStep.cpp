@@ -88,7 +88,9 @@ void UpdateDialog::DownloadNextItem() {
     m_dwAnnouncedMax = 0;
     ForgetCachedCopy(paths.url);
     if (URLDownloadToFileA(nullptr, paths.url, paths.download, 0, &callback) != S_OK) return;
-    if (!IsWholeDownload(paths.url, paths.download, m_dwAnnouncedMax)) {
+    // A download may end after the close command asked it to stop (the moniker does not
+    // always give up at the first E_ABORT): what was asked to stop is not installed.
+    if (IsStopping() || !IsWholeDownload(paths.url, paths.download, m_dwAnnouncedMax)) {
         DeleteFileA(paths.download);
         return;
     }
