@@ -67,23 +67,22 @@ void UpdateDialog::DrawSkin(CDC* pDC) {
     SetTextColor(frameDC, kTextColour);
     ScopedSelect pickFont(frameDC, m_font.GetSafeHandle());
 
-    {
-        ScopedDC backDC(CreateCompatibleDC(frameDC));
-        ScopedSelect pickBack(backDC, m_bmpBack.GetSafeHandle());
-        if (pickBack.IsValid()) {
-            BitBlt(frameDC, 0, 0, kSkinWidth, kSkinHeight, backDC, 0, 0, SRCCOPY);
-        }
+    // A DC that cannot be made ends the pass before anything reaches the target: the
+    // window keeps its last picture rather than show one without background or bar. A
+    // bitmap that failed to load is only left out.
+    ScopedDC backDC(CreateCompatibleDC(frameDC));
+    ScopedDC barDC(CreateCompatibleDC(frameDC));
+    if (!backDC.IsValid() || !barDC.IsValid()) return;
+    ScopedSelect pickBack(backDC, m_bmpBack.GetSafeHandle());
+    ScopedSelect pickBar(barDC, m_bmpBar.GetSafeHandle());
+    if (pickBack.IsValid()) {
+        BitBlt(frameDC, 0, 0, kSkinWidth, kSkinHeight, backDC, 0, 0, SRCCOPY);
     }
-    if (barWidth > 0) {
-        ScopedDC barDC(CreateCompatibleDC(frameDC));
-        ScopedSelect pickBar(barDC, m_bmpBar.GetSafeHandle());
-        if (pickBar.IsValid()) {
-            BitBlt(frameDC, kBarLeft, kBarTop, barWidth, kBarHeight, barDC, 0, 0, SRCCOPY);
-        }
+    if (pickBar.IsValid() && barWidth > 0) {
+        BitBlt(frameDC, kBarLeft, kBarTop, barWidth, kBarHeight, barDC, 0, 0, SRCCOPY);
     }
     TextOutA(frameDC, kStatusLeft, kStatusTop, status, static_cast<int>(std::strlen(status)));
-    TextOutA(frameDC, kSpeedLeft, kSpeedTop, speedLine,
-             static_cast<int>(std::strlen(speedLine)));
+    TextOutA(frameDC, kSpeedLeft, kSpeedTop, speedLine, static_cast<int>(std::strlen(speedLine)));
 
     BitBlt(target, 0, 0, kSkinWidth, kSkinHeight, frameDC, 0, 0, SRCCOPY);
 }

@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""The real Update.exe on the Xvfb screen while it downloads a file slowly.
+
+The updater runs in a temporary installation folder against a loopback server that hands
+out its one file in small pieces. While the download runs, the screen is grabbed twice
+(the first grab is kept as a PNG under the build folder) and the window is looked for by
+its colours: it must be 361x57 pixels, show both bands, the trough and a growing bar, and
+the white status and speed lines. The run then ends by itself and the window goes.
+"""
+import argparse
+import http.server
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+ARGS = None
+VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
+WIDTH, HEIGHT = 361, 57
+UPPER_TOP, UPPER_BOTTOM = (86, 183, 220), (47, 139, 190)
+LOWER_TOP, LOWER_BOTTOM = (25, 114, 174), (14, 191, 223)
+TROUGH = (212, 208, 200)
+BAR_HIGHLIGHT = (160, 214, 164)
+WHITE = (255, 255, 255)
+TEXT_LIGHT = 200  # a text pixel, smoothed or not: every channel at least this light
+
+FILE_NAME = "slow.bin"
+FILE_SIZE = 320 * 1024
+PIECE, PAUSE = 4096, 0.1  # about 40 KB a second: some eight seconds in all
+
+
+class SlowServer:
+    def __init__(self):
+        self.started = threading.Event()
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                if not self.path.replace("\\", "/").endswith("/" + FILE_NAME):
+                    self.send_response(404)
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                self.send_response(200)
+                self.send_header("Content-Length", str(FILE_SIZE))
+                self.end_headers()
+                outer.started.set()
+                try:
+                    for at in range(0, FILE_SIZE, PIECE):
+                        self.wfile.write(b"w" * min(PIECE, FILE_SIZE - at))
+                        self.wfile.flush()
+                        time.sleep(PAUSE)
+                except (BrokenPipeError, ConnectionResetError):
+                    pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    @property
+    def base_url(self):
+        return "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def hand_over(url, name, size):
+    header = struct.pack("<HHII260s", 0, 1, 0x00020001, 0x00000002, url.encode("gbk"))
+    return header + struct.pack("<36sIII", name.encode("gbk"), size, 0, 0)
+
+
+class Screen:
+    """One grab of the whole Xvfb screen as rows of (r, g, b)."""
+
+    def __init__(self, png):
+        subprocess.run(["import", "-display", os.environ["KIT_DISPLAY"], "-window", "root",
+                        png], check=True, stdin=subprocess.DEVNULL)
+        size = subprocess.run(["identify", "-format", "%w %h", png], check=True,
+                              capture_output=True).stdout.split()
+        self.width, self.height = int(size[0]), int(size[1])
+        raw = subprocess.run(["convert", png, "-depth", "8", "rgb:-"], check=True,
+                             capture_output=True).stdout
+        assert len(raw) == 3 * self.width * self.height
+        self.raw = raw
+
+    def at(self, x, y):
+        if not (0 <= x < self.width and 0 <= y < self.height):
+            return None
+        i = 3 * (y * self.width + x)
+        return tuple(self.raw[i:i + 3])
+
+    def find_window(self):
+        """Top-left corner of the first row that starts a run of the top band's colour."""
+        top = bytes(UPPER_TOP)
+        for y in range(self.height):
+            row = self.raw[3 * y * self.width:3 * (y + 1) * self.width]
+            at = row.find(top * WIDTH)
+            while at >= 0 and at % 3:
+                at = row.find(top * WIDTH, at + 1)
+            if at >= 0:
+                return at // 3, y
+        return None
+
+    def count(self, left, top, right, bottom, colour):
+        return sum(self.at(x, y) == colour for y in range(top, bottom) for x in range(left, right))
+
+    def count_light(self, left, top, right, bottom):
+        return sum(min(self.at(x, y)) >= TEXT_LIGHT
+                   for y in range(top, bottom) for x in range(left, right))
+
+
+def wine(*args, gui=False, **kw):
+    return subprocess.run([ARGS.wine_run, "--gui" if gui else "--console", *args],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, **kw)
+
+
+class UpdateWindowOnScreen(unittest.TestCase):
+    def setUp(self):
+        self.server = SlowServer()
+        self.folder = os.path.join(ARGS.work, "install")
+        shutil.rmtree(self.folder, ignore_errors=True)
+        os.makedirs(self.folder)
+        shutil.copy(ARGS.update, os.path.join(self.folder, "Update.exe"))
+        # Nothing to start once the run is complete: the lobby is not part of this test.
+        with open(os.path.join(self.folder, "UpdateConfig.txt"), "w") as f:
+            f.write("[Setting]\r\nbRunAppOnUpdate=0\r\n")
+        with open(os.path.join(self.folder, "~Update.tmp"), "wb") as f:
+            f.write(hand_over(self.server.base_url, FILE_NAME, FILE_SIZE))
+
+    def tearDown(self):
+        self.server.stop()
+        wine("reg", "delete", VERSION_KEY, "/f")
+
+    def bar_width(self, screen, left, top):
+        row = top + 38
+        return sum(screen.at(x, row) == BAR_HIGHLIGHT for x in range(left + 17, left + 343))
+
+    def test_window_during_a_slow_download(self):
+        proc = subprocess.Popen([ARGS.wine_run, "--gui", os.path.join(self.folder, "Update.exe")],
+                                cwd=self.folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(self.server.started.wait(60), "the download began")
+            time.sleep(2.0)
+            first = Screen(ARGS.shot)
+            time.sleep(1.5)
+            second = Screen(os.path.join(ARGS.work, "second.png"))
+
+            corner = first.find_window()
+            self.assertIsNotNone(corner, "a row of the top band's colour, 361 pixels long")
+            left, top = corner
+            subprocess.run(["convert", ARGS.shot, "-crop", "%dx%d+%d+%d" % (
+                WIDTH + 2, HEIGHT + 2, left - 1, top - 1), "+repage",
+                os.path.join(ARGS.work, "update-window-crop.png")], check=True)
+
+            checks = [
+                ("361 pixels wide: the run stops at the right edge", WIDTH, 0, None),
+                ("nothing of the band left of the window", -1, 0, None),
+                ("top row of the upper band", 5, 0, UPPER_TOP),
+                ("last row of the upper band", 5, 23, UPPER_BOTTOM),
+                ("first row of the lower band", 5, 24, LOWER_TOP),
+                ("57 rows: the last is the lower band's bottom", 5, HEIGHT - 1, LOWER_BOTTOM),
+                ("trough's empty end", 340, 41, TROUGH),
+                ("bar begins at x 17", 17, 38, BAR_HIGHLIGHT),
+            ]
+            for fault, x, y, colour in checks:
+                with self.subTest(fault):
+                    if colour is None:
+                        self.assertNotEqual(UPPER_TOP, first.at(left + x, top + y))
+                    else:
+                        self.assertEqual(colour, first.at(left + x, top + y))
+            with self.subTest("57 rows: nothing of the band below the window"):
+                self.assertNotIn(first.at(left + 5, top + HEIGHT),
+                                 (LOWER_BOTTOM, LOWER_TOP, UPPER_TOP))
+
+            with self.subTest("status line in white from (17, 10)"):
+                self.assertGreater(first.count_light(left + 17, top + 10, left + 219, top + 30),
+                                   100)
+            with self.subTest("speed line in white from (220, 10)"):
+                self.assertGreater(first.count_light(left + 220, top + 10, left + WIDTH, top + 30),
+                                   100)
+            with self.subTest("no text outside the upper band's lines"):
+                self.assertEqual(0, first.count(left, top, left + WIDTH, top + 10, WHITE))
+                self.assertEqual(0, first.count(left, top + 30, left + WIDTH, top + HEIGHT,
+                                                WHITE))
+
+            grown = self.bar_width(second, left, top) - self.bar_width(first, left, top)
+            with self.subTest("the timer redraws: the bar grows without any repaint asked"):
+                self.assertGreater(self.bar_width(first, left, top), 0)
+                self.assertGreater(grown, 0)
+
+            self.assertEqual(0, proc.wait(timeout=120), "the window closes when the run ends")
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        with open(os.path.join(self.folder, FILE_NAME), "rb") as f:
+            self.assertEqual(FILE_SIZE, len(f.read()))
+        after = Screen(os.path.join(ARGS.work, "after.png"))
+        self.assertIsNone(after.find_window(), "the window is gone")
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for name in ("--update", "--wine-run", "--work", "--shot"):
+        parser.add_argument(name, required=True)
+    ARGS, rest = parser.parse_known_args()
+    os.makedirs(ARGS.work, exist_ok=True)
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
