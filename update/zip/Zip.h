@@ -51,8 +51,8 @@ constexpr ZipLocation ZipLocationMemory = 3;    // a pointer plus a length in by
 // The description of one entry. Field order and widths are fixed (the same in 32- and
 // 64-bit programs).
 struct ZipEntry {
-    int32_t index;      // 0 to count-1; in the answer to index -1, the number of entries
-    char name[260];     // as stored (archive's code page, separators as stored), NUL-ended
+    int32_t index;        // 0 to count-1; in the answer to index -1, the number of entries
+    char name[260];       // as stored (archive's code page, separators as stored), NUL-ended
     uint32_t attributes;  // Windows file attributes
     FILETIME accessTime;
     FILETIME creationTime;
@@ -71,12 +71,13 @@ struct ZipHandle {
 };
 
 // Opens an archive. location ZipLocationHandle: "where" is a HANDLE of a disk file; it is
-// duplicated (the caller's stays the caller's) and read from its current position on, as
-// if the archive began there. ZipLocationFileName: "where" is a path opened for reading.
-// ZipLocationMemory: "where" points to length bytes that must outlive the handle.
-// The folder current at this call becomes the base below which folder entries are made.
-// Returns the handle, or null with ZipLastResult set to:
-//   ZipBadArguments     null "where", a null or invalid handle, an unknown location;
+// duplicated (the caller's stays open and the caller's; the two share the file position,
+// which reading moves) and read from its current position on, as if the archive began there.
+// ZipLocationFileName: "where" is a path opened for reading. ZipLocationMemory: "where" points to
+// length bytes that must outlive the handle. The folder current at this call becomes the base below
+// which folder entries are made. Returns the handle, or null with ZipLastResult set to:
+//   ZipBadArguments     null "where", an invalid handle, an unknown location;
+//   ZipOutOfMemory      no memory for the handle;
 //   ZipUnseekable       the handle or the named file is not a disk file (a pipe, a device);
 //   ZipDuplicateFailed  the handle could not be duplicated;
 //   ZipOpenFailed       the named file could not be opened;
@@ -98,7 +99,7 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
 // Times: the DOS date/time (local time) in all three; then the first "UT" block of the
 // local extra field overrides write, access and creation time (UTC) as its flags say.
 // Results: ZipOk;
-//   ZipBadArguments  null or closed handle, null entry, index below -1 or not below count;
+//   ZipBadArguments  null handle, null entry, index below -1 or not below count;
 //   ZipModeMixed     a handle of another kind;
 //   ZipCorrupt       a damaged central or local header on the way or at the entry, a name
 //                    of 260 bytes or more, a method other than stored or deflated, an
@@ -136,8 +137,8 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
 //   index for the next part. ZipOk: nothing was left (nothing written). Any other
 //   operation on the handle abandons the entry; the next call starts from its first byte.
 // Results: ZipOk;
-//   ZipBadArguments  null handle, index outside 0 to count-1, null target, length 0 for
-//                    memory, an unknown location;
+//   ZipBadArguments  null handle, index outside 0 to count-1, null target (or an empty
+//                    path, an invalid handle), length 0 for memory, an unknown location;
 //   ZipModeMixed     a handle of another kind;
 //   ZipOpenFailed    the target (or its temporary file) cannot be created or put in place;
 //                    a target of 260 characters or more; a folder entry whose name is

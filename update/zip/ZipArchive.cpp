@@ -1,0 +1,257 @@
+// Opening and closing archives, the handle check, the entry walk and the result texts.
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "ZipInternal.h"
+
+ZipResult ZipLastResult = ZipOk;
+
+namespace {
+
+constexpr int32_t kReadingHandle = 1;
+// minizip looks for the end record only this far back from the end, which misses the
+// record of an archive whose comment is longer than 65513 bytes.
+constexpr uint64_t kReaderSearchWindow = 0xFFFF;
+constexpr uint32_t kEndRecordSize = 22;
+constexpr uint32_t kLongestComment = 0xFFFF;
+
+struct Message {
+    ZipResult code;
+    const char* text;
+};
+
+const Message kMessages[] = {
+    {ZipOk, "Success"},
+    {ZipDuplicateFailed, "Culdn't duplicate handle"},
+    {ZipOpenFailed, "Couldn't create/open file"},
+    {ZipOutOfMemory, "Failed to allocate memory"},
+    {ZipWriteFailed, "Error writing to file"},
+    {ZipEntryNotFound, "File not found in the zipfile"},
+    {ZipMoreData, "Still more data to unzip"},
+    {ZipCorrupt, "Zipfile is corrupt or not a zipfile"},
+    {ZipReadFailed, "Error reading file"},
+    {ZipBadArguments, "Caller: faulty arguments"},
+    {ZipNotMemoryArchive, "Caller: can only get memory of a memory zipfile"},
+    {ZipMemoryTooSmall, "Caller: not enough space allocated for memory zipfile"},
+    {ZipEarlierFailure, "Caller: there was a previous error"},
+    {ZipAdditionsEnded, "Caller: additions to the zip have already been ended"},
+    {ZipSizeMismatch, "Zip-bug: the anticipated size turned out wrong"},
+    {ZipPartlyExtracted, "Caller: the file had already been partially unzipped"},
+    {ZipModeMixed, "Caller: mixing creation and opening of zip"},
+    {ZipNotInitialised, "Zip-bug: internal initialisation not completed"},
+    {ZipUnseekable, "Zip-bug: trying to seek the unseekable"},
+    {ZipNoChange, "Zip-bug: tried to change mind, but not allowed"},
+    {ZipInflateError, "Zip-bug: an internal error during flation"},
+};
+const char kUnknownMessage[] = "unknown zip result code";
+
+void SetBaseFolder(char (&base)[MAX_PATH]) {
+    base[0] = '\0';
+    DWORD n = GetCurrentDirectoryA(MAX_PATH, base);
+    // Too long for a path buffer: no base, so no folder is ever made for this archive.
+    if (n == 0 || n >= MAX_PATH - 1) {
+        base[0] = '\0';
+        return;
+    }
+    if (base[n - 1] != '\\' && base[n - 1] != '/') {
+        base[n] = '\\';
+        base[n + 1] = '\0';
+    }
+}
+
+ZipResult OpenSource(ZipSource* source, const void* where, uint32_t length, ZipLocation location) {
+    if (where == nullptr) return ZipBadArguments;
+    switch (location) {
+        case ZipLocationHandle: {
+            HANDLE given = const_cast<HANDLE>(where);
+            if (given == INVALID_HANDLE_VALUE) return ZipBadArguments;
+            if (GetFileType(given) != FILE_TYPE_DISK) return ZipUnseekable;
+            HANDLE copy = nullptr;
+            if (!DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &copy, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS)) {
+                return ZipDuplicateFailed;
+            }
+            source->handle.Reset(copy);
+            break;
+        }
+        case ZipLocationFileName: {
+            HANDLE file =
+                CreateFileA(static_cast<const char*>(where), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) return ZipOpenFailed;
+            source->handle.Reset(file);
+            if (GetFileType(file) != FILE_TYPE_DISK) return ZipUnseekable;
+            break;
+        }
+        case ZipLocationMemory:
+            source->base = static_cast<const uint8_t*>(where);
+            source->length = length;
+            source->canSeek = true;
+            return ZipOk;
+        default:
+            return ZipBadArguments;
+    }
+    source->isHandle = true;
+    source->canSeek = true;
+    LARGE_INTEGER zero{}, now{};
+    if (!SetFilePointerEx(source->handle, zero, &now, FILE_CURRENT)) return ZipUnseekable;
+    source->initialOffset = static_cast<uint64_t>(now.QuadPart);
+    return ZipOk;
+}
+
+// minizip reports a failed open without a reason, so the end record is checked here to
+// give one, and to open what minizip alone cannot: an archive of no entries whose record
+// starts at byte 0 (minizip takes position 0 for "not found"), and one whose comment puts
+// the record beyond minizip's search window (it then sees the archive end at the record).
+ZipResult OpenArchive(ZipReader* reader) {
+    zlib_filefunc_def functions;
+    FillSourceFunctions(&functions, &reader->source);
+    reader->archive.Reset(unzOpen2("", &functions));
+    if (reader->archive) return ZipOk;
+
+    uint64_t length = 0;
+    if (!SourceLength(&reader->source, &length)) return ZipNoEndRecord;
+    uint64_t tailLength = kEndRecordSize + kLongestComment;
+    if (tailLength > length) tailLength = length;
+    std::vector<uint8_t> tail(static_cast<size_t>(tailLength));
+    if (tailLength < kEndRecordSize ||
+        !ReadSourceAt(&reader->source, length - tailLength, tail.data(),
+                      static_cast<uint32_t>(tailLength))) {
+        return ZipNoEndRecord;
+    }
+    EndRecordCheck check = CheckEndRecord(tail.data(), tail.size(), length);
+    if (check.result != ZipOk) return check.result;
+    if (check.entryCount == 0 && check.position == 0) return ZipOk;
+    if (length - check.position <= kReaderSearchWindow) return ZipBadEndRecord;
+
+    reader->source.endLimit = check.position + kEndRecordSize;
+    reader->archive.Reset(unzOpen2("", &functions));
+    return reader->archive ? ZipOk : ZipBadEndRecord;
+}
+
+}  // namespace
+
+ZipResult Finish(ZipResult result) {
+    ZipLastResult = result;
+    return result;
+}
+
+ZipResult CheckHandle(const ZipHandle* handle) {
+    if (handle == nullptr) return ZipBadArguments;
+    if (handle->kind != kReadingHandle) return ZipModeMixed;
+    if (handle->reader == nullptr) return ZipBadArguments;
+    return ZipOk;
+}
+
+void CloseOpenEntry(ZipReader* reader) {
+    if (reader->openEntry == -1) return;
+    unzCloseCurrentFile(reader->archive.Get());
+    reader->openEntry = -1;
+}
+
+ZipResult GoToEntry(ZipReader* reader, int32_t index) {
+    unzFile archive = reader->archive.Get();
+    if (archive == nullptr || index < 0 || index >= reader->count) return ZipCorrupt;
+    if (reader->current < 0 || index < reader->current) {
+        if (unzGoToFirstFile(archive) != UNZ_OK) {
+            reader->current = -1;
+            return ZipCorrupt;
+        }
+        reader->current = 0;
+    }
+    // A damaged header ends the walk: minizip would answer every later step with "end of
+    // list", and the entry asked for would never come.
+    while (reader->current < index) {
+        if (unzGoToNextFile(archive) != UNZ_OK) {
+            reader->current = -1;
+            return ZipCorrupt;
+        }
+        ++reader->current;
+    }
+    return ZipOk;
+}
+
+ZipResult ReadEntryInfo(ZipReader* reader, EntryInfo* out) {
+    if (unzGetCurrentFileInfo64(reader->archive.Get(), &out->info, out->name, sizeof out->name,
+                                nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return ZipCorrupt;
+    }
+    const unz_file_info64& info = out->info;
+    // minizip fills the whole buffer without a terminator when the name does not fit.
+    if (info.size_filename >= sizeof out->name) return ZipCorrupt;
+    // minizip passes method 12 through as raw bytes when built without bzip2, and reads
+    // encrypted data as if it were plain when built without decryption.
+    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) return ZipCorrupt;
+    if ((info.flag & 1) != 0) return ZipCorrupt;
+    if (info.compressed_size > 0xFFFFFFFFu || info.uncompressed_size > 0xFFFFFFFFu)
+        return ZipCorrupt;
+    return ZipOk;
+}
+
+uint64_t ZipBytesRead(const ZipHandle* handle) {
+    return CheckHandle(handle) == ZipOk ? handle->reader->source.bytesRead : 0;
+}
+
+ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location) {
+    std::unique_ptr<ZipReader> reader(new (std::nothrow) ZipReader);
+    std::unique_ptr<ZipHandle> handle(new (std::nothrow) ZipHandle);
+    if (!reader || !handle) {
+        Finish(ZipOutOfMemory);
+        return nullptr;
+    }
+    SetBaseFolder(reader->baseFolder);
+
+    ZipResult result = OpenSource(&reader->source, where, length, location);
+    if (result == ZipOk) result = OpenArchive(reader.get());
+    if (result == ZipOk && reader->archive) {
+        unz_global_info64 global;
+        if (unzGetGlobalInfo64(reader->archive.Get(), &global) != UNZ_OK ||
+            global.number_entry > 0x7FFFFFFF) {
+            result = ZipBadEndRecord;
+        } else {
+            reader->count = static_cast<int32_t>(global.number_entry);
+        }
+    }
+    if (result != ZipOk) {
+        Finish(result);
+        return nullptr;
+    }
+    handle->kind = kReadingHandle;
+    handle->reader = reader.release();
+    Finish(ZipOk);
+    return handle.release();
+}
+
+ZipResult ZipClose(ZipHandle* handle) {
+    ZipResult result = CheckHandle(handle);
+    if (result != ZipOk) return Finish(result);
+    CloseOpenEntry(handle->reader);
+    delete handle->reader;
+    handle->reader = nullptr;
+    handle->kind = 0;
+    delete handle;
+    return Finish(ZipOk);
+}
+
+uint32_t ZipFormatMessage(ZipResult code, char* buffer, uint32_t length) {
+    if (code == ZipRecent) code = ZipLastResult;
+    const char* text = kUnknownMessage;
+    for (const Message& m : kMessages) {
+        if (m.code == code) {
+            text = m.text;
+            break;
+        }
+    }
+    uint32_t n = static_cast<uint32_t>(std::strlen(text));
+    if (buffer == nullptr || length == 0) return n;
+    uint32_t copied = n < length - 1 ? n : length - 1;
+    std::memcpy(buffer, text, copied);
+    buffer[copied] = '\0';
+    return n;
+}
+
+bool ZipIsReadingHandle(const ZipHandle* handle) {
+    return handle == nullptr || handle->kind == kReadingHandle;
+}

@@ -1,0 +1,220 @@
+// Entry records: going to an entry, its attributes and times, the cache, lookup by name.
+#include <cstring>
+#include <vector>
+
+#include "ZipInternal.h"
+
+namespace {
+
+constexpr uint32_t kUnixDirectory = 0x40000000;
+constexpr uint32_t kUnixOwnerWrite = 0x00800000;
+constexpr uint32_t kDosReadOnly = 0x01;
+constexpr uint32_t kDosHidden = 0x02;
+constexpr uint32_t kDosSystem = 0x04;
+constexpr uint32_t kDosDirectory = 0x10;
+constexpr uint32_t kDosArchive = 0x20;
+constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
+constexpr uint8_t kHasWriteTime = 1;
+constexpr uint8_t kHasAccessTime = 2;
+constexpr uint8_t kHasCreationTime = 4;
+constexpr size_t kLongestSearchName = 255;
+constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+constexpr uint64_t kFileTimeTicksPerSecond = 10000000ull;
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+int32_t GetSigned32(const uint8_t* p) {
+    uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                 (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<int32_t>(v);
+}
+
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool IsLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
+
+// Builds the record of entry index from the central directory and the local header.
+ZipResult BuildRecord(ZipReader* reader, int32_t index, ZipEntry* out) {
+    ZipResult result = GoToEntry(reader, index);
+    if (result != ZipOk) return result;
+    EntryInfo entry;
+    result = ReadEntryInfo(reader, &entry);
+    if (result != ZipOk) return result;
+
+    // Opening the data makes minizip check the local header against the central one and
+    // tells where the local extra field lies.
+    unzFile archive = reader->archive.Get();
+    OpenEntryData data(archive);
+    if (!data.IsOpen()) return ZipCorrupt;
+    int extraLength = unzGetLocalExtrafield(archive, nullptr, 0);
+    if (extraLength < 0) return ZipReadFailed;
+    std::vector<uint8_t> extra(static_cast<size_t>(extraLength));
+    if (extraLength > 0 &&
+        unzGetLocalExtrafield(archive, extra.data(), static_cast<unsigned>(extraLength)) !=
+            extraLength) {
+        return ZipReadFailed;
+    }
+    data.Close();
+
+    const unz_file_info64& info = entry.info;
+    std::memset(out, 0, sizeof *out);
+    out->index = index;
+    std::memcpy(out->name, entry.name, info.size_filename);
+    out->name[info.size_filename] = '\0';
+    out->attributes = DeriveAttributes(static_cast<uint32_t>(info.external_fa), out->name);
+    out->compressedSize = static_cast<uint32_t>(info.compressed_size);
+    out->uncompressedSize = static_cast<uint32_t>(info.uncompressed_size);
+    FILETIME dosTime{};
+    uint32_t dos = static_cast<uint32_t>(info.dosDate);
+    // A date the system rejects (month 0, day 0, ...) leaves the times at zero, which the
+    // extraction takes for "no time to set".
+    if (!DosDateTimeToFileTime(HIWORD(dos), LOWORD(dos), &dosTime)) dosTime = FILETIME{};
+    out->writeTime = out->accessTime = out->creationTime = dosTime;
+    ApplyExtendedTimestamp(extra.data(), extra.size(), &out->writeTime, &out->accessTime,
+                           &out->creationTime);
+    return ZipOk;
+}
+
+ZipResult GetEntry(ZipReader* reader, int32_t index, ZipEntry* entry) {
+    if (index < -1 || index >= reader->count) return ZipBadArguments;
+    CloseOpenEntry(reader);
+    if (index != -1 && index == reader->cachedIndex) {
+        *entry = reader->cachedEntry;
+        return ZipOk;
+    }
+    if (index == -1) {
+        std::memset(entry, 0, sizeof *entry);
+        entry->index = reader->count;
+        return ZipOk;
+    }
+    ZipEntry record;
+    ZipResult result = BuildRecord(reader, index, &record);
+    if (result != ZipOk) return result;
+    reader->cachedEntry = record;
+    reader->cachedIndex = index;
+    *entry = record;
+    return ZipOk;
+}
+
+}  // namespace
+
+uint32_t DeriveAttributes(uint32_t external, const char* name) {
+    uint32_t attributes = FILE_ATTRIBUTE_NORMAL;
+    if ((external & kUnixDirectory) != 0 || (external & kDosDirectory) != 0)
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    // Some writers (java's jar among them) mark folders only by the trailing separator.
+    size_t length = name != nullptr ? std::strlen(name) : 0;
+    if (length != 0 && LastSeparator(name) == static_cast<int>(length) - 1)
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if ((external & kDosArchive) != 0) attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    if ((external & kDosHidden) != 0) attributes |= FILE_ATTRIBUTE_HIDDEN;
+    if ((external & kDosReadOnly) != 0 || (external & kUnixOwnerWrite) == 0)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    if ((external & kDosSystem) != 0) attributes |= FILE_ATTRIBUTE_SYSTEM;
+    return attributes;
+}
+
+bool UnixTimeToFileTime(int64_t seconds, FILETIME* out) {
+    if (seconds < 0) return false;
+    uint64_t ticks =
+        static_cast<uint64_t>(seconds) * kFileTimeTicksPerSecond + kUnixEpochAsFileTime;
+    out->dwLowDateTime = static_cast<DWORD>(ticks);
+    out->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return true;
+}
+
+void ApplyExtendedTimestamp(const uint8_t* extra, size_t length, FILETIME* writeTime,
+                            FILETIME* accessTime, FILETIME* creationTime) {
+    size_t position = 0;
+    while (extra != nullptr && position + 4 <= length) {
+        uint16_t id = Get16(extra + position);
+        size_t size = Get16(extra + position + 2);
+        const uint8_t* data = extra + position + 4;
+        size_t available = length - position - 4;
+        if (id != kExtendedTimestampId) {
+            position += 4 + size;
+            continue;
+        }
+        // The block is trusted only as far as both its own size and the field reach.
+        size_t blockSize = size < available ? size : available;
+        if (blockSize == 0) return;
+        uint8_t flags = data[0];
+        size_t offset = 1;
+        FILETIME* targets[] = {writeTime, accessTime, creationTime};
+        const uint8_t bits[] = {kHasWriteTime, kHasAccessTime, kHasCreationTime};
+        for (int i = 0; i < 3; ++i) {
+            if ((flags & bits[i]) == 0) continue;
+            if (offset + 4 > blockSize) return;
+            FILETIME time;
+            // Before 1970 the system cannot convert the value; the DOS time stays.
+            if (UnixTimeToFileTime(GetSigned32(data + offset), &time)) *targets[i] = time;
+            offset += 4;
+        }
+        return;
+    }
+}
+
+bool NamesEqual(const char* a, const char* b, bool ignoreCase) {
+    if (!ignoreCase) return std::strcmp(a, b) == 0;
+    for (;;) {
+        if (*a == '\0' || *b == '\0') return *a == *b;
+        // A trail byte can look like an ASCII letter; it belongs to its character.
+        if (IsLeadByte(*a) || IsLeadByte(*b)) {
+            if (*a != *b) return false;
+            ++a;
+            ++b;
+            if (*a == '\0' || *b == '\0') return *a == *b;
+            if (*a != *b) return false;
+        } else if (FoldAscii(*a) != FoldAscii(*b)) {
+            return false;
+        }
+        ++a;
+        ++b;
+    }
+}
+
+ZipResult ZipGetEntry(ZipHandle* handle, int32_t index, ZipEntry* entry) {
+    ZipResult result = CheckHandle(handle);
+    if (result != ZipOk) return Finish(result);
+    if (entry == nullptr) return Finish(ZipBadArguments);
+    return Finish(GetEntry(handle->reader, index, entry));
+}
+
+ZipResult GetEntryRecord(ZipReader* reader, int32_t index, ZipEntry* entry) {
+    return GetEntry(reader, index, entry);
+}
+
+ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int32_t* indexOut,
+                       ZipEntry* recordOut) {
+    ZipResult result = CheckHandle(handle);
+    if (result != ZipOk) return Finish(result);
+    if (name == nullptr) return Finish(ZipBadArguments);
+    ZipReader* reader = handle->reader;
+    CloseOpenEntry(reader);
+
+    auto notFound = [&](ZipResult why) {
+        if (indexOut != nullptr) *indexOut = -1;
+        if (recordOut != nullptr) {
+            std::memset(recordOut, 0, sizeof *recordOut);
+            recordOut->index = -1;
+        }
+        return Finish(why);
+    };
+    if (std::strlen(name) > kLongestSearchName) return notFound(ZipEntryNotFound);
+
+    for (int32_t i = 0; i < reader->count; ++i) {
+        if (GoToEntry(reader, i) != ZipOk) return notFound(ZipCorrupt);
+        unz_file_info64 info;
+        char stored[MAX_PATH];
+        if (unzGetCurrentFileInfo64(reader->archive.Get(), &info, stored, sizeof stored, nullptr, 0,
+                                    nullptr, 0) != UNZ_OK) {
+            return notFound(ZipCorrupt);
+        }
+        // Longer stored names cannot equal an accepted search name, and do not fit stored.
+        if (info.size_filename > kLongestSearchName) continue;
+        if (!NamesEqual(stored, name, ignoreCase)) continue;
+        if (indexOut != nullptr) *indexOut = i;
+        if (recordOut == nullptr) return Finish(ZipOk);
+        return Finish(GetEntry(reader, i, recordOut));
+    }
+    return notFound(ZipEntryNotFound);
+}

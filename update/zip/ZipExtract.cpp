@@ -1,0 +1,267 @@
+// Writing entries out: to a file path (through a temporary file), into a handle, or
+// piecewise into memory; and the folders a file path needs.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "ZipInternal.h"
+
+namespace {
+
+constexpr unsigned kPortion = 16384;
+// unzReadCurrentFile answers in an int; larger memory reads go in parts of this size.
+constexpr uint32_t kLargestRead = 0x40000000;
+constexpr DWORD kStandingInTheWay =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+const char kTemporaryPrefix[] = "~zp";
+
+bool IsLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Walks path character by character; calls visit(offset) for each "/" or "\".
+template <typename Visit>
+void ForEachSeparator(const char* path, Visit visit) {
+    for (size_t i = 0; path[i] != '\0';) {
+        if (IsLeadByte(path[i]) && path[i + 1] != '\0') {
+            i += 2;
+            continue;
+        }
+        if (IsSeparator(path[i])) visit(i);
+        ++i;
+    }
+}
+
+// Dots and spaces only, with at least two dots: the system reads such a component as
+// "..", since it drops trailing dots and spaces from names.
+bool ClimbsUp(const char* component, size_t length) {
+    size_t dots = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (component[i] == '.') {
+            ++dots;
+        } else if (component[i] != ' ') {
+            return false;
+        }
+    }
+    return dots >= 2;
+}
+
+bool IsFileTimeZero(const FILETIME& t) { return t.dwLowDateTime == 0 && t.dwHighDateTime == 0; }
+
+// The entry's times are its creationTime read as local time, set as all three.
+void SetEntryTimes(HANDLE out, const ZipEntry& record) {
+    if (IsFileTimeZero(record.creationTime)) return;
+    FILETIME utc;
+    if (!LocalFileTimeToFileTime(&record.creationTime, &utc)) return;
+    SetFileTime(out, &utc, &utc, &utc);
+}
+
+// Copies the data of the archive's current entry into out in portions.
+ZipResult CopyEntryData(ZipReader* reader, const ZipEntry& record, HANDLE out) {
+    unzFile archive = reader->archive.Get();
+    OpenEntryData data(archive);
+    if (!data.IsOpen()) return ZipWriteFailed;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPortion]);
+    if (!buffer) return ZipWriteFailed;
+    uint64_t total = 0;
+    bool failed = false;
+    for (;;) {
+        int n = unzReadCurrentFile(archive, buffer.get(), kPortion);
+        if (n <= 0) {
+            failed = n < 0;
+            break;
+        }
+        DWORD written = 0;
+        if (!WriteFile(out, buffer.get(), static_cast<DWORD>(n), &written, nullptr) ||
+            written != static_cast<DWORD>(n)) {
+            failed = true;
+            break;
+        }
+        total += static_cast<unsigned>(n);
+    }
+    int closed = data.Close();
+    if (failed) return ZipWriteFailed;
+    // minizip checks the CRC-32 only when the directory's size was reached; a stream that
+    // ends early is caught by the count.
+    if (closed == UNZ_CRCERROR || total != record.uncompressedSize) return ZipCorrupt;
+    return ZipOk;
+}
+
+// Puts the finished temporary file in place of target. An existing target loses the
+// bits that would refuse the replacement, and gets them back if it is not replaced.
+bool PutInPlace(const char* temporary, const char* target) {
+    DWORD old = GetFileAttributesA(target);
+    bool cleared = false;
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        (old & kStandingInTheWay) != 0) {
+        DWORD eased = old & ~kStandingInTheWay;
+        cleared = SetFileAttributesA(target, eased != 0 ? eased : FILE_ATTRIBUTE_NORMAL) != FALSE;
+    }
+    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (cleared) SetFileAttributesA(target, old);
+    return false;
+}
+
+ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* target) {
+    size_t length = std::strlen(target);
+    if (length == 0) return ZipBadArguments;
+    if (length >= MAX_PATH) return ZipOpenFailed;
+
+    char folder[MAX_PATH] = ".";
+    int separator = LastSeparator(target);
+    if (separator >= 0) {
+        char directory[MAX_PATH];
+        std::memcpy(directory, target, static_cast<size_t>(separator));
+        directory[separator] = '\0';
+        // Absolute and climbing targets are the caller's business: no folders for them.
+        if (IsSafeRelativePath(directory)) EnsureDirectory(reader->baseFolder, directory);
+        std::memcpy(folder, target, static_cast<size_t>(separator) + 1);
+        folder[separator + 1] = '\0';
+    }
+
+    TemporaryFile temporary;
+    if (!temporary.Create(folder)) return ZipOpenFailed;
+    ScopedHandle out(CreateFileA(temporary.Path(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 record.attributes, nullptr));
+    if (!out.IsValid()) return ZipOpenFailed;
+    ZipResult result = CopyEntryData(reader, record, out);
+    if (result != ZipOk) return result;
+    SetEntryTimes(out, record);
+    out.Reset();
+    // Creating over the empty file the unique name was reserved with does not set
+    // attributes everywhere (Wine keeps the old ones), so they are set once more.
+    DWORD attributes = record.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(temporary.Path(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+    if (!PutInPlace(temporary.Path(), target)) return ZipOpenFailed;
+    temporary.Keep();
+    return ZipOk;
+}
+
+ZipResult ExtractOut(ZipReader* reader, int32_t index, void* target, ZipLocation location) {
+    CloseOpenEntry(reader);
+    if (index < 0 || index >= reader->count) return ZipBadArguments;
+    if (target == nullptr || (location == ZipLocationHandle && target == INVALID_HANDLE_VALUE))
+        return ZipBadArguments;
+    ZipEntry record;
+    ZipResult result = GetEntryRecord(reader, index, &record);
+    if (result != ZipOk) return result;
+    record.attributes &= ~static_cast<uint32_t>(FILE_ATTRIBUTE_READONLY);
+
+    if ((record.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (location == ZipLocationHandle) return ZipOk;
+        return EnsureDirectory(reader->baseFolder, record.name) ? ZipOk : ZipOpenFailed;
+    }
+    // A cached record does not move minizip; the data must come from this entry.
+    result = GoToEntry(reader, index);
+    if (result != ZipOk) return result;
+    if (location == ZipLocationFileName)
+        return ExtractToPath(reader, record, static_cast<const char*>(target));
+
+    HANDLE out = static_cast<HANDLE>(target);
+    result = CopyEntryData(reader, record, out);
+    if (result == ZipOk && GetFileType(out) == FILE_TYPE_DISK) SetEntryTimes(out, record);
+    return result;
+}
+
+ZipResult ExtractToMemory(ZipReader* reader, int32_t index, uint8_t* buffer, uint32_t length) {
+    if (buffer == nullptr || length == 0) return ZipBadArguments;
+    unzFile archive = reader->archive.Get();
+    if (index != reader->openEntry) {
+        CloseOpenEntry(reader);
+        if (index < 0 || index >= reader->count) return ZipBadArguments;
+        ZipResult result = GoToEntry(reader, index);
+        if (result != ZipOk) return result;
+        EntryInfo entry;
+        result = ReadEntryInfo(reader, &entry);
+        if (result != ZipOk) return result;
+        if (unzOpenCurrentFile(archive) != UNZ_OK) return ZipInflateError;
+        reader->openEntry = index;
+        reader->openDelivered = 0;
+        reader->openExpected = entry.info.uncompressed_size;
+    }
+
+    uint64_t delivered = 0;
+    while (length > 0) {
+        uint32_t part = length < kLargestRead ? length : kLargestRead;
+        int n = unzReadCurrentFile(archive, buffer, part);
+        if (n < 0) {
+            CloseOpenEntry(reader);
+            return ZipInflateError;
+        }
+        if (n == 0) break;
+        buffer += n;
+        length -= static_cast<uint32_t>(n);
+        delivered += static_cast<uint32_t>(n);
+    }
+    if (delivered > 0) {
+        reader->openDelivered += delivered;
+        return ZipMoreData;
+    }
+    int closed = unzCloseCurrentFile(archive);
+    reader->openEntry = -1;
+    if (closed == UNZ_CRCERROR || reader->openDelivered != reader->openExpected) return ZipCorrupt;
+    return ZipOk;
+}
+
+}  // namespace
+
+bool TemporaryFile::Create(const char* folder) {
+    if (GetTempFileNameA(folder, kTemporaryPrefix, 0, m_path) != 0) return true;
+    m_path[0] = '\0';
+    return false;
+}
+
+int LastSeparator(const char* path) {
+    int last = -1;
+    ForEachSeparator(path, [&](size_t i) { last = static_cast<int>(i); });
+    return last;
+}
+
+bool IsSafeRelativePath(const char* path) {
+    if (path == nullptr || path[0] == '\0' || IsSeparator(path[0])) return false;
+    // A colon never belongs to a name: it is a drive ("c:") or a stream ("name:stream").
+    // Double-byte characters cannot hide one, their trail bytes start at 0x40.
+    if (std::strchr(path, ':') != nullptr) return false;
+    bool safe = true;
+    size_t start = 0;
+    ForEachSeparator(path, [&](size_t i) {
+        if (ClimbsUp(path + start, i - start)) safe = false;
+        start = i + 1;
+    });
+    return safe && !ClimbsUp(path + start, std::strlen(path + start));
+}
+
+bool EnsureDirectory(const char* base, const char* relative) {
+    if (base == nullptr || base[0] == '\0' || !IsSafeRelativePath(relative)) return false;
+    size_t baseLength = std::strlen(base);
+    size_t relativeLength = std::strlen(relative);
+    if (baseLength + relativeLength >= MAX_PATH) return false;
+
+    char path[MAX_PATH];
+    std::memcpy(path, base, baseLength);
+    ForEachSeparator(relative, [&](size_t i) {
+        if (i == 0) return;
+        std::memcpy(path + baseLength, relative, i);
+        path[baseLength + i] = '\0';
+        CreateDirectoryA(path, nullptr);
+    });
+    std::memcpy(path + baseLength, relative, relativeLength + 1);
+    CreateDirectoryA(path, nullptr);
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+ZipResult ZipExtractEntry(ZipHandle* handle, int32_t index, void* target, uint32_t length,
+                          ZipLocation location) {
+    ZipResult result = CheckHandle(handle);
+    if (result != ZipOk) return Finish(result);
+    switch (location) {
+        case ZipLocationHandle:
+        case ZipLocationFileName:
+            return Finish(ExtractOut(handle->reader, index, target, location));
+        case ZipLocationMemory:
+            return Finish(
+                ExtractToMemory(handle->reader, index, static_cast<uint8_t*>(target), length));
+        default:
+            return Finish(ZipBadArguments);
+    }
+}

@@ -1,0 +1,192 @@
+// Inside the zip layer: the archive source under minizip, the reader behind a ZipHandle,
+// the owners of what the layer opens, and the decisions kept in plain functions. Not for
+// callers; the layer's tests include it to reach those functions.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include <unzip.h>
+
+#include "Zip.h"
+
+// ---- Owners -----------------------------------------------------------------------------
+
+// A kernel handle closed with CloseHandle. Null and INVALID_HANDLE_VALUE both mean none.
+class ScopedHandle {
+public:
+    ScopedHandle() = default;
+    explicit ScopedHandle(HANDLE h) : m_h(h) {}
+    ~ScopedHandle() { Reset(); }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+    bool IsValid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_h; }
+    operator HANDLE() const { return m_h; }
+    void Reset(HANDLE h = nullptr) {
+        if (IsValid()) CloseHandle(m_h);
+        m_h = h;
+    }
+
+private:
+    HANDLE m_h = nullptr;
+};
+
+// An archive opened by minizip, closed with unzClose.
+class ScopedArchive {
+public:
+    ScopedArchive() = default;
+    ~ScopedArchive() { Reset(); }
+    ScopedArchive(const ScopedArchive&) = delete;
+    ScopedArchive& operator=(const ScopedArchive&) = delete;
+
+    unzFile Get() const { return m_file; }
+    explicit operator bool() const { return m_file != nullptr; }
+    void Reset(unzFile file = nullptr) {
+        if (m_file != nullptr) unzClose(m_file);
+        m_file = file;
+    }
+
+private:
+    unzFile m_file = nullptr;
+};
+
+// The data of the archive's current entry while it is open for reading; closed with
+// unzCloseCurrentFile unless Close was called.
+class OpenEntryData {
+public:
+    explicit OpenEntryData(unzFile file) : m_file(file) {
+        m_open = unzOpenCurrentFile(file) == UNZ_OK;
+    }
+    ~OpenEntryData() { Close(); }
+    OpenEntryData(const OpenEntryData&) = delete;
+    OpenEntryData& operator=(const OpenEntryData&) = delete;
+
+    bool IsOpen() const { return m_open; }
+    // The reader's status: UNZ_CRCERROR when all data was read and the CRC-32 differs.
+    int Close() {
+        if (!m_open) return UNZ_OK;
+        m_open = false;
+        return unzCloseCurrentFile(m_file);
+    }
+
+private:
+    unzFile m_file;
+    bool m_open;
+};
+
+// A file that is deleted when the owner goes, unless Keep was called.
+class TemporaryFile {
+public:
+    TemporaryFile() { m_path[0] = '\0'; }
+    ~TemporaryFile() {
+        if (m_path[0] != '\0') DeleteFileA(m_path);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // Creates an empty file with a unique name in folder ("." for the current one).
+    bool Create(const char* folder);
+    const char* Path() const { return m_path; }
+    void Keep() { m_path[0] = '\0'; }
+
+private:
+    char m_path[MAX_PATH];
+};
+
+// ---- The archive source -----------------------------------------------------------------
+
+// What minizip reads through: a seekable file handle (duplicated or opened by name) or a
+// caller's memory block. Positions are relative to where the archive begins.
+struct ZipSource {
+    bool isHandle = false;
+    bool canSeek = false;
+    ScopedHandle handle;
+    bool readError = false;
+    uint64_t initialOffset = 0;  // the handle's position when the source was opened
+    const uint8_t* base = nullptr;
+    uint32_t length = 0;
+    uint32_t position = 0;
+    // When not 0, the source ends there for minizip (see ZipOpen).
+    uint64_t endLimit = 0;
+    // Every byte handed to minizip, for the cost test.
+    uint64_t bytesRead = 0;
+};
+
+// The I/O table that makes minizip read from source (the source must outlive the archive).
+void FillSourceFunctions(zlib_filefunc_def* functions, ZipSource* source);
+// Reads size bytes at offset (from where the archive begins), as minizip would.
+bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t size);
+// The source's length from where the archive begins; false when it cannot be learnt.
+bool SourceLength(ZipSource* source, uint64_t* length);
+
+// What the end of an archive holds, as far as the end-of-central-directory record tells.
+struct EndRecordCheck {
+    ZipResult result;     // ZipOk, ZipNoEndRecord or ZipBadEndRecord
+    uint64_t position;    // of the record, when result is ZipOk
+    uint32_t entryCount;  // when result is ZipOk
+};
+// tail is the last bytes of an archive of archiveLength bytes (tail ends where the archive
+// ends). Finds the last record signature whose 22 bytes lie in tail and checks the record:
+// one disk, equal entry counts, the directory ending before the record.
+EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t archiveLength);
+
+// ---- The reader behind a handle ---------------------------------------------------------
+
+struct ZipReader {
+    ZipSource source;
+    ScopedArchive archive;  // empty for an archive of no entries minizip cannot open
+    int32_t count = 0;
+    int32_t current = -1;        // the entry minizip stands on; -1 when unknown
+    int32_t openEntry = -1;      // the entry whose data is open for the memory form, or -1
+    uint64_t openDelivered = 0;  // bytes of openEntry handed out so far
+    uint64_t openExpected = 0;   // its size in the central directory
+    ZipEntry cachedEntry{};
+    int32_t cachedIndex = -1;
+    char baseFolder[MAX_PATH] = "";
+};
+
+// Entry facts from the central directory that the layer checks before it trusts an entry.
+struct EntryInfo {
+    unz_file_info64 info;
+    char name[MAX_PATH];
+};
+
+// The handle check of every operation: ZipOk, ZipBadArguments or ZipModeMixed.
+ZipResult CheckHandle(const ZipHandle* handle);
+// Abandons the memory form's open entry, if any.
+void CloseOpenEntry(ZipReader* reader);
+// Moves minizip to entry index (0 to count-1), forward from where it stands when it can.
+// ZipCorrupt when a central header on the way cannot be read.
+ZipResult GoToEntry(ZipReader* reader, int32_t index);
+// Reads and checks the central facts of the current entry: ZipCorrupt for a name of 260
+// bytes or more, a method other than 0 or 8, encryption, or sizes beyond 32 bits.
+ZipResult ReadEntryInfo(ZipReader* reader, EntryInfo* out);
+// ZipGetEntry without the handle check and ZipLastResult.
+ZipResult GetEntryRecord(ZipReader* reader, int32_t index, ZipEntry* entry);
+// The bytes minizip has read from the source of an open handle.
+uint64_t ZipBytesRead(const ZipHandle* handle);
+// Stores result in ZipLastResult and returns it.
+ZipResult Finish(ZipResult result);
+
+// ---- Decisions --------------------------------------------------------------------------
+
+// Windows attributes from the central header's external attributes and the stored name.
+uint32_t DeriveAttributes(uint32_t external, const char* name);
+// A Unix time (seconds since 1970, UTC) as a FILETIME; false before 1970.
+bool UnixTimeToFileTime(int64_t seconds, FILETIME* out);
+// Applies the first "UT" block of a local extra field: each time its flags announce and
+// its own length holds replaces the matching output. Blocks are read only within extra.
+void ApplyExtendedTimestamp(const uint8_t* extra, size_t length, FILETIME* writeTime,
+                            FILETIME* accessTime, FILETIME* creationTime);
+// Equal names; with ignoreCase, ASCII letters outside double-byte characters fold.
+bool NamesEqual(const char* a, const char* b, bool ignoreCase);
+// The offset of the last "/" or "\" that is not the second byte of a double-byte
+// character, or -1.
+int LastSeparator(const char* path);
+// A relative path that names something inside its base: not empty, no "/" or "\" first,
+// no colon, no component of dots (and spaces) that climbs (".." and its look-alikes).
+bool IsSafeRelativePath(const char* path);

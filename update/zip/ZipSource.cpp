@@ -1,0 +1,182 @@
+// The archive source: the I/O table minizip reads through, over a file handle or memory.
+#include <climits>
+#include <cstring>
+
+#include "ZipInternal.h"
+
+namespace {
+
+constexpr uint32_t kEndRecordSize = 22;
+constexpr uint32_t kEndSignature = 0x06054b50;
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+ZipSource* AsSource(voidpf stream) { return static_cast<ZipSource*>(stream); }
+
+bool HandlePosition(HANDLE h, uint64_t* position) {
+    LARGE_INTEGER zero{}, now{};
+    if (!SetFilePointerEx(h, zero, &now, FILE_CURRENT)) return false;
+    *position = static_cast<uint64_t>(now.QuadPart);
+    return true;
+}
+
+bool HandleSize(HANDLE h, uint64_t* size) {
+    LARGE_INTEGER s{};
+    if (!GetFileSizeEx(h, &s)) return false;
+    *size = static_cast<uint64_t>(s.QuadPart);
+    return true;
+}
+
+// The archive's end as minizip sees it, relative to where the archive begins.
+bool SourceEnd(ZipSource* source, uint64_t* end) {
+    if (source->endLimit != 0) {
+        *end = source->endLimit;
+        return true;
+    }
+    if (!source->isHandle) {
+        *end = source->length;
+        return true;
+    }
+    uint64_t size = 0;
+    if (!HandleSize(source->handle, &size)) return false;
+    *end = size > source->initialOffset ? size - source->initialOffset : 0;
+    return true;
+}
+
+// The source is the caller's ZipSource; minizip's "open" only hands it back.
+voidpf ZCALLBACK OpenSource(voidpf opaque, const char*, int) { return opaque; }
+
+uLong ZCALLBACK ReadSource(voidpf, voidpf stream, void* buffer, uLong size) {
+    ZipSource* source = AsSource(stream);
+    uLong got = 0;
+    if (source->isHandle) {
+        DWORD read = 0;
+        if (!ReadFile(source->handle, buffer, size, &read, nullptr)) source->readError = true;
+        got = read;
+    } else {
+        uint32_t left = source->position < source->length ? source->length - source->position : 0;
+        got = size < left ? size : left;
+        if (got != 0) std::memcpy(buffer, source->base + source->position, got);
+        source->position += got;
+    }
+    source->bytesRead += got;
+    return got;
+}
+
+uLong ZCALLBACK WriteSource(voidpf, voidpf, const void*, uLong) { return 0; }
+
+long ZCALLBACK TellSource(voidpf, voidpf stream) {
+    ZipSource* source = AsSource(stream);
+    if (!source->isHandle) return static_cast<long>(source->position);
+    if (!source->canSeek) return 0;
+    uint64_t now = 0;
+    if (!HandlePosition(source->handle, &now) || now < source->initialOffset) return -1;
+    uint64_t relative = now - source->initialOffset;
+    // The 32-bit table cannot tell positions past 2 GiB; -1 makes minizip give up.
+    return relative > LONG_MAX ? -1 : static_cast<long>(relative);
+}
+
+long ZCALLBACK SeekSource(voidpf, voidpf stream, uLong offset, int origin) {
+    ZipSource* source = AsSource(stream);
+    if (!source->canSeek) return -1;
+    uint64_t from = 0;
+    switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET:
+            break;
+        case ZLIB_FILEFUNC_SEEK_CUR:
+            if (source->isHandle) {
+                if (!HandlePosition(source->handle, &from) || from < source->initialOffset)
+                    return -1;
+                from -= source->initialOffset;
+            } else {
+                from = source->position;
+            }
+            break;
+        case ZLIB_FILEFUNC_SEEK_END:
+            if (!SourceEnd(source, &from)) return -1;
+            break;
+        default:
+            return -1;
+    }
+    uint64_t target = from + offset;
+    if (!source->isHandle) {
+        // A position beyond the block can only come from a damaged offset.
+        if (target > source->length) return -1;
+        source->position = static_cast<uint32_t>(target);
+        return 0;
+    }
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(source->initialOffset + target);
+    return SetFilePointerEx(source->handle, to, nullptr, FILE_BEGIN) ? 0 : -1;
+}
+
+// The reader owns the handle and closes it with the handle itself, so that a failed open
+// can look at the source again.
+int ZCALLBACK CloseSource(voidpf, voidpf) { return 0; }
+
+int ZCALLBACK SourceError(voidpf, voidpf stream) {
+    ZipSource* source = AsSource(stream);
+    return source->isHandle && source->readError ? 1 : 0;
+}
+
+}  // namespace
+
+void FillSourceFunctions(zlib_filefunc_def* functions, ZipSource* source) {
+    functions->zopen_file = OpenSource;
+    functions->zread_file = ReadSource;
+    functions->zwrite_file = WriteSource;
+    functions->ztell_file = TellSource;
+    functions->zseek_file = SeekSource;
+    functions->zclose_file = CloseSource;
+    functions->zerror_file = SourceError;
+    functions->opaque = source;
+}
+
+bool SourceLength(ZipSource* source, uint64_t* length) {
+    uint64_t saved = source->endLimit;
+    source->endLimit = 0;
+    bool ok = SourceEnd(source, length);
+    source->endLimit = saved;
+    return ok;
+}
+
+bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t size) {
+    if (!source->isHandle) {
+        if (offset > source->length || source->length - offset < size) return false;
+        std::memcpy(buffer, source->base + offset, size);
+        return true;
+    }
+    if (!source->canSeek) return false;
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(source->initialOffset + offset);
+    DWORD read = 0;
+    return SetFilePointerEx(source->handle, to, nullptr, FILE_BEGIN) &&
+           ReadFile(source->handle, buffer, size, &read, nullptr) && read == size;
+}
+
+EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t archiveLength) {
+    EndRecordCheck check{ZipNoEndRecord, 0, 0};
+    if (tailLength < kEndRecordSize || tailLength > archiveLength) return check;
+    for (size_t i = tailLength - kEndRecordSize + 1; i-- > 0;) {
+        const uint8_t* record = tail + i;
+        if (Get32(record) != kEndSignature) continue;
+        uint64_t position = archiveLength - tailLength + i;
+        uint16_t disk = Get16(record + 4);
+        uint16_t directoryDisk = Get16(record + 6);
+        uint16_t entriesHere = Get16(record + 8);
+        uint16_t entries = Get16(record + 10);
+        uint64_t directorySize = Get32(record + 12);
+        uint64_t directoryOffset = Get32(record + 16);
+        bool consistent = disk == 0 && directoryDisk == 0 && entriesHere == entries &&
+                          directoryOffset + directorySize <= position;
+        check.result = consistent ? ZipOk : ZipBadEndRecord;
+        check.position = position;
+        check.entryCount = entries;
+        return check;
+    }
+    return check;
+}
