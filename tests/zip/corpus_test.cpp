@@ -1,0 +1,104 @@
+// Archives other tools wrote, read in place from the shared corpus beside the repository.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <string>
+#include <vector>
+
+#include "Zip.h"
+#include "ZipTestSupport.h"
+
+namespace {
+
+// One letter per entry: 'f' a file whose data reads back with a matching CRC-32, 'd' a
+// folder, 'c' an entry refused as corrupt (unsupported method, encryption, mismatching
+// headers), 'x' a file whose data fails its CRC-32.
+struct CorpusCase {
+    const char* name;
+    const char* file;
+    const char* entries;
+};
+
+const CorpusCase kCorpus[] = {
+    {"ExplorerCompressedFolder", "yauzl__windows-compressed-folder.zip", "ff"},
+    {"SevenZipOnWindows", "yauzl__windows-7-zip.zip", "ff"},
+    {"ExplorerFoldersWithDosAttributes", "libarchive__test_compat_zip_6.zip", "df"},
+    {"DataDescriptorsWithEmptyLocalHeaders", "libarchive__test_compat_zip_5.zip", "ffffffffffff"},
+    {"DataDescriptorsWithoutSignature",
+     "libarchive__test_read_format_zip_with_invalid_traditional_eocd.zip", "ff"},
+    {"BackslashInNames", "libarchive__test_compat_zip_8.zip", "f"},
+    {"DeliberatelyBadCrc", "libarchive__test_read_format_zip.zip", "dfx"},
+    {"DosFoldersWithoutSlash", "libarchive__test_read_format_zip_msdos.zip", "fdfddd"},
+    {"FolderOfZeroAttributesMarkedBySlash", "libarchive__test_read_format_zip_jar.jar", "d"},
+    {"StubInFrontOffsetsNotAdjusted", "libarchive__test_read_format_zip_sfx.zip", "ff"},
+    {"StubInFrontOffsetsAdjusted", "libarchive__test_compat_zip_4.zip", "fff"},
+    {"JunkBeforeAndAfter", "libarchive__test_read_format_zip_padded3.zip", "ff"},
+    {"ArchiveComment", "libarchive__test_read_format_zip_comment_stored_2.zip", "ff"},
+    {"HighCompressionRatio", "libarchive__test_read_format_zip_high_compression.zip", "f"},
+    {"Utf8Names", "yauzl__unicode.zip", "ddfdf"},
+    {"GbkName", "zip2__chinese.zip", "f"},
+    {"Cp932NamesWithBackslashTrailBytes", "libarchive__test_read_format_zip_filename_cp932.zip",
+     "ff"},
+    {"Zip64EndRecord", "yauzl__zip64.zip", "ff"},
+    {"Zip64LocalExtraOnly", "libarchive__test_read_format_zip_zip64a.zip", "f"},
+    {"EmptyArchive", "yauzl__empty.zip", ""},
+    {"LocalNamesDifferingFromTheDirectory", "libarchive__test_read_format_zip_7075_utf8_paths.zip",
+     "fccc"},
+    {"Bzip2Refused", "libarchive__test_read_format_zip_bzip2.zipx", "c"},
+    {"LzmaRefusedFoldersKept", "libarchive__test_read_format_zip_7z_lzma.zip", "ddddcdddc"},
+    {"Deflate64Refused", "libarchive-pr2806__test_read_format_zip_deflate64.zip", "cdcc"},
+    {"ImplodeRefused", "zip2__legacy_implode.zip", "c"},
+    {"ZstdRefused", "libarchive__test_read_format_zip_zstd.zipx", "c"},
+    {"ZipCryptoRefused", "libarchive__test_read_format_zip_traditional_encryption_data.zip", "cc"},
+    {"AesRefused", "libarchive__test_read_format_zip_winzip_aes256.zip", "c"},
+    {"StrongEncryptionRefusedPlainEntryRead",
+     "libarchive__test_read_format_zip_encryption_partially.zip", "fc"},
+};
+
+std::string CorpusPath(const char* file) { return std::string(KIT_ZIP_CORPUS) + "\\" + file; }
+
+class CorpusTest : public testing::TestWithParam<CorpusCase> {};
+
+TEST_P(CorpusTest, ReadsWhatIsReadableAndRefusesTheRest) {
+    if (!IsFolder(KIT_ZIP_CORPUS)) GTEST_SKIP() << "no corpus at " << KIT_ZIP_CORPUS;
+    const CorpusCase& c = GetParam();
+    ZipHandle* zip = ZipOpen(CorpusPath(c.file).c_str(), 0, ZipLocationFileName);
+    ASSERT_NE(nullptr, zip) << "result " << std::hex << ZipLastResult;
+    ZipEntry entry;
+    ASSERT_EQ(ZipOk, ZipGetEntry(zip, -1, &entry));
+    const int32_t count = entry.index;
+    std::string expected = c.entries;
+    ASSERT_EQ(static_cast<int32_t>(expected.size()), count);
+
+    std::string found;
+    std::vector<char> buffer(1 << 20);
+    for (int32_t i = 0; i < count; ++i) {
+        if (ZipGetEntry(zip, i, &entry) != ZipOk) {
+            found += ZipLastResult == ZipCorrupt ? 'c' : '?';
+            continue;
+        }
+        ZipResult r;
+        uint64_t delivered = 0;
+        while ((r = ZipExtractEntry(zip, i, buffer.data(), static_cast<uint32_t>(buffer.size()),
+                                    ZipLocationMemory)) == ZipMoreData) {
+            delivered += std::min<uint64_t>(buffer.size(), entry.uncompressedSize - delivered);
+        }
+        if (r == ZipCorrupt) {
+            found += 'x';
+        } else if (r != ZipOk || delivered != entry.uncompressedSize) {
+            found += '?';
+        } else {
+            found += (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 'd' : 'f';
+        }
+    }
+    EXPECT_EQ(expected, found);
+    EXPECT_EQ(ZipOk, ZipClose(zip));
+}
+
+INSTANTIATE_TEST_SUITE_P(RealWorld, CorpusTest, testing::ValuesIn(kCorpus),
+                         [](const testing::TestParamInfo<CorpusCase>& info) {
+                             return info.param.name;
+                         });
+
+}  // namespace
