@@ -1,0 +1,140 @@
+#include "BenchSupport.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "Scoped.h"
+
+double NowMs() {
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / frequency;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+bool WriteArchive(const std::string& path, const std::vector<GeneratedEntry>& entries) {
+    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
+    if (zip == nullptr) return false;
+    bool ok = true;
+    for (const GeneratedEntry& entry : entries) {
+        zip_fileinfo info = {};
+        info.dosDate = ((2022 - 1980) << 25) | (3 << 21) | (14 << 16) | (9 << 11) | (26 << 5);
+        if (zipOpenNewFileInZip(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                Z_DEFLATED, Z_DEFAULT_COMPRESSION) != ZIP_OK) {
+            ok = false;
+            break;
+        }
+        ok = zipWriteInFileInZip(zip, entry.data.data(),
+                                 static_cast<unsigned>(entry.data.size())) == ZIP_OK;
+        ok = zipCloseFileInZip(zip) == ZIP_OK && ok;
+        if (!ok) break;
+    }
+    return zipClose(zip, nullptr) == ZIP_OK && ok;
+}
+
+namespace {
+uint32_t NextRandom(uint32_t& state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+}  // namespace
+
+std::string CompressibleData(size_t size, uint32_t seed) {
+    static const char* const words[] = {"update ", "lobby ",  "archive ", "entry ",  "folder ",
+                                        "table ",  "player ", "server ",  "window ", "level\n",
+                                        "area ",   "map ",    "texture ", "sound ",  "0x1F3A "};
+    uint32_t state = seed * 2654435761u + 1;
+    std::string out;
+    out.reserve(size + 16);
+    while (out.size() < size) out += words[NextRandom(state) % (sizeof words / sizeof *words)];
+    out.resize(size);
+    return out;
+}
+
+std::string IncompressibleData(size_t size, uint32_t seed) {
+    uint32_t state = seed * 2246822519u + 7;
+    std::string out(size, '\0');
+    for (size_t i = 0; i < size; ++i) out[i] = static_cast<char>(NextRandom(state) >> 24);
+    return out;
+}
+
+bool MakeFolders(const std::string& path) {
+    for (size_t at = path.find_first_of("\\/", 1); at != std::string::npos;
+         at = path.find_first_of("\\/", at + 1)) {
+        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+    }
+    CreateDirectoryA(path.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string JoinEntryPath(const std::string& dir, const char* entryName) {
+    std::string path = dir + "\\" + entryName;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+int64_t FileSizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool OpensExclusively(const std::string& path) {
+    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.IsValid();
+}
+
+void Report::Row(const std::string& figure, const std::string& ours, const std::string& reference,
+                 const std::string& ratio, const std::string& goal) {
+    m_rows.push_back({figure, ours, reference, ratio, goal});
+}
+
+void Report::Verdict(const std::string& line) { m_verdicts.push_back(line); }
+
+void Report::Print() const {
+    std::vector<std::vector<std::string>> rows = {{"figure", "ours", "reference", "ratio", "goal"}};
+    rows.insert(rows.end(), m_rows.begin(), m_rows.end());
+    size_t width[5] = {};
+    for (const auto& row : rows)
+        for (size_t c = 0; c < 5; ++c) width[c] = std::max(width[c], row[c].size());
+    for (size_t r = 0; r < rows.size(); ++r) {
+        std::string line;
+        for (size_t c = 0; c < 5; ++c) {
+            line += rows[r][c];
+            if (c < 4) line += std::string(width[c] - rows[r][c].size() + 2, ' ');
+        }
+        std::printf("%s\n", line.c_str());
+        if (r == 0) std::printf("%s\n", std::string(line.size(), '-').c_str());
+    }
+    std::printf("\n");
+    for (const std::string& verdict : m_verdicts) std::printf("%s\n", verdict.c_str());
+    std::fflush(stdout);
+}
+
+std::string Format(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}

@@ -1,0 +1,67 @@
+// What the benchmark's sections share: a clock, medians, archives made with minizip's
+// writer, folders, the exclusive-open check and the table the run prints.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Milliseconds from an arbitrary start, from the performance counter.
+double NowMs();
+
+// The median of the values (the mean of the middle two for an even count); 0 for none.
+double Median(std::vector<double> values);
+
+// One entry to write into a generated archive.
+struct GeneratedEntry {
+    std::string name;  // "/" as separator, as archives store it
+    std::string data;
+};
+
+// Writes an archive of the entries, every one deflated at the default level. False when
+// the file cannot be created or a write fails; a partial file may then be left.
+bool WriteArchive(const std::string& path, const std::vector<GeneratedEntry>& entries);
+
+// seed-driven text made of words (compresses about 3:1) and bytes that do not compress.
+std::string CompressibleData(size_t size, uint32_t seed);
+std::string IncompressibleData(size_t size, uint32_t seed);
+
+// Creates path and every missing folder above it ("\" or "/" separators). False when the
+// folder does not exist afterwards.
+bool MakeFolders(const std::string& path);
+
+// dir + "\" + an archive name, "/" turned into "\".
+std::string JoinEntryPath(const std::string& dir, const char* entryName);
+
+// The size of the file at path, or -1 when it cannot be examined.
+int64_t FileSizeOf(const std::string& path);
+
+// True when the file can be opened for reading and writing with no sharing: nobody,
+// this process included, still holds a handle to it.
+bool OpensExclusively(const std::string& path);
+
+// The table the run prints: one row per measured figure, then a summary line per goal.
+class Report {
+public:
+    // A figure beside its reference. higherIsBetter decides how ratio is read against goal
+    // (ratio = ours / reference when higher is better, reference-relative cost otherwise).
+    void Row(const std::string& figure, const std::string& ours, const std::string& reference,
+             const std::string& ratio, const std::string& goal);
+    // A goal's verdict line.
+    void Verdict(const std::string& line);
+    // Writes the table and the verdicts to standard output.
+    void Print() const;
+    // True when any Verdict line reported a missed goal.
+    bool AnyMissed() const { return m_missed; }
+    void MarkMissed() { m_missed = true; }
+
+private:
+    std::vector<std::vector<std::string>> m_rows;
+    std::vector<std::string> m_verdicts;
+    bool m_missed = false;
+};
+
+// printf into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

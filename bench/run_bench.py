@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""Runs updatebench under Wine next to what it needs and prints its table.
+
+Writes the benchmark's archives into the work folder (kept between runs of the same
+sizes), times the distribution's `unzip` natively on the same large archive, serves the
+download files from a loopback HTTP server, runs the benchmark once and removes what the
+run unpacked. Exits with the benchmark's status.
+"""
+import argparse
+import http.server
+import io
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+import zipfile
+
+FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, downloads=200,
+            passes=2000, budget_s=20)
+TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
+            budget_s=10)
+OUTPUTS = ("out", "step", "res", "unzip")
+
+
+def small_file(name):
+    """The bytes served for a small download: plain files, or archives of two entries."""
+    stem, ext = os.path.splitext(name)
+    if ext == ".zip":
+        buf = io.BytesIO()
+        with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr(stem + "_a.txt", ("entry a of %s\n" % stem) * 40)
+            z.writestr(stem + "_b.txt", ("entry b of %s\n" % stem) * 25)
+        return buf.getvalue()
+    return (("%s " % stem) * 400).encode()[: 1000 + 7 * int(stem[1:] or 0)]
+
+
+class Server:
+    """Serves /Torvel/big.bin (download_mb MiB) and the small files, on 127.0.0.1 only."""
+
+    def __init__(self, download_mb):
+        self.big = os.urandom(download_mb * 1024 * 1024)
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                path = urllib.parse.unquote(self.path).replace("\\", "/")
+                name = path[len("/Torvel/"):] if path.startswith("/Torvel/") else ""
+                if name == "big.bin":
+                    body = outer.big
+                elif name[:1] == "r" and name[1:4].isdigit() and name[4:] in (".bin", ".zip"):
+                    body = small_file(name)
+                else:
+                    body = b"missing"
+                    self.send_response(404)
+                    self.send_header("Content-Length", str(len(body)))
+                    self.end_headers()
+                    self.wfile.write(body)
+                    return
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                view = memoryview(body)
+                for at in range(0, len(body), 1 << 20):
+                    self.wfile.write(view[at:at + (1 << 20)])
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def sizes_args(s):
+    return ["--reps", str(s["reps"]), "--big-mb", str(s["big_mb"]), "--many", s["many"],
+            "--download-mb", str(s["download_mb"]), "--downloads", str(s["downloads"]),
+            "--passes", str(s["passes"]), "--budget-s", str(s["budget_s"])]
+
+
+def time_unzip(work, reps):
+    """Median milliseconds of the distribution's unzip on archives/big.zip, or None."""
+    unzip = shutil.which("unzip")
+    if unzip is None:
+        return None
+    times = []
+    for r in range(reps):
+        dest = os.path.join(work, "unzip", str(r))
+        os.makedirs(dest, exist_ok=True)
+        start = time.perf_counter()
+        subprocess.run([unzip, "-qq", "-o", os.path.join(work, "archives", "big.zip"), "-d", dest],
+                       check=True, timeout=600)
+        times.append((time.perf_counter() - start) * 1000)
+    return statistics.median(times)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__)
+    p.add_argument("--bench", required=True, help="updatebench.exe")
+    p.add_argument("--wine-run", required=True, help="scripts/wine-run")
+    p.add_argument("--work", required=True, help="folder for archives and outputs")
+    p.add_argument("--tiny", action="store_true", help="tiny inputs: proves it runs")
+    for key in FULL:
+        p.add_argument("--" + key.replace("_", "-"), default=None)
+    a = p.parse_args()
+    sizes = dict(TINY if a.tiny else FULL)
+    for key in FULL:
+        value = getattr(a, key)
+        if value is not None:
+            sizes[key] = value if key == "many" else int(value)
+
+    work = os.path.abspath(a.work)
+    os.makedirs(work, exist_ok=True)
+    for name in OUTPUTS:
+        shutil.rmtree(os.path.join(work, name), ignore_errors=True)
+    mode = "--gui" if os.environ.get("KIT_DISPLAY") else "--console"
+    wine = [os.path.abspath(a.wine_run), mode, os.path.abspath(a.bench)]
+
+    # The archives depend only on their sizes: a stamp keeps them across runs.
+    stamp = os.path.join(work, "archives", "sizes")
+    wanted = "%s %s" % (sizes["big_mb"], sizes["many"])
+    if not os.path.exists(stamp) or open(stamp).read() != wanted:
+        shutil.rmtree(os.path.join(work, "archives"), ignore_errors=True)
+        print("bench: writing the archives (%s MB, %s entries)" % (sizes["big_mb"], sizes["many"]),
+              flush=True)
+        subprocess.run(wine + ["--generate"] + sizes_args(sizes), cwd=work, check=True,
+                       timeout=900)
+        with open(stamp, "w") as f:
+            f.write(wanted)
+
+    unzip_ms = time_unzip(work, sizes["reps"])
+    server = Server(sizes["download_mb"])
+    try:
+        args = sizes_args(sizes) + ["--port", str(server.port)]
+        if unzip_ms is not None:
+            args += ["--unzip-ms", "%.1f" % unzip_ms]
+        print("bench: running updatebench %s" % " ".join(args), flush=True)
+        result = subprocess.run(wine + args, cwd=work, timeout=1800)
+    finally:
+        server.stop()
+        for name in OUTPUTS:
+            shutil.rmtree(os.path.join(work, name), ignore_errors=True)
+    if unzip_ms is None:
+        print("bench: unzip is not installed: no native figure")
+    return result.returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main())

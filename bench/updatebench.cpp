@@ -1,0 +1,714 @@
+// updatebench: the updater's costs measured in one run beside the bare calls it stands on.
+// It works in the current folder (archives\, out\, step\, res\) and prints one table.
+//
+//   updatebench --generate [sizes]          writes the archives and exits
+//   updatebench [sizes] [--port N] [--unzip-ms X]
+// sizes: --reps N --big-mb N --many A,B,C --per-folder N --download-mb N --downloads N
+//        --passes N --budget-s N (longest run of the layer over many entries; 0: none)
+// With --port, the download figures fetch "Torvel\big.bin" and "Torvel\r###.bin|zip" from
+// the loopback server on that port (bench/run_bench.py serves them).
+// Exit status: 0 when every section ran and produced whole files, 1 when something failed
+// (a missed goal is a figure, not a failure).
+#include <windows.h>
+#include <urlmon.h>
+
+#include <unzip.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "DownloadCheck.h"
+#include "Gdi.h"
+#include "HandOver.h"
+#include "Scoped.h"
+#include "Skin.h"
+#include "UpdateDialog.h"
+#include "Zip.h"
+
+namespace {
+
+struct Options {
+    int reps = 3;
+    int bigMb = 64;
+    std::vector<int> many = {5000, 10000, 20000};
+    int perFolder = 500;
+    int port = 0;
+    int downloadMb = 64;
+    int downloads = 200;
+    int passes = 2000;
+    double unzipMs = -1;
+    int budgetS = 20;
+    bool generateOnly = false;
+};
+
+// The layer's own read portion: the bare loop reads in the same steps, so the comparison
+// is of the work around the reads, not of buffer sizes.
+constexpr unsigned kPortion = 16384;
+constexpr size_t kBigEntrySize = 2 * 1024 * 1024;
+const char kBigArchive[] = "archives\\big.zip";
+
+class ZipOwner {
+public:
+    explicit ZipOwner(ZipHandle* handle) : m_handle(handle) {}
+    ~ZipOwner() {
+        if (m_handle != nullptr) ZipClose(m_handle);
+    }
+    ZipOwner(const ZipOwner&) = delete;
+    ZipOwner& operator=(const ZipOwner&) = delete;
+    operator ZipHandle*() const { return m_handle; }
+
+private:
+    ZipHandle* m_handle;
+};
+
+class UnzOwner {
+public:
+    explicit UnzOwner(unzFile file) : m_file(file) {}
+    ~UnzOwner() {
+        if (m_file != nullptr) unzClose(m_file);
+    }
+    UnzOwner(const UnzOwner&) = delete;
+    UnzOwner& operator=(const UnzOwner&) = delete;
+    operator unzFile() const { return m_file; }
+
+private:
+    unzFile m_file;
+};
+
+// Every file the timed code of ours wrote or read; all are checked for handles left open.
+std::vector<std::string> g_touched;
+bool g_failed = false;
+
+// A run of the layer that passes g_deadline (NowMs; 0 for none) stops there, so that a
+// layer whose cost per entry grows with the archive cannot hold the machine for hours.
+double g_deadline = 0;
+bool g_overBudget = false;
+int g_entriesDone = 0;
+
+bool PastDeadline(int entriesDone) {
+    if (g_deadline <= 0 || NowMs() <= g_deadline) return false;
+    g_overBudget = true;
+    g_entriesDone = entriesDone;
+    return true;
+}
+
+void Fail(const std::string& what) {
+    std::fprintf(stderr, "updatebench: %s\n", what.c_str());
+    g_failed = true;
+}
+
+std::string ManyArchive(int count) { return Format("archives\\many%d.zip", count); }
+
+std::string ManyEntryName(int k, int perFolder) {
+    return Format("d%03d/f%05d.txt", k / perFolder, k);
+}
+
+bool Generate(const Options& o) {
+    if (!MakeFolders("archives")) return false;
+    std::vector<GeneratedEntry> big;
+    const int bigEntries = o.bigMb * 1024 * 1024 / static_cast<int>(kBigEntrySize);
+    for (int k = 0; k < bigEntries; ++k) {
+        big.push_back({Format("e%02d.bin", k), k % 2 ? IncompressibleData(kBigEntrySize, k)
+                                                     : CompressibleData(kBigEntrySize, k)});
+    }
+    if (!WriteArchive(kBigArchive, big)) return false;
+    for (int count : o.many) {
+        std::vector<GeneratedEntry> entries;
+        for (int k = 0; k < count; ++k) {
+            entries.push_back({ManyEntryName(k, o.perFolder),
+                               CompressibleData(64 + static_cast<size_t>(k * 37) % 400, k)});
+        }
+        if (!WriteArchive(ManyArchive(count), entries)) return false;
+    }
+    return true;
+}
+
+// Makes dir and the entry folders a many-entry archive needs.
+bool PrepareFolders(const std::string& dir, int entries, int perFolder) {
+    if (!MakeFolders(dir)) return false;
+    for (int f = 0; f * perFolder < entries; ++f) {
+        if (!MakeFolders(dir + Format("\\d%03d", f))) return false;
+    }
+    return true;
+}
+
+// --- unpacking ---------------------------------------------------------------------------
+
+bool UnpackOurs(const char* archive, const std::string& dir, bool record) {
+    ZipOwner zip(ZipOpen(archive, 0, ZipLocationFileName));
+    if (zip == nullptr) return false;
+    ZipEntry count = {};
+    if (ZipGetEntry(zip, -1, &count) != ZipOk) return false;
+    for (int32_t i = 0; i < count.index; ++i) {
+        if (PastDeadline(i)) return false;
+        ZipEntry entry = {};
+        if (ZipGetEntry(zip, i, &entry) != ZipOk) return false;
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        std::string target = JoinEntryPath(dir, entry.name);
+        if (ZipExtractEntry(zip, i, &target[0], 0, ZipLocationFileName) != ZipOk) return false;
+        if (record) g_touched.push_back(target);
+    }
+    return true;
+}
+
+bool UnpackBare(const char* archive, const std::string& dir) {
+    UnzOwner unz(unzOpen(archive));
+    if (unz == nullptr) return false;
+    static char buffer[kPortion];
+    int step = unzGoToFirstFile(unz);
+    for (; step == UNZ_OK; step = unzGoToNextFile(unz)) {
+        unz_file_info info;
+        char name[260];
+        if (unzGetCurrentFileInfo(unz, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
+            return false;
+        const size_t length = std::strlen(name);
+        if (length > 0 && name[length - 1] == '/') continue;
+        if (unzOpenCurrentFile(unz) != UNZ_OK) return false;
+        ScopedHandle out(CreateFileA(JoinEntryPath(dir, name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        bool ok = out.IsValid();
+        int got = 0;
+        while (ok && (got = unzReadCurrentFile(unz, buffer, kPortion)) > 0) {
+            DWORD written = 0;
+            ok = WriteFile(out, buffer, static_cast<DWORD>(got), &written, nullptr) &&
+                 written == static_cast<DWORD>(got);
+        }
+        ok = unzCloseCurrentFile(unz) == UNZ_OK && ok && got == 0;  // CRC checked on close
+        if (!ok) return false;
+    }
+    return step == UNZ_END_OF_LIST_OF_FILE;
+}
+
+bool WalkOurs(const char* archive) {
+    ZipOwner zip(ZipOpen(archive, 0, ZipLocationFileName));
+    if (zip == nullptr) return false;
+    ZipEntry count = {};
+    if (ZipGetEntry(zip, -1, &count) != ZipOk) return false;
+    static char buffer[kPortion * 4];
+    for (int32_t i = 0; i < count.index; ++i) {
+        if (PastDeadline(i)) return false;
+        ZipEntry entry = {};
+        if (ZipGetEntry(zip, i, &entry) != ZipOk) return false;
+        ZipResult result;
+        do {
+            result = ZipExtractEntry(zip, i, buffer, sizeof buffer, ZipLocationMemory);
+        } while (result == ZipMoreData);
+        if (result != ZipOk) return false;
+    }
+    return true;
+}
+
+bool WalkBare(const char* archive) {
+    UnzOwner unz(unzOpen(archive));
+    if (unz == nullptr) return false;
+    static char buffer[kPortion * 4];
+    int step = unzGoToFirstFile(unz);
+    for (; step == UNZ_OK; step = unzGoToNextFile(unz)) {
+        unz_file_info info;
+        char name[260];
+        if (unzGetCurrentFileInfo(unz, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
+            return false;
+        if (unzOpenCurrentFile(unz) != UNZ_OK) return false;
+        int got;
+        while ((got = unzReadCurrentFile(unz, buffer, sizeof buffer)) > 0) {
+        }
+        if (unzCloseCurrentFile(unz) != UNZ_OK || got < 0) return false;
+    }
+    return step == UNZ_END_OF_LIST_OF_FILE;
+}
+
+uint64_t UncompressedTotal(const char* archive) {
+    UnzOwner unz(unzOpen(archive));
+    uint64_t total = 0;
+    if (unz == nullptr) return 0;
+    for (int step = unzGoToFirstFile(unz); step == UNZ_OK; step = unzGoToNextFile(unz)) {
+        unz_file_info info;
+        if (unzGetCurrentFileInfo(unz, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK)
+            total += info.uncompressed_size;
+    }
+    return total;
+}
+
+// The milliseconds run() takes, or -1 when it reports failure.
+template <class Run>
+double Timed(Run run) {
+    const double start = NowMs();
+    const bool ok = run();
+    const double elapsed = NowMs() - start;
+    return ok ? elapsed : -1;
+}
+
+// Runs ours and bare reps times each (both return milliseconds, or below 0 for a failed
+// run), alternating which goes first so that neither always finds the archive warmer in
+// the cache.
+// With a budget (seconds, 0 for none) a run of ours that overruns it ends the pairs:
+// returns false with g_entriesDone telling how far it got.
+template <class Ours, class Bare>
+bool TimePair(int reps, Ours ours, Bare bare, std::vector<double>& oursMs,
+              std::vector<double>& bareMs, int budgetS = 0) {
+    for (int r = 0; r < reps; ++r) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool oursTurn = (turn == 0) == (r % 2 == 0);
+            g_overBudget = false;
+            g_deadline = oursTurn && budgetS > 0 ? NowMs() + budgetS * 1000.0 : 0;
+            const double ms = oursTurn ? ours(r) : bare(r);
+            g_deadline = 0;
+            if (g_overBudget) return false;
+            if (ms < 0) {
+                Fail(Format("%s run %d failed", oursTurn ? "layer" : "bare", r));
+            } else {
+                (oursTurn ? oursMs : bareMs).push_back(ms);
+            }
+        }
+    }
+    return true;
+}
+
+void Verdict(Report& report, const char* figure, bool met, const std::string& detail) {
+    if (!met) report.MarkMissed();
+    report.Verdict(Format("%-22s goal %s: %s", figure, met ? "met" : "MISSED", detail.c_str()));
+}
+
+// Throughput in MB/s (MiB) of bytes over ms.
+double Rate(uint64_t bytes, double ms) { return ms > 0 ? bytes / 1048576.0 / (ms / 1000) : 0; }
+
+double BenchUnpack(const Options& o, Report& report) {
+    const uint64_t bytes = UncompressedTotal(kBigArchive);
+    if (bytes == 0) Fail("big archive missing: run with --generate first");
+    std::vector<double> ours, bare;
+    TimePair(
+        o.reps,
+        [&](int r) {
+            const std::string dir = Format("out\\big-ours-%d", r);
+            if (!MakeFolders(dir)) return -1.0;
+            return Timed([&] { return UnpackOurs(kBigArchive, dir, r == o.reps - 1); });
+        },
+        [&](int r) {
+            const std::string dir = Format("out\\big-bare-%d", r);
+            if (!MakeFolders(dir)) return -1.0;
+            return Timed([&] { return UnpackBare(kBigArchive, dir); });
+        },
+        ours, bare);
+    g_touched.push_back(kBigArchive);
+    const double oursRate = Rate(bytes, Median(ours)), bareRate = Rate(bytes, Median(bare));
+    const double ratio = bareRate > 0 ? oursRate / bareRate : 0;
+    report.Row(Format("1 unpack %.0f MB archive to files", bytes / 1048576.0),
+               Format("%.1f MB/s", oursRate), Format("%.1f MB/s bare minizip loop", bareRate),
+               Format("%.2f", ratio), ">= 0.90");
+    Verdict(report, "1 unpack", ratio >= 0.9,
+            ratio >= 0.9
+                ? Format("%.2f of the bare loop (goal 0.90)", ratio)
+                : Format("short by %.2f: %.2f of the bare loop (goal 0.90)", 0.9 - ratio, ratio));
+    return Median(ours);
+}
+
+// The row of a size whose run of ours overran the budget: how far it got and at what
+// cost per entry.
+void OverBudgetRow(Report& report, const std::string& figure, int count, int budgetS) {
+    const int done = g_entriesDone > 0 ? g_entriesDone : 1;
+    report.Row(figure,
+               Format("over budget: %d of %d entries in %d s (%.0f us/entry)", g_entriesDone, count,
+                      budgetS, budgetS * 1e6 / done),
+               "-", "-", "-");
+}
+
+void BenchMany(const Options& o, Report& report) {
+    std::vector<double> walkMs;
+    bool stopped = false;
+    for (int count : o.many) {
+        const std::string figure = Format("2 walk %d entries into memory", count);
+        if (stopped) {
+            report.Row(figure, "skipped: a smaller size overran the budget", "-", "-", "-");
+            continue;
+        }
+        const std::string archive = ManyArchive(count);
+        std::vector<double> ours, bare;
+        g_touched.push_back(archive);
+        if (!TimePair(
+                o.reps, [&](int) { return Timed([&] { return WalkOurs(archive.c_str()); }); },
+                [&](int) { return Timed([&] { return WalkBare(archive.c_str()); }); }, ours, bare,
+                o.budgetS)) {
+            OverBudgetRow(report, figure, count, o.budgetS);
+            stopped = true;
+            continue;
+        }
+        walkMs.push_back(Median(ours));
+        report.Row(figure,
+                   Format("%.1f ms (%.1f us/entry)", Median(ours), Median(ours) * 1000 / count),
+                   Format("%.1f ms bare minizip", Median(bare)),
+                   Format("%.2f", Median(ours) > 0 ? Median(bare) / Median(ours) : 0), "-");
+    }
+    // The growth goal compares the two largest sizes (20,000 against 10,000 in a full run).
+    if (o.many.size() >= 2) {
+        const size_t a = o.many.size() - 2, b = o.many.size() - 1;
+        const double linear = static_cast<double>(o.many[b]) / o.many[a];
+        const double allowed = linear * 1.15;
+        if (walkMs.size() == o.many.size()) {
+            const double growth = walkMs[a] > 0 ? walkMs[b] / walkMs[a] : 0;
+            report.Row(Format("2 walk growth %d -> %d", o.many[a], o.many[b]),
+                       Format("%.2fx", growth), Format("%.2fx linear", linear), "-",
+                       Format("<= %.2fx", allowed));
+            Verdict(
+                report, "2 linear walk", growth <= allowed,
+                growth <= allowed
+                    ? Format("%.2fx for %.2fx the entries (goal <= %.2fx)", growth, linear, allowed)
+                    : Format("over by %.2fx: %.2fx for %.2fx the entries (goal <= %.2fx)",
+                             growth - allowed, growth, linear, allowed));
+        } else {
+            Verdict(report, "2 linear walk", false,
+                    Format("not measurable: the walk overran the %d s budget before %d entries",
+                           o.budgetS, o.many[b]));
+        }
+    }
+    double worst = 1e9, worstExtra = 0;
+    stopped = false;
+    for (int count : o.many) {
+        const std::string figure = Format("2 unpack %d entries to files", count);
+        if (stopped) {
+            report.Row(figure, "skipped: a smaller size overran the budget", "-", "-", "-");
+            continue;
+        }
+        const std::string archive = ManyArchive(count);
+        std::vector<double> ours, bare;
+        if (!TimePair(
+                o.reps,
+                [&](int r) {
+                    const std::string dir = Format("out\\many%d-ours-%d", count, r);
+                    if (!PrepareFolders(dir, count, o.perFolder)) return -1.0;
+                    return Timed([&] { return UnpackOurs(archive.c_str(), dir, r == o.reps - 1); });
+                },
+                [&](int r) {
+                    const std::string dir = Format("out\\many%d-bare-%d", count, r);
+                    if (!PrepareFolders(dir, count, o.perFolder)) return -1.0;
+                    return Timed([&] { return UnpackBare(archive.c_str(), dir); });
+                },
+                ours, bare, o.budgetS)) {
+            OverBudgetRow(report, figure, count, o.budgetS);
+            stopped = true;
+            worst = 0;
+            continue;
+        }
+        const double ratio = Median(ours) > 0 ? Median(bare) / Median(ours) : 0;
+        const double extraUs = (Median(ours) - Median(bare)) * 1000 / count;
+        if (ratio < worst) {
+            worst = ratio;
+            worstExtra = extraUs;
+        }
+        report.Row(
+            figure, Format("%.0f ms (%.0f us/entry)", Median(ours), Median(ours) * 1000 / count),
+            Format("%.0f ms bare loop (%.0f us/entry)", Median(bare), Median(bare) * 1000 / count),
+            Format("%.2f", ratio), ">= 0.60");
+    }
+    if (stopped) {
+        Verdict(report, "2 many to files", false,
+                Format("not measurable: unpacking overran the %d s budget", o.budgetS));
+        return;
+    }
+    Verdict(report, "2 many to files", worst >= 0.6,
+            Format("%s%.2f of the bare loop at worst (goal 0.60); the layer adds %.0f us per "
+                   "entry",
+                   worst >= 0.6 ? "" : Format("short by %.2f: ", 0.6 - worst).c_str(), worst,
+                   worstExtra));
+}
+
+// --- the download step -------------------------------------------------------------------
+
+std::string FullPath(const std::string& relative) {
+    char full[MAX_PATH];
+    const DWORD n = GetFullPathNameA(relative.c_str(), MAX_PATH, full, nullptr);
+    return n > 0 && n < MAX_PATH ? full : relative;
+}
+
+std::string ServerUrl(const Options& o) { return Format("http://127.0.0.1:%d/", o.port); }
+
+// Writes the hand-over file into dir, listing names.
+bool WriteHandOverFile(const std::string& dir, const Options& o,
+                       const std::vector<std::string>& names) {
+    HandOverHeader header = {};
+    header.wCount = static_cast<WORD>(names.size());
+    std::snprintf(header.szServerUrl, sizeof header.szServerUrl, "%s", ServerUrl(o).c_str());
+    std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
+    for (const std::string& name : names) {
+        HandOverRecord record = {};
+        std::snprintf(record.szName, sizeof record.szName, "%s", name.c_str());
+        record.dwDate = 0x01D8379B;  // 2022-03
+        record.dwTime = 0x1A2B3C4D;
+        bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
+    }
+    ScopedHandle file(CreateFileA((dir + "\\" + kHandOverFileName).c_str(), GENERIC_WRITE, 0,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file.IsValid() &&
+           WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+// Runs the update list in dir the way the worker does, from dir as the current folder
+// (the step writes "./UpdateClient.txt" there). Returns the number of entries done.
+int RunList(UpdateDialog& dialog, const std::string& dir, int maxSteps, double* elapsedMs) {
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    const std::string full = FullPath(dir);
+    SetCurrentDirectoryA(full.c_str());
+    int done = 0;
+    if (dialog.ReadHandOverFile()) {
+        dialog.SetInstallDir(full.c_str());
+        const double start = NowMs();
+        for (int step = 0; step < maxSteps && !dialog.IsRunComplete(); ++step) {
+            dialog.DownloadNextItem();
+        }
+        if (elapsedMs) *elapsedMs = NowMs() - start;
+        done = dialog.CurrentItem();
+    }
+    SetCurrentDirectoryA(previous);
+    return done;
+}
+
+void BenchDownload(const Options& o, Report& report) {
+    const int64_t expected = static_cast<int64_t>(o.downloadMb) * 1024 * 1024;
+    const std::string url = ServerUrl(o) + "Torvel\\big.bin";
+    std::vector<double> ours, bare;
+    TimePair(
+        o.reps,
+        [&](int r) {
+            const std::string dir = Format("step\\ours-%d", r);
+            if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, {"big.bin"})) return -1.0;
+            UpdateDialog dialog;
+            double ms = 0;
+            const bool ok =
+                RunList(dialog, dir, 1, &ms) == 1 && FileSizeOf(dir + "\\big.bin") == expected;
+            if (r == o.reps - 1) g_touched.push_back(dir + "\\big.bin");
+            return ok ? ms : -1.0;
+        },
+        [&](int r) {
+            const std::string dir = Format("step\\bare-%d", r);
+            if (!MakeFolders(dir)) return -1.0;
+            const std::string path = dir + "\\big.bin";
+            ForgetCachedCopy(url.c_str());
+            const double ms = Timed([&] {
+                return URLDownloadToFileA(nullptr, url.c_str(), path.c_str(), 0, nullptr) == S_OK;
+            });
+            return FileSizeOf(path) == expected ? ms : -1.0;
+        },
+        ours, bare);
+    const double oursRate = Rate(expected, Median(ours)), bareRate = Rate(expected, Median(bare));
+    const double ratio = bareRate > 0 ? oursRate / bareRate : 0;
+    report.Row(Format("3 download step, %d MB", o.downloadMb), Format("%.1f MB/s", oursRate),
+               Format("%.1f MB/s bare URLDownloadToFileA", bareRate), Format("%.2f", ratio),
+               ">= 0.90");
+    Verdict(report, "3 download step", ratio >= 0.9,
+            ratio >= 0.9 ? Format("%.2f of the bare download (goal 0.90)", ratio)
+                         : Format("short by %.2f: %.2f of the bare download (goal 0.90)",
+                                  0.9 - ratio, ratio));
+}
+
+// --- resources ---------------------------------------------------------------------------
+
+DWORD g_tick = 0;
+DWORD BenchTick() { return g_tick += 300; }
+
+// Takes every free slot of the process's GDI table and gives them back: the count of free
+// slots, which drops for good when something keeps an object.
+size_t FreeGdiSlots() {
+    std::vector<HRGN> held;
+    for (HRGN r; (r = CreateRectRgn(0, 0, 1, 1)) != nullptr;) held.push_back(r);
+    for (HRGN r : held) DeleteObject(r);
+    return held.size();
+}
+
+HBITMAP MakeCanvasBitmap() {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kSkinWidth;
+    info.bmiHeader.biHeight = -kSkinHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+}
+
+void BenchResources(const Options& o, Report& report) {
+    SetTickSource(BenchTick);
+    UpdateDialog painter;
+    painter.SetProgress(500, 1000, 1000);
+    ScopedGdiObj<HBITMAP> canvas(MakeCanvasBitmap());
+    ScopedDC canvasDC(CreateCompatibleDC(nullptr));
+    ScopedSelect pick(canvasDC, canvas);
+    ScopedGdiObj<HBITMAP> source(MakeCanvasBitmap());
+    ScopedDC sourceDC(CreateCompatibleDC(nullptr));
+    ScopedSelect pickSource(sourceDC, source);
+    if (!pick.IsValid() || !pickSource.IsValid()) {
+        Fail("no canvas for the paint pass");
+        return;
+    }
+    const size_t freeBefore = FreeGdiSlots();
+
+    std::vector<double> passUs, copyUs;
+    for (int r = 0; r < o.reps; ++r) {
+        CDC target;
+        target.Attach(canvasDC);
+        double start = NowMs();
+        for (int i = 0; i < o.passes; ++i) {
+            painter.SetProgress(static_cast<DWORD>(i % 1000), 1000, 1000);
+            painter.DrawSkin(&target);
+        }
+        GdiFlush();
+        passUs.push_back((NowMs() - start) * 1000 / o.passes);
+        target.Detach();
+        start = NowMs();
+        for (int i = 0; i < o.passes; ++i) {
+            BitBlt(canvasDC, 0, 0, kSkinWidth, kSkinHeight, sourceDC, 0, 0, SRCCOPY);
+        }
+        GdiFlush();
+        copyUs.push_back((NowMs() - start) * 1000 / o.passes);
+    }
+    SetTickSource(nullptr);
+    report.Row("4 DrawSkin pass", Format("%.0f us", Median(passUs)),
+               Format("%.0f us one window-sized BitBlt", Median(copyUs)), "-",
+               "context (redraw every 300 ms)");
+
+    // The small downloads: plain files and, every tenth, an archive of two entries.
+    int expectedDone = 0;
+    std::vector<std::string> expectedFiles;
+    if (o.port != 0 && o.downloads > 0) {
+        const std::string dir = "res";
+        std::vector<std::string> names;
+        for (int i = 0; i < o.downloads; ++i) {
+            const bool archive = i % 10 == 9;
+            names.push_back(Format(archive ? "r%03d.zip" : "r%03d.bin", i));
+            if (archive) {
+                expectedFiles.push_back(Format("%s\\r%03d_a.txt", dir.c_str(), i));
+                expectedFiles.push_back(Format("%s\\r%03d_b.txt", dir.c_str(), i));
+            } else {
+                expectedFiles.push_back(dir + "\\" + names.back());
+            }
+        }
+        expectedFiles.push_back(dir + "\\UpdateClient.txt");
+        if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, names)) {
+            Fail("cannot lay out the small downloads");
+        } else {
+            UpdateDialog dialog;
+            expectedDone = RunList(dialog, dir, o.downloads * 3, nullptr);
+            if (expectedDone != o.downloads) {
+                Fail(Format("%d of %d small downloads done", expectedDone, o.downloads));
+            }
+        }
+    }
+    const size_t freeAfter = FreeGdiSlots();
+
+    int missing = 0, held = 0;
+    std::vector<std::string> files = g_touched;
+    files.insert(files.end(), expectedFiles.begin(), expectedFiles.end());
+    for (const std::string& path : files) {
+        if (FileSizeOf(path) < 0) {
+            ++missing;
+        } else if (!OpensExclusively(path)) {
+            if (held < 5) std::fprintf(stderr, "updatebench: still held: %s\n", path.c_str());
+            ++held;
+        }
+    }
+    if (missing > 0) Fail(Format("%d touched files missing", missing));
+    const long gdiKept = static_cast<long>(freeBefore) - static_cast<long>(freeAfter);
+    report.Row(Format("4 files held after the run (%d downloads)", expectedDone),
+               Format("%d of %u", held, static_cast<unsigned>(files.size())), "0", "-", "0 held");
+    report.Row(Format("4 GDI objects kept (%d passes x %d, downloads)", o.passes, o.reps),
+               Format("%ld", gdiKept), "0", "-", "0 kept");
+    Verdict(report, "4 resources", held == 0 && gdiKept == 0,
+            Format("%d of %u touched files still held open, %ld GDI objects kept (goal 0, 0)", held,
+                   static_cast<unsigned>(files.size()), gdiKept));
+}
+
+bool ParseInt(const char* text, int* out) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 0) return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
+bool ParseArgs(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--generate") {
+            o.generateOnly = true;
+            continue;
+        }
+        if (i + 1 >= argc) return false;
+        const char* value = argv[++i];
+        if (arg == "--reps") {
+            if (!ParseInt(value, &o.reps) || o.reps == 0) return false;
+        } else if (arg == "--big-mb") {
+            if (!ParseInt(value, &o.bigMb)) return false;
+        } else if (arg == "--per-folder") {
+            if (!ParseInt(value, &o.perFolder) || o.perFolder == 0) return false;
+        } else if (arg == "--port") {
+            if (!ParseInt(value, &o.port)) return false;
+        } else if (arg == "--download-mb") {
+            if (!ParseInt(value, &o.downloadMb)) return false;
+        } else if (arg == "--downloads") {
+            if (!ParseInt(value, &o.downloads)) return false;
+        } else if (arg == "--passes") {
+            if (!ParseInt(value, &o.passes) || o.passes == 0) return false;
+        } else if (arg == "--budget-s") {
+            if (!ParseInt(value, &o.budgetS)) return false;
+        } else if (arg == "--unzip-ms") {
+            o.unzipMs = std::atof(value);
+        } else if (arg == "--many") {
+            o.many.clear();
+            for (const char* p = value; *p != '\0';) {
+                char* end = nullptr;
+                const long count = std::strtol(p, &end, 10);
+                if (end == p || count <= 0) return false;
+                o.many.push_back(static_cast<int>(count));
+                p = *end == ',' ? end + 1 : end;
+            }
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!ParseArgs(argc, argv, o)) {
+        std::fprintf(stderr,
+                     "usage: updatebench [--generate] [--reps N] [--big-mb N] [--many A,B,C] "
+                     "[--per-folder N] [--port N] [--download-mb N] [--downloads N] "
+                     "[--passes N] [--budget-s N] [--unzip-ms X]\n");
+        return 2;
+    }
+    if (o.generateOnly) {
+        const bool ok = Generate(o);
+        if (!ok) std::fprintf(stderr, "updatebench: cannot write the archives\n");
+        return ok ? 0 : 1;
+    }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (!MakeFolders("out")) Fail("cannot make out\\");
+
+    Report report;
+    const double unpackMs = BenchUnpack(o, report);
+    BenchMany(o, report);
+    if (o.port != 0) {
+        BenchDownload(o, report);
+    } else {
+        report.Verdict("3 download step        not measured: no server port given");
+    }
+    BenchResources(o, report);
+    if (o.unzipMs >= 0) {
+        report.Row("5 same archive, native unzip", Format("%.0f ms (ours, under Wine)", unpackMs),
+                   Format("%.0f ms unzip -qq", o.unzipMs),
+                   Format("%.2f", unpackMs > 0 ? o.unzipMs / unpackMs : 0), "context");
+    }
+    report.Print();
+    CoUninitialize();
+    if (g_failed) std::printf("updatebench: some runs FAILED (see above)\n");
+    return g_failed ? 1 : 0;
+}
