@@ -24,7 +24,8 @@ struct GeneratedEntry {
 // the file cannot be created or a write fails; a partial file may then be left.
 bool WriteArchive(const std::string& path, const std::vector<GeneratedEntry>& entries);
 
-// seed-driven text made of words (compresses about 3:1) and bytes that do not compress.
+// size bytes, the same for the same seed: text made of words (deflates well), or bytes
+// that do not compress at all.
 std::string CompressibleData(size_t size, uint32_t seed);
 std::string IncompressibleData(size_t size, uint32_t seed);
 
@@ -45,8 +46,8 @@ bool OpensExclusively(const std::string& path);
 // The table the run prints: one row per measured figure, then a summary line per goal.
 class Report {
 public:
-    // A figure beside its reference. higherIsBetter decides how ratio is read against goal
-    // (ratio = ours / reference when higher is better, reference-relative cost otherwise).
+    // A figure beside its reference, the ratio of the two and the goal it is held to, all
+    // as printed.
     void Row(const std::string& figure, const std::string& ours, const std::string& reference,
              const std::string& ratio, const std::string& goal);
     // A goal's verdict line.
