@@ -1,39 +1,49 @@
-// profileform: one window with the boxes of the lobby's profile form, filled by Area.dll:
-// the province, the city (refilled from the province's identifier whenever the province
-// changes) and the education level. A line above the boxes shows the identifiers behind
-// the choices.
+// lobby: the stand-in for the game lobby that Update.exe starts again after a complete run
+// (the demo installs it as Quillon.exe). One window shows what the update left for the
+// lobby: the versions stored in the registry, the archives recorded in "UpdateClient.txt",
+// and the lobby's profile form with its boxes filled by Area.dll: the province, the city
+// (refilled from the province's identifier whenever the province changes) and the
+// education level. A line above the boxes shows the identifiers behind the choices.
+// On start it appends its own path to "lobby-started.txt" in the current folder, so that
+// scripts can tell it was started.
 //
-//   profileform [--drop] [--close-after SECONDS]
+//   lobby [--drop] [--close-after SECONDS]
 //     --drop         drops the province list down once the window is shown
 //     --close-after  closes the window by itself after that many seconds
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "Area.h"
 #include "Scoped.h"
 
 namespace {
 
-const wchar_t kWindowClass[] = L"ProfileFormWindow";
+const wchar_t kWindowClass[] = L"QuillonStandInLobby";
 // ASCII, so that tools outside Windows can find the window by its title.
-const wchar_t kWindowTitle[] = L"Profile form (Area.dll)";
+const wchar_t kWindowTitle[] = L"Quillon (stand-in lobby)";
+const char kVersionKey[] = "Software\\Kestro\\Halvora\\FileVersion";
+const char kClientFile[] = "./UpdateClient.txt";
 
 constexpr int kMargin = 16;
 constexpr int kBoxWidth = 150;
 constexpr int kBoxGap = 12;
 constexpr int kRowHeight = 24;
 constexpr int kDroppedHeight = 330;  // a dropped list shows about 14 items
-constexpr int kSelectionTop = kMargin;
+constexpr int kInstalledLines = 5;
+constexpr int kSelectionTop = kMargin + kInstalledLines * 18 + 8;
 constexpr int kLabelTop = kSelectionTop + kRowHeight + 8;
 constexpr int kBoxTop = kLabelTop + kRowHeight;
 constexpr int kClientWidth = 3 * kBoxWidth + 2 * kBoxGap + 2 * kMargin;
 constexpr int kClientHeight = kBoxTop + kDroppedHeight + kMargin;
 
-enum : int { kIdProvince = 101, kIdCity, kIdEducation, kIdSelection };
+enum : int { kIdProvince = 101, kIdCity, kIdEducation, kIdSelection, kIdInstalled };
 enum : UINT_PTR { kTimerDrop = 1, kTimerClose };
 constexpr UINT kDropDelayMs = 500;
 
@@ -56,6 +66,57 @@ Options ParseOptions() {
     }
     LocalFree(argv);
     return options;
+}
+
+std::wstring Widen(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// What the last update left: the registry's versions and the recorded archives.
+std::wstring InstalledSummary() {
+    std::wstring text = L"FileVersion1 / FileVersion2: ";
+    HKEY raw = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kVersionKey, 0, KEY_READ, &raw) == ERROR_SUCCESS) {
+        ScopedRegKey key(raw);
+        const char* names[] = {"FileVersion1", "FileVersion2"};
+        for (int i = 0; i < 2; ++i) {
+            DWORD value = 0, size = sizeof value, type = 0;
+            const bool ok = RegQueryValueExA(key, names[i], nullptr, &type,
+                                             reinterpret_cast<BYTE*>(&value),
+                                             &size) == ERROR_SUCCESS && type == REG_DWORD;
+            text += (i > 0 ? L" / " : L"") + (ok ? std::to_wstring(value) : L"-");
+        }
+    } else {
+        text += L"none (no complete update yet)";
+    }
+    text += L"\r\nArchives in UpdateClient.txt:";
+    std::vector<char> names(32768, '\0');
+    const DWORD length =
+        GetPrivateProfileSectionNamesA(names.data(), static_cast<DWORD>(names.size()), kClientFile);
+    int shown = 0;
+    for (const char* name = names.data(); name < names.data() + length && *name;
+         name += std::strlen(name) + 1) {
+        const int size = static_cast<int>(
+            GetPrivateProfileIntA(name, "UpdateTorvelSize", 0, kClientFile));
+        text += (shown % 2 == 0 ? L"\r\n    " : L"      ") + Widen(name) + L" (" +
+                std::to_wstring(size) + L" bytes)";
+        ++shown;
+    }
+    if (shown == 0) text += L" none";
+    return text;
+}
+
+void RecordStart() {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    FILE* marker = std::fopen("lobby-started.txt", "a");
+    if (marker == nullptr) return;
+    std::fprintf(marker, "%s\n", self);
+    std::fclose(marker);
 }
 
 // The form: owns the two tables and the box objects; the windows belong to the frame.
@@ -85,6 +146,7 @@ private:
     CComboBox m_city;
     CComboBox m_education;
     HWND m_hSelection = nullptr;
+    HWND m_hInstalled = nullptr;
 };
 
 ProfileForm::ProfileForm(HWND hFrame, const Options& options)
@@ -93,6 +155,12 @@ ProfileForm::ProfileForm(HWND hFrame, const Options& options)
       m_font(CreateFontW(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                          DEFAULT_PITCH | FF_DONTCARE, L"宋体")) {
+    m_hInstalled = CreateWindowExW(0, L"STATIC", InstalledSummary().c_str(),
+                                   WS_CHILD | WS_VISIBLE, kMargin, kMargin,
+                                   kClientWidth - 2 * kMargin, kInstalledLines * 18, hFrame,
+                                   reinterpret_cast<HMENU>(UINT_PTR{kIdInstalled}), nullptr,
+                                   nullptr);
+    SendMessageW(m_hInstalled, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.Get()), FALSE);
     m_hSelection =
         CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, kMargin, kSelectionTop,
                         kClientWidth - 2 * kMargin, kRowHeight, hFrame,
@@ -238,6 +306,7 @@ HWND CreateFrame(HINSTANCE hInstance) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+    RecordStart();
     Options options = ParseOptions();
     HWND hFrame = CreateFrame(hInstance);
     if (hFrame == nullptr) return 1;
