@@ -259,11 +259,9 @@ struct MessageCase {
 const MessageCase kMessageCases[] = {
     {"CutToTheBufferWithTheFullLengthReturned", 0x700, 10, "Zipfile i", 35},
     {"NullBufferOnlyMeasures", 0x700, 0, nullptr, 35},
-    {"WholeMessageWhenItFits", ZipCorrupt, 64, "Zipfile is corrupt or not a zipfile", 35},
     {"SpellingOfDuplicateFailureKept", ZipDuplicateFailed, 64, "Culdn't duplicate handle", 24},
     {"SpellingOfInflateErrorKept", ZipInflateError, 64, "Zip-bug: an internal error during flation",
      41},
-    {"ModeMixed", ZipModeMixed, 64, "Caller: mixing creation and opening of zip", 42},
     {"OneByteBufferGetsOnlyTheTerminator", ZipOk, 1, "", 7},
     {"Minus103IsUnknown", ZipBadEndRecord, 64, "unknown zip result code", 23},
     {"MinusOneIsUnknown", ZipNoEndRecord, 64, "unknown zip result code", 23},

@@ -18,7 +18,8 @@ const char kTemporaryPrefix[] = "~zp";
 bool IsLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// Walks path character by character; calls visit(offset) for each "/" or "\".
+// Calls visit(offset) for each "/" or "\" of path. The walk goes by characters: the second
+// byte of a double-byte character can be 0x5C, which is no separator.
 template <typename Visit>
 void ForEachSeparator(const char* path, Visit visit) {
     for (size_t i = 0; path[i] != '\0';) {
