@@ -18,6 +18,9 @@ constexpr int kStatusTop = 10;
 constexpr int kSpeedLeft = 220;
 constexpr int kSpeedTop = 10;
 constexpr COLORREF kTextColour = RGB(255, 255, 255);
+// The timer that redraws the window, and its period.
+constexpr UINT_PTR kRedrawTimer = 100;
+constexpr UINT kRedrawPeriodMs = 300;
 
 constexpr size_t kSpeedLineSize = 32;
 

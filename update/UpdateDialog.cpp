@@ -3,16 +3,10 @@
 #include <cstring>
 
 #include "InstallPaths.h"
+#include "Skin.h"
 #include "Thread.h"
 #include "WinApp.h"
 #include "resource.h"
-
-namespace {
-constexpr int kWindowWidth = 361;
-constexpr int kWindowHeight = 57;
-constexpr UINT_PTR kRedrawTimer = 100;
-constexpr UINT kRedrawPeriodMs = 300;
-}  // namespace
 
 UpdateDialog::UpdateDialog(CWnd* pParent)
     : CDialog(IDD_UPDATE_DIALOG, pParent),
@@ -50,7 +44,7 @@ BOOL UpdateDialog::OnInitDialog() {
 
     CRect rect;
     GetWindowRect(&rect);
-    MoveWindow(rect.left, rect.top, kWindowWidth, kWindowHeight, TRUE);
+    MoveWindow(rect.left, rect.top, kSkinWidth, kSkinHeight, TRUE);
     m_btnClose.ShowWindow(SW_HIDE);
 
     char module[kPathSize] = {};

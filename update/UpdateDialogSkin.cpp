@@ -5,10 +5,6 @@
 #include "Skin.h"
 #include "UpdateDialog.h"
 
-namespace {
-constexpr UINT_PTR kRedrawTimer = 100;
-}  // namespace
-
 void UpdateDialog::OnPaint() {
     CPaintDC dc(this);
     DrawSkin(&dc);

@@ -346,8 +346,10 @@ class UpdateRun(unittest.TestCase):
         for fault, command in (("close command", "1000"), ("Enter", "1"), ("Esc", "2")):
             with self.subTest(fault):
                 self.server.requests.clear()
-                self.server.files = {"slow.bin": Served(b"s" * 400000, trickle=0.1)}
-                self.write_hand_over([("slow.bin", 400000, 0, 0)])
+                # About 100 s of trickle: the close always arrives mid-download, however
+                # slowly a loaded machine starts the programs.
+                self.server.files = {"slow.bin": Served(b"s" * 4000000, trickle=0.1)}
+                self.write_hand_over([("slow.bin", 4000000, 0, 0)])
                 proc = subprocess.Popen([ARGS.wine_run, "--gui", self.path("Update.exe")],
                                         cwd=self.folder, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
