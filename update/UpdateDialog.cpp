@@ -8,6 +8,10 @@
 #include "WinApp.h"
 #include "resource.h"
 
+namespace {
+constexpr DWORD kWorkerStopWaitMs = 10000;
+}  // namespace
+
 UpdateDialog::UpdateDialog(CWnd* pParent)
     : CDialog(IDD_UPDATE_DIALOG, pParent),
       m_dwProgress(0),
@@ -109,11 +113,15 @@ void UpdateDialog::StartWorker() {
 
 void UpdateDialog::StopWorker() {
     m_bStop = TRUE;
-    if (m_hWorker != nullptr) {
-        WaitForSingleObject(m_hWorker, INFINITE);
-        CloseHandle(m_hWorker);
-        m_hWorker = nullptr;
-    }
+    if (m_hWorker == nullptr) return;
+    // The worker leaves at the next progress report of its download, but the download
+    // moniker does not always honour E_ABORT, and a stalled server sends no reports. The
+    // dialog only goes away when the program ends, so a worker that is still caught in a
+    // download after a while is ended with the program, before the list and the counters
+    // it uses are gone. Files are replaced whole, so no half-written file is left.
+    if (WaitForSingleObject(m_hWorker, kWorkerStopWaitMs) == WAIT_TIMEOUT) ExitProcess(0);
+    CloseHandle(m_hWorker);
+    m_hWorker = nullptr;
 }
 
 void UpdateDialog::OnBnClickedClose() {
