@@ -119,7 +119,11 @@ void UpdateDialog::StopWorker() {
     // dialog only goes away when the program ends, so a worker that is still caught in a
     // download after a while is ended with the program, before the list and the counters
     // it uses are gone. Files are replaced whole, so no half-written file is left.
-    if (WaitForSingleObject(m_hWorker, kWorkerStopWaitMs) == WAIT_TIMEOUT) ExitProcess(0);
+    // TerminateProcess rather than ExitProcess: the libraries' detach code could wait for
+    // the very download the worker is caught in.
+    if (WaitForSingleObject(m_hWorker, kWorkerStopWaitMs) == WAIT_TIMEOUT) {
+        TerminateProcess(GetCurrentProcess(), 0);
+    }
     CloseHandle(m_hWorker);
     m_hWorker = nullptr;
 }

@@ -19,7 +19,7 @@ class UpdateDialog : public CDialog {
 public:
     explicit UpdateDialog(CWnd* pParent = nullptr);
     // Stops the run and waits for the worker before the list and the counters go away;
-    // a worker still caught in a download after 10 s ends with the program (ExitProcess).
+    // a worker still caught in a download after 10 s ends with the program (exit code 0).
     ~UpdateDialog() override;
 
     // Reads and consumes "~Update.tmp" into m_header and m_pItems. False when it is
