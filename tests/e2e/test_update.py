@@ -343,19 +343,22 @@ class UpdateRun(unittest.TestCase):
     def test_closing_during_slow_download(self):
         # The hidden close button, Enter and Esc all end the dialog while the worker is
         # still downloading; the program must end cleanly without completing the run.
+        # Each case fetches a name of its own, so no case sees what an earlier, aborted
+        # download of the same URL left in the system's download cache.
         for fault, command in (("close command", "1000"), ("Enter", "1"), ("Esc", "2")):
             with self.subTest(fault):
+                name = "slow%s.bin" % command
                 self.server.requests.clear()
                 # About 100 s of trickle: the close always arrives mid-download, however
                 # slowly a loaded machine starts the programs.
-                self.server.files = {"slow.bin": Served(b"s" * 4000000, trickle=0.1)}
-                self.write_hand_over([("slow.bin", 4000000, 0, 0)])
+                self.server.files = {name: Served(b"s" * 4000000, trickle=0.1)}
+                self.write_hand_over([(name, 4000000, 0, 0)])
                 proc = subprocess.Popen([ARGS.wine_run, "--gui", self.path("Update.exe")],
                                         cwd=self.folder, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 try:
                     deadline = time.monotonic() + 60
-                    while "slow.bin" not in self.server.requests and time.monotonic() < deadline:
+                    while name not in self.server.requests and time.monotonic() < deadline:
                         time.sleep(0.2)
                     time.sleep(1.0)
                     self.assertEqual(0, wine(ARGS.send_close, command, gui=True).returncode,
@@ -366,7 +369,7 @@ class UpdateRun(unittest.TestCase):
                 finally:
                     if proc.poll() is None:
                         proc.kill()
-                self.assertFalse(os.path.exists(self.path("slow.bin")))
+                self.assertFalse(os.path.exists(self.path(name)))
                 self.assert_run_not_completed()
 
 
