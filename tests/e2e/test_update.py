@@ -349,6 +349,7 @@ class UpdateRun(unittest.TestCase):
             with self.subTest(fault):
                 name = "slow%s.bin" % command
                 self.server.requests.clear()
+                wine("reg", "delete", VERSION_KEY, "/f")
                 # About 100 s of trickle: the close always arrives mid-download, however
                 # slowly a loaded machine starts the programs.
                 self.server.files = {name: Served(b"s" * 4000000, trickle=0.1)}
@@ -361,7 +362,8 @@ class UpdateRun(unittest.TestCase):
                     while name not in self.server.requests and time.monotonic() < deadline:
                         time.sleep(0.2)
                     time.sleep(1.0)
-                    self.assertEqual(0, wine(ARGS.send_close, command, gui=True).returncode,
+                    self.assertEqual(0, wine(ARGS.send_close, command, gui=True,
+                                                 cwd=self.folder).returncode,
                                      "the update window was found")
                     # A download the moniker will not abort holds the worker; the program
                     # then ends 10 s after the dialog, so allow for that and a slow machine.
