@@ -194,6 +194,10 @@ uint64_t ZipBytesRead(const ZipHandle* handle) {
     return CheckHandle(handle) == ZipOk ? handle->reader->source.bytesRead : 0;
 }
 
+uint64_t ZipReadCalls(const ZipHandle* handle) {
+    return CheckHandle(handle) == ZipOk ? handle->reader->source.readCalls : 0;
+}
+
 ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location) {
     std::unique_ptr<ZipReader> reader(new (std::nothrow) ZipReader);
     std::unique_ptr<ZipHandle> handle(new (std::nothrow) ZipHandle);

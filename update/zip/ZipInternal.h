@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include <unzip.h>
 
@@ -99,21 +100,39 @@ private:
 
 // ---- The archive source -----------------------------------------------------------------
 
+// A copy of part of a file source, kept for minizip's small reads.
+struct SourceWindow {
+    static constexpr uint32_t kSize = 16384;
+    std::unique_ptr<uint8_t[]> bytes;
+    uint64_t start = 0;    // relative to where the archive begins
+    uint32_t length = 0;   // 0: holds nothing
+    uint64_t lastUse = 0;  // for choosing the window to refill
+};
+
 // What minizip reads through: a seekable file handle (duplicated or opened by name) or a
 // caller's memory block. Positions are relative to where the archive begins.
+// minizip reads headers a field or a byte at a time and every ReadFile is a system call, so
+// reads from a handle smaller than a window are served from two windows: one tends to stay
+// on the central directory, the other follows the local headers and data. Reads of a
+// window's size or more go to the file directly. The source keeps its own position; the
+// file pointer it shares with the caller's handle is set before every read.
 struct ZipSource {
     bool isHandle = false;
     bool canSeek = false;
     ScopedHandle handle;
     bool readError = false;
     uint64_t initialOffset = 0;  // the handle's position when the source was opened
+    uint64_t cursor = 0;         // a handle source's position for minizip
+    SourceWindow windows[2];
+    uint64_t uses = 0;
     const uint8_t* base = nullptr;
     uint32_t length = 0;
     uint32_t position = 0;
     // When not 0, the source ends there for minizip (see ZipOpen).
     uint64_t endLimit = 0;
-    // Every byte handed to minizip, for the cost test.
+    // Every byte handed to minizip, and the ReadFile calls made for them, for the cost test.
     uint64_t bytesRead = 0;
+    uint64_t readCalls = 0;
 };
 
 // The I/O table that makes minizip read from source (the source must outlive the archive).
@@ -167,8 +186,10 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index);
 ZipResult ReadEntryInfo(ZipReader* reader, EntryInfo* out);
 // ZipGetEntry without the handle check and ZipLastResult.
 ZipResult GetEntryRecord(ZipReader* reader, int32_t index, ZipEntry* entry);
-// The bytes minizip has read from the source of an open handle.
+// The bytes minizip has read from the source of an open handle, and the ReadFile calls
+// made for them (0 for a memory source).
 uint64_t ZipBytesRead(const ZipHandle* handle);
+uint64_t ZipReadCalls(const ZipHandle* handle);
 // Stores result in ZipLastResult and returns it.
 ZipResult Finish(ZipResult result);
 

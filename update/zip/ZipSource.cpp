@@ -1,5 +1,6 @@
 // The archive source: the I/O table minizip reads through, over a file handle or memory.
 #include <climits>
+#include <new>
 #include <cstring>
 
 #include "ZipInternal.h"
@@ -17,18 +18,83 @@ uint32_t Get32(const uint8_t* p) {
 
 ZipSource* AsSource(voidpf stream) { return static_cast<ZipSource*>(stream); }
 
-bool HandlePosition(HANDLE h, uint64_t* position) {
-    LARGE_INTEGER zero{}, now{};
-    if (!SetFilePointerEx(h, zero, &now, FILE_CURRENT)) return false;
-    *position = static_cast<uint64_t>(now.QuadPart);
-    return true;
-}
-
 bool HandleSize(HANDLE h, uint64_t* size) {
     LARGE_INTEGER s{};
     if (!GetFileSizeEx(h, &s)) return false;
     *size = static_cast<uint64_t>(s.QuadPart);
     return true;
+}
+
+// One ReadFile at offset (from where the archive begins); read is what arrived.
+bool ReadHandleAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t size, DWORD* read) {
+    *read = 0;
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(source->initialOffset + offset);
+    ++source->readCalls;
+    return SetFilePointerEx(source->handle, to, nullptr, FILE_BEGIN) &&
+           ReadFile(source->handle, buffer, size, read, nullptr);
+}
+
+// The window holding the source's position, or null.
+SourceWindow* WindowAtCursor(ZipSource* source) {
+    for (SourceWindow& window : source->windows) {
+        if (window.length != 0 && source->cursor >= window.start &&
+            source->cursor - window.start < window.length) {
+            return &window;
+        }
+    }
+    return nullptr;
+}
+
+// Fills the window used least recently from the source's position. Null when there is
+// nothing more to read, or on failure (readError then tells which).
+SourceWindow* RefillWindow(ZipSource* source) {
+    SourceWindow* window = &source->windows[0];
+    if (source->windows[1].lastUse < window->lastUse) window = &source->windows[1];
+    if (!window->bytes) {
+        window->bytes.reset(new (std::nothrow) uint8_t[SourceWindow::kSize]);
+        if (!window->bytes) return nullptr;
+    }
+    window->length = 0;
+    DWORD read = 0;
+    if (!ReadHandleAt(source, source->cursor, window->bytes.get(), SourceWindow::kSize, &read)) {
+        source->readError = true;
+        return nullptr;
+    }
+    if (read == 0) return nullptr;
+    window->start = source->cursor;
+    window->length = read;
+    return window;
+}
+
+uLong ReadFromHandle(ZipSource* source, uint8_t* out, uLong size) {
+    uLong got = 0;
+    while (got < size) {
+        SourceWindow* window = WindowAtCursor(source);
+        const uLong left = size - got;
+        if (window == nullptr && left < SourceWindow::kSize) {
+            window = RefillWindow(source);
+            if (window == nullptr && source->readError) break;
+        }
+        if (window == nullptr) {
+            // A large read, or no memory for a window: straight into the caller's buffer.
+            DWORD read = 0;
+            if (!ReadHandleAt(source, source->cursor, out + got, left, &read)) {
+                source->readError = true;
+            }
+            got += read;
+            source->cursor += read;
+            break;
+        }
+        window->lastUse = ++source->uses;
+        const uint32_t offset = static_cast<uint32_t>(source->cursor - window->start);
+        uLong part = window->length - offset;
+        if (part > left) part = left;
+        std::memcpy(out + got, window->bytes.get() + offset, part);
+        got += part;
+        source->cursor += part;
+    }
+    return got;
 }
 
 // The archive's end as minizip sees it, relative to where the archive begins.
@@ -54,9 +120,7 @@ uLong ZCALLBACK ReadSource(voidpf, voidpf stream, void* buffer, uLong size) {
     ZipSource* source = AsSource(stream);
     uLong got = 0;
     if (source->isHandle) {
-        DWORD read = 0;
-        if (!ReadFile(source->handle, buffer, size, &read, nullptr)) source->readError = true;
-        got = read;
+        got = ReadFromHandle(source, static_cast<uint8_t*>(buffer), size);
     } else {
         uint32_t left = source->position < source->length ? source->length - source->position : 0;
         got = size < left ? size : left;
@@ -73,11 +137,8 @@ long ZCALLBACK TellSource(voidpf, voidpf stream) {
     ZipSource* source = AsSource(stream);
     if (!source->isHandle) return static_cast<long>(source->position);
     if (!source->canSeek) return 0;
-    uint64_t now = 0;
-    if (!HandlePosition(source->handle, &now) || now < source->initialOffset) return -1;
-    uint64_t relative = now - source->initialOffset;
     // The 32-bit table cannot tell positions past 2 GiB; -1 makes minizip give up.
-    return relative > LONG_MAX ? -1 : static_cast<long>(relative);
+    return source->cursor > LONG_MAX ? -1 : static_cast<long>(source->cursor);
 }
 
 long ZCALLBACK SeekSource(voidpf, voidpf stream, uLong offset, int origin) {
@@ -88,13 +149,7 @@ long ZCALLBACK SeekSource(voidpf, voidpf stream, uLong offset, int origin) {
         case ZLIB_FILEFUNC_SEEK_SET:
             break;
         case ZLIB_FILEFUNC_SEEK_CUR:
-            if (source->isHandle) {
-                if (!HandlePosition(source->handle, &from) || from < source->initialOffset)
-                    return -1;
-                from -= source->initialOffset;
-            } else {
-                from = source->position;
-            }
+            from = source->isHandle ? source->cursor : source->position;
             break;
         case ZLIB_FILEFUNC_SEEK_END:
             if (!SourceEnd(source, &from)) return -1;
@@ -109,9 +164,10 @@ long ZCALLBACK SeekSource(voidpf, voidpf stream, uLong offset, int origin) {
         source->position = static_cast<uint32_t>(target);
         return 0;
     }
-    LARGE_INTEGER to{};
-    to.QuadPart = static_cast<LONGLONG>(source->initialOffset + target);
-    return SetFilePointerEx(source->handle, to, nullptr, FILE_BEGIN) ? 0 : -1;
+    // As with a file pointer, a position past the end is allowed; reading there gives 0.
+    if (target > static_cast<uint64_t>(LLONG_MAX) - source->initialOffset) return -1;
+    source->cursor = target;
+    return 0;
 }
 
 // The reader owns the handle and closes it with the handle itself, so that a failed open
@@ -151,11 +207,8 @@ bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t siz
         return true;
     }
     if (!source->canSeek) return false;
-    LARGE_INTEGER to{};
-    to.QuadPart = static_cast<LONGLONG>(source->initialOffset + offset);
     DWORD read = 0;
-    return SetFilePointerEx(source->handle, to, nullptr, FILE_BEGIN) &&
-           ReadFile(source->handle, buffer, size, &read, nullptr) && read == size;
+    return ReadHandleAt(source, offset, buffer, size, &read) && read == size;
 }
 
 EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t archiveLength) {
