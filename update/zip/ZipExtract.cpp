@@ -1,5 +1,7 @@
 // Writing entries out: to a file path (through a temporary file), into a handle, or
 // piecewise into memory; and the folders a file path needs.
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -14,6 +16,7 @@ constexpr uint32_t kLargestRead = 0x40000000;
 constexpr DWORD kStandingInTheWay =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 const char kTemporaryPrefix[] = "~zp";
+constexpr int kTemporaryAttempts = 100;
 
 bool IsLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -87,18 +90,20 @@ ZipResult CopyEntryData(ZipReader* reader, const ZipEntry& record, HANDLE out) {
     return ZipOk;
 }
 
-// Puts the finished temporary file in place of target. An existing target loses the
-// bits that would refuse the replacement, and gets them back if it is not replaced.
+// Puts the finished temporary file in place of target. A target whose bits refuse the
+// replacement loses them, and gets them back if it is still not replaced. The plain move
+// comes first: looking at a target that does not exist yet costs as much as the move.
 bool PutInPlace(const char* temporary, const char* target) {
-    DWORD old = GetFileAttributesA(target);
-    bool cleared = false;
-    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        (old & kStandingInTheWay) != 0) {
-        DWORD eased = old & ~kStandingInTheWay;
-        cleared = SetFileAttributesA(target, eased != 0 ? eased : FILE_ATTRIBUTE_NORMAL) != FALSE;
-    }
     if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return true;
-    if (cleared) SetFileAttributesA(target, old);
+    DWORD old = GetFileAttributesA(target);
+    if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        (old & kStandingInTheWay) == 0) {
+        return false;
+    }
+    DWORD eased = old & ~kStandingInTheWay;
+    if (!SetFileAttributesA(target, eased != 0 ? eased : FILE_ATTRIBUTE_NORMAL)) return false;
+    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return true;
+    SetFileAttributesA(target, old);
     return false;
 }
 
@@ -107,31 +112,32 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
     if (length == 0) return ZipBadArguments;
     if (length >= MAX_PATH) return ZipOpenFailed;
 
-    char folder[MAX_PATH] = ".";
+    char folder[MAX_PATH] = "";
+    char directory[MAX_PATH] = "";
     int separator = LastSeparator(target);
     if (separator >= 0) {
-        char directory[MAX_PATH];
         std::memcpy(directory, target, static_cast<size_t>(separator));
         directory[separator] = '\0';
-        // Absolute and climbing targets are the caller's business: no folders for them.
-        if (IsSafeRelativePath(directory)) EnsureDirectory(reader->baseFolder, directory);
         std::memcpy(folder, target, static_cast<size_t>(separator) + 1);
         folder[separator + 1] = '\0';
     }
 
+    // The folders are made only when the temporary file finds none: entries mostly land
+    // in folders that already exist. Absolute and climbing targets are the caller's
+    // business: no folders for them.
+    DWORD attributes = record.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
     TemporaryFile temporary;
-    if (!temporary.Create(folder)) return ZipOpenFailed;
-    ScopedHandle out(CreateFileA(temporary.Path(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 record.attributes, nullptr));
+    ScopedHandle out(temporary.Create(folder, attributes));
+    if (!out.IsValid() && GetLastError() == ERROR_PATH_NOT_FOUND && directory[0] != '\0' &&
+        IsSafeRelativePath(directory) && EnsureDirectory(reader->baseFolder, directory)) {
+        out.Reset(temporary.Create(folder, attributes));
+    }
     if (!out.IsValid()) return ZipOpenFailed;
     ZipResult result = CopyEntryData(reader, record, out);
     if (result != ZipOk) return result;
     SetEntryTimes(out, record);
     out.Reset();
-    // Creating over the empty file the unique name was reserved with does not set
-    // attributes everywhere (Wine keeps the old ones), so they are set once more.
-    DWORD attributes = record.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
-    SetFileAttributesA(temporary.Path(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
     if (!PutInPlace(temporary.Path(), target)) return ZipOpenFailed;
     temporary.Keep();
     return ZipOk;
@@ -205,10 +211,29 @@ ZipResult ExtractToMemory(ZipReader* reader, int32_t index, uint8_t* buffer, uin
 
 }  // namespace
 
-bool TemporaryFile::Create(const char* folder) {
-    if (GetTempFileNameA(folder, kTemporaryPrefix, 0, m_path) != 0) return true;
+HANDLE TemporaryFile::Create(const char* folder, DWORD attributes) {
+    // Names from a counter shared by the process and started from the clock, so that two
+    // runs rarely try the same names; a name that is taken is passed over.
+    static std::atomic<uint32_t> counter{GetTickCount() * 2654435761u ^ GetCurrentProcessId()};
     m_path[0] = '\0';
-    return false;
+    if (std::strlen(folder) + sizeof kTemporaryPrefix + 12 > MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        char path[MAX_PATH];
+        std::snprintf(path, sizeof path, "%s%s%08lX.tmp", folder, kTemporaryPrefix,
+                      static_cast<unsigned long>(counter.fetch_add(1)));
+        HANDLE file =
+            CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            std::memcpy(m_path, path, sizeof path);
+            return file;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return file;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 int LastSeparator(const char* path) {

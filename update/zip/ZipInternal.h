@@ -89,8 +89,10 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // Creates an empty file with a unique name in folder ("." for the current one).
-    bool Create(const char* folder);
+    // Creates an empty file with a unique name in folder (ending in a separator, or "" for
+    // the current one) and attributes, and returns it open for writing, or
+    // INVALID_HANDLE_VALUE (GetLastError tells why). Close the handle before the owner goes.
+    HANDLE Create(const char* folder, DWORD attributes);
     const char* Path() const { return m_path; }
     void Keep() { m_path[0] = '\0'; }
 
