@@ -24,6 +24,7 @@ FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, download
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
             budget_s=10)
 OUTPUTS = ("out", "step", "res", "unzip")
+GENERATOR = 2
 
 
 def small_file(name):
@@ -128,9 +129,10 @@ def main():
     mode = "--gui" if os.environ.get("KIT_DISPLAY") else "--console"
     wine = [os.path.abspath(a.wine_run), mode, os.path.abspath(a.bench)]
 
-    # The archives depend only on their sizes: a stamp keeps them across runs.
+    # The archives depend only on their sizes and the generator: a stamp keeps them across
+    # runs. Raise GENERATOR when updatebench writes different archives for the same sizes.
     stamp = os.path.join(work, "archives", "sizes")
-    wanted = "%s %s" % (sizes["big_mb"], sizes["many"])
+    wanted = "generator %d: %s %s" % (GENERATOR, sizes["big_mb"], sizes["many"])
     if not os.path.exists(stamp) or open(stamp).read() != wanted:
         shutil.rmtree(os.path.join(work, "archives"), ignore_errors=True)
         print("bench: writing the archives (%s MB, %s entries)" % (sizes["big_mb"], sizes["many"]),
