@@ -1,4 +1,0 @@
-#include <windows.h>
-#include <gtest/gtest.h>
-
-TEST(Platform, AnsiCodePageIs936) { EXPECT_EQ(936u, GetACP()); }
