@@ -15,9 +15,6 @@ ON_COMMAND(kAppCommand, &GuiTestApp::OnAppCommand)
 END_MESSAGE_MAP()
 
 BOOL GuiTestApp::InitInstance() {
-    CWinApp::InitInstance();
-    AfxEnableControlContainer();
-    SetRegistryKey("KitFrameworkTests");
     testing::InitGoogleTest(&__argc, __argv);
     m_nTestResult = RUN_ALL_TESTS();
     return FALSE;
@@ -35,20 +32,11 @@ namespace {
 TEST(Application, EntryFoundTheOneApplicationObject) {
     EXPECT_EQ(&theApp, AfxGetApp());
     EXPECT_EQ(GetModuleHandleA(nullptr), theApp.m_hInstance);
-    EXPECT_EQ(theApp.m_hInstance, AfxGetInstanceHandle());
-    EXPECT_EQ(theApp.m_hInstance, AfxGetResourceHandle());
-    EXPECT_STREQ("KitFrameworkTests", theApp.m_pszRegistryKey);
-    EXPECT_EQ(nullptr, theApp.m_pszAppName);
-}
-
-TEST(Application, SecondApplicationObjectIsNotRegistered) {
-    CWinApp second("second");
-    EXPECT_EQ(&theApp, AfxGetApp());
-    EXPECT_STREQ("second", second.m_pszAppName);
-}
-
-TEST(Application, LoadIconFromTheResourceModule) {
-    EXPECT_EQ(nullptr, theApp.LoadIcon(IDD_MISSING));
+    {
+        CWinApp second("second");
+        EXPECT_EQ(&theApp, AfxGetApp()) << "a second object took the first one's place";
+    }
+    EXPECT_EQ(&theApp, AfxGetApp()) << "a second object's end unregistered the first";
 }
 
 }  // namespace
