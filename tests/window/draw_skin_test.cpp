@@ -1,6 +1,5 @@
 // The paint pass against real pixels in a memory DC, and its ownership of what it creates,
-// checked by exhausting Wine's GDI table (GetGuiResources returns 0 there). No window and
-// no display are needed.
+// checked by exhausting Wine's GDI table (GetGuiResources returns 0 there).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -23,15 +22,18 @@ const COLORREF kLowerTop = RGB(25, 114, 174);
 const COLORREF kLowerBottom = RGB(14, 191, 223);
 const COLORREF kTroughMiddle = RGB(212, 208, 200);
 const COLORREF kBarHighlight = RGB(160, 214, 164);  // second row of the bar
-const COLORREF kBarLast = RGB(79, 180, 87);
 const COLORREF kWhite = RGB(255, 255, 255);
 const COLORREF kUntouched = RGB(255, 0, 255);  // never in the artwork
-
-// What the sample clock held when the process started, before any test moved it.
-const DWORD g_lastTickAtStart = LastSampleTick();
+const RECT kAll = {0, 0, kSkinWidth, kSkinHeight};
+// The upper band right of the status line, where the speed line stands.
+const RECT kSpeedArea = {kSpeedLeft, 0, kSkinWidth, kBarTop - 2};
 
 DWORD g_now = 0;
 DWORD TestTick() { return g_now; }
+
+bool Greenish(COLORREF c) {
+    return GetGValue(c) > GetRValue(c) + 10 && GetGValue(c) > GetBValue(c) + 10;
+}
 
 // A window-sized 32-bit top-down DIB selected into its own memory DC: a target whose
 // pixels can be read straight from memory.
@@ -39,40 +41,38 @@ class Canvas {
 public:
     Canvas()
         : m_bitmap(MakeDib(&m_bits)), m_dc(CreateCompatibleDC(nullptr)), m_pick(m_dc, m_bitmap) {
-        Fill(kUntouched);
+        Clear();
     }
-
     HDC dc() const { return m_dc; }
     bool IsValid() const { return m_pick.IsValid() && m_bits != nullptr; }
 
-    void Fill(COLORREF colour) {
+    // Paints kUntouched everywhere, so that a pixel the pass left alone shows.
+    void Clear() {
         GdiFlush();
-        const DWORD value =
-            (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
-        for (int i = 0; i < kSkinWidth * kSkinHeight; ++i) m_bits[i] = value;
+        for (int i = 0; i < kSkinWidth * kSkinHeight; ++i) m_bits[i] = 0xFF00FF;
     }
-
     COLORREF At(int x, int y) const {
         GdiFlush();
         const DWORD v = m_bits[y * kSkinWidth + x];
         return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
     }
-
-    // Pixels of colour within [left, right) x [top, bottom).
-    int Count(RECT r, COLORREF colour) const {
+    // Pixels within r that match.
+    template <class Match>
+    int Count(RECT r, Match match) const {
         int n = 0;
         for (int y = r.top; y < r.bottom; ++y)
-            for (int x = r.left; x < r.right; ++x) n += At(x, y) == colour;
+            for (int x = r.left; x < r.right; ++x) n += match(At(x, y));
         return n;
     }
-
+    int Count(RECT r, COLORREF colour) const {
+        return Count(r, [colour](COLORREF c) { return c == colour; });
+    }
     bool SameAs(const Canvas& other, RECT r) const {
         for (int y = r.top; y < r.bottom; ++y)
             for (int x = r.left; x < r.right; ++x)
                 if (At(x, y) != other.At(x, y)) return false;
         return true;
     }
-
     void Draw(UpdateDialog& dialog) {
         CDC target;
         target.Attach(m_dc);
@@ -83,12 +83,8 @@ public:
 private:
     static HBITMAP MakeDib(DWORD** bits) {
         BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = kSkinWidth;
-        info.bmiHeader.biHeight = -kSkinHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        info.bmiHeader = {
+            sizeof info.bmiHeader, kSkinWidth, -kSkinHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
         void* p = nullptr;
         HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &p, nullptr, 0);
         *bits = static_cast<DWORD*>(p);
@@ -100,10 +96,6 @@ private:
     ScopedDC m_dc;
     ScopedSelect m_pick;
 };
-
-bool Greenish(COLORREF c) {
-    return GetGValue(c) > GetRValue(c) + 10 && GetGValue(c) > GetBValue(c) + 10;
-}
 
 // The background with the speed line for rate in the DC's default font, as the pass must
 // draw it when the dialog has no font of its own (no window, so no OnInitDialog).
@@ -122,9 +114,6 @@ void DrawSpeedReference(Canvas& canvas, DWORD rate) {
     TextOutA(canvas.dc(), kSpeedLeft, kSpeedTop, line, static_cast<int>(std::strlen(line)));
 }
 
-// The upper band right of the status line, where the speed line stands.
-const RECT kSpeedArea = {kSpeedLeft, 0, kSkinWidth, kBarTop - 2};
-
 class DrawSkinTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -137,16 +126,11 @@ protected:
         SetTickSource(nullptr);
         SetLastSampleTick(0);
     }
-
     // One pass at a tick of its own.
     void Pass() {
         g_now += 300;
+        m_canvas.Clear();
         m_canvas.Draw(m_dialog);
-    }
-    void SetStatus(const char* name) {
-        char line[kStatusLineSize] = {};
-        if (name != nullptr) FormatStatusLine(name, line);
-        m_dialog.SetStatusLine(line);
     }
 
     UpdateDialog m_dialog;
@@ -154,7 +138,6 @@ protected:
 };
 
 TEST_F(DrawSkinTest, BackgroundBandsAndTroughAsDrawn) {
-    m_dialog.SetProgress(0, 0, 0);
     Pass();
     struct Case {
         const char* fault;
@@ -165,10 +148,8 @@ TEST_F(DrawSkinTest, BackgroundBandsAndTroughAsDrawn) {
         {"last row of the upper band", 5, 23, kUpperBottom},
         {"first row of the lower band", 5, 24, kLowerTop},
         {"bottom row of the lower band", 5, 56, kLowerBottom},
-        {"right column, top", kSkinWidth - 1, 0, kUpperTop},
-        {"right column, bottom", kSkinWidth - 1, kSkinHeight - 1, kLowerBottom},
+        {"the whole width and height copied", kSkinWidth - 1, kSkinHeight - 1, kLowerBottom},
         {"trough inside starts at x 17", 17, 41, kTroughMiddle},
-        {"trough middle", 180, 40, kTroughMiddle},
         {"trough inside ends at x 342", 342, 41, kTroughMiddle},
     };
     for (const auto& c : cases) {
@@ -177,154 +158,98 @@ TEST_F(DrawSkinTest, BackgroundBandsAndTroughAsDrawn) {
     }
 }
 
-TEST_F(DrawSkinTest, BarWidthFollowsProgress) {
+TEST_F(DrawSkinTest, BarFillsTheTroughFromTheLeft) {
     struct Case {
         const char* fault;
-        DWORD progress, progressMax;
+        DWORD progress, shownMax, announcedMax;
         int width;
     } cases[] = {
-        {"before the first report the bar is empty", 0, 0, 0},
-        {"0 %", 0, 1000, 0},
-        {"1 %", 10, 1000, 3},
-        {"50 %", 500, 1000, 163},
-        {"99 %", 990, 1000, 322},
-        {"99.9 % is still 99 %", 999, 1000, 322},
-        {"100 %", 1000, 1000, 326},
-        {"past the substitute size: full, not past the bitmap", 250000, 100000, 326},
-        {"far past", 0xFFFFFFFF, 100000, 326},
+        {"before the first report the bar is empty", 0, 0, 0, 0},
+        {"half", 500, 1000, 1000, 163},
+        {"the shown total counts, not the announced 0", 50000, 100000, 0, 163},
+        {"past the total: the whole trough and no further", 250000, 100000, 100000, kBarWidth},
     };
+    // The bar's rows and one more above and below, across the whole window.
+    const RECT band = {0, kBarTop - 1, kSkinWidth, kBarTop + kBarHeight + 1};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        m_dialog.SetProgress(c.progress, c.progressMax, c.progressMax);
-        m_canvas.Fill(kUntouched);
+        m_dialog.SetProgress(c.progress, c.shownMax, c.announcedMax);
         Pass();
-        const int highlightRow = kBarTop + 1;
-        EXPECT_EQ(c.width,
-                  m_canvas.Count({kBarLeft, highlightRow, kBarLeft + c.width, highlightRow + 1},
-                                 kBarHighlight))
-            << "the bar starts at x 17 without a gap";
-        EXPECT_EQ(c.width,
-                  m_canvas.Count({0, highlightRow, kSkinWidth, highlightRow + 1}, kBarHighlight))
-            << "and nothing of it lies beyond its width";
-        if (c.width > 2) {
-            EXPECT_EQ(kBarLast, m_canvas.At(kBarLeft + c.width / 2, kBarTop + kBarHeight - 1));
-        }
-        EXPECT_FALSE(Greenish(m_canvas.At(kBarLeft + c.width, kBarTop + 3)))
-            << "the first pixel past the bar is trough or outline";
-    }
-}
-
-TEST_F(DrawSkinTest, FullBarCoversExactlyTheInsideOfTheTrough) {
-    m_dialog.SetProgress(4096, 4096, 4096);
-    Pass();
-    int green = 0;
-    for (int y = kBarTop; y < kBarTop + kBarHeight; ++y)
-        for (int x = kBarLeft; x < kBarLeft + kBarWidth; ++x) green += Greenish(m_canvas.At(x, y));
-    EXPECT_EQ(kBarWidth * kBarHeight, green);
-    for (int x = kBarLeft - 1; x <= kBarLeft + kBarWidth; ++x) {
-        EXPECT_FALSE(Greenish(m_canvas.At(x, kBarTop - 1))) << x;
-        EXPECT_FALSE(Greenish(m_canvas.At(x, kBarTop + kBarHeight))) << x;
-    }
-    for (int y = kBarTop; y < kBarTop + kBarHeight; ++y) {
-        EXPECT_FALSE(Greenish(m_canvas.At(kBarLeft - 1, y))) << y;
-        EXPECT_FALSE(Greenish(m_canvas.At(kBarLeft + kBarWidth, y))) << y;
+        EXPECT_EQ(c.width * kBarHeight, m_canvas.Count(band, Greenish))
+            << "all 8 rows of the bar, nothing of it beyond its width";
+        const RECT highlight = {kBarLeft, kBarTop + 1, kBarLeft + c.width, kBarTop + 2};
+        EXPECT_EQ(c.width, m_canvas.Count(highlight, kBarHighlight)) << "from (17, 37), no gap";
     }
 }
 
 TEST_F(DrawSkinTest, TextLinesStandWhereTheyBelong) {
     struct Case {
         const char* fault;
-        const char* name;  // null: no status line yet
+        bool status;  // false: no status line yet
         RECT area;
         bool white;
     } cases[] = {
-        {"status line drawn from (17, 10)",
-         "a.zip",
-         {kStatusLeft, kStatusTop, kSpeedLeft, 30},
-         true},
-        {"nothing left of the status line", "a.zip", {0, 0, kStatusLeft, kSkinHeight}, false},
-        {"nothing above the lines", "a.zip", {0, 0, kSkinWidth, kStatusTop}, false},
-        {"nothing on the trough or the lower band",
-         "a.zip",
-         {0, 30, kSkinWidth, kSkinHeight},
-         false},
-        {"speed line drawn from (220, 10)", "a.zip", {kSpeedLeft, kSpeedTop, kSkinWidth, 30}, true},
-        {"an empty status line draws nothing", nullptr, {0, 0, kSpeedLeft, kSkinHeight}, false},
-        {"the speed line stands before the first report",
-         nullptr,
-         {kSpeedLeft, kSpeedTop, kSkinWidth, 30},
-         true},
+        {"status line from (17, 10)", true, {kStatusLeft, kStatusTop, kSpeedLeft, 30}, true},
+        {"nothing left of the status line", true, {0, 0, kStatusLeft, kSkinHeight}, false},
+        {"nothing above the lines", true, {0, 0, kSkinWidth, kStatusTop}, false},
+        {"nothing on the trough or the lower band", true, {0, 30, kSkinWidth, kSkinHeight}, false},
+        {"an empty status line draws nothing", false, {0, 0, kSpeedLeft, kSkinHeight}, false},
+        {"the speed line stands from (220, 10) before any report", false, kSpeedArea, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        SetStatus(c.name);
-        m_dialog.SetProgress(0, 0, 0);
+        char line[kStatusLineSize] = {};
+        if (c.status) FormatStatusLine("a.zip", line);
+        m_dialog.SetStatusLine(line);
         Pass();
         EXPECT_EQ(c.white, m_canvas.Count(c.area, kWhite) > 0);
     }
 }
 
-TEST_F(DrawSkinTest, SpeedLineShowsTheSampledRate) {
-    EXPECT_EQ(0u, g_lastTickAtStart) << "the process starts with the last sample at tick 0";
+TEST_F(DrawSkinTest, SpeedLineShowsTheRateSinceTheBase) {
     struct Case {
         const char* fault;
-        bool earlierSample;  // a pass at progress `base` came first
-        DWORD base, lastTick, now, progress;
-        DWORD rate;
+        DWORD base, progress, rate;
     } cases[] = {
-        {"first pass measures from tick 0", false, 0, 0, 4000, 8000, 2000},
-        {"300 ms of bytes scaled to a second", true, 10000, 1000, 1300, 13000, 10000},
-        {"new file below the last sample shows 0", true, 50000, 1000, 1300, 1000, 0},
-        {"tick counter wrapped", true, 100, 0xFFFFFF00, 0x100, 612, 1000},
-        {"large counts do not overflow 32 bits", true, 0, 1000, 2000, 0x20000000, 0x20000000},
+        {"bytes since the last pass over 300 ms, per second", 10000, 13000, 10000},
+        {"a new file below the last pass shows 0", 50000, 1000, 0},
     };
+    Canvas zero, other;
+    DrawSpeedReference(zero, 0);
+    DrawSpeedReference(other, 10000);
+    ASSERT_FALSE(zero.SameAs(other, kSpeedArea)) << "the area tells rates apart";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        if (c.earlierSample) {
-            m_dialog.SetProgress(c.base, 0, 0);
-            Pass();
-            ASSERT_EQ(c.base, m_dialog.SpeedBase());
-        }
-        SetLastSampleTick(c.lastTick);
-        g_now = c.now;
+        m_dialog.SetProgress(c.base, 0, 0);
+        Pass();
+        ASSERT_EQ(c.base, m_dialog.SpeedBase());
         m_dialog.SetProgress(c.progress, 0, 0);
-        m_canvas.Fill(kUntouched);
-        m_canvas.Draw(m_dialog);
-
+        Pass();
         Canvas expected;
         DrawSpeedReference(expected, c.rate);
         EXPECT_TRUE(m_canvas.SameAs(expected, kSpeedArea));
-        Canvas other;
-        DrawSpeedReference(other, c.rate * 3 + 1000);
-        ASSERT_FALSE(other.SameAs(expected, kSpeedArea)) << "the area tells rates apart";
-
         EXPECT_EQ(c.progress, m_dialog.SpeedBase()) << "the sample becomes the new base";
-        EXPECT_EQ(c.now, LastSampleTick());
     }
 }
 
-TEST_F(DrawSkinTest, PassInTheSameTickDrawsNothing) {
+// A pass that draws nothing leaves the sample alone: the bytes it saw count in the next
+// rate shown instead of in none.
+TEST_F(DrawSkinTest, PassThatDrawsNothingTakesNoSample) {
     m_dialog.SetProgress(100, 1000, 1000);
     Pass();
     m_dialog.SetProgress(900, 1000, 1000);
-    m_canvas.Fill(kUntouched);
-    m_canvas.Draw(m_dialog);  // g_now unchanged
-    EXPECT_EQ(kSkinWidth * kSkinHeight,
-              m_canvas.Count({0, 0, kSkinWidth, kSkinHeight}, kUntouched));
-    EXPECT_EQ(100u, m_dialog.SpeedBase()) << "no sample was taken";
-
+    g_now -= 300;
     Pass();
-    EXPECT_EQ(kUpperTop, m_canvas.At(5, 0)) << "the next tick draws again";
-    EXPECT_EQ(900u, m_dialog.SpeedBase());
-}
-
-TEST_F(DrawSkinTest, NoTargetNoSample) {
-    const DWORD before = LastSampleTick();
+    EXPECT_EQ(kSkinWidth * kSkinHeight, m_canvas.Count(kAll, kUntouched)) << "same tick";
     g_now += 300;
     m_dialog.DrawSkin(nullptr);
     CDC empty;
     m_dialog.DrawSkin(&empty);
-    EXPECT_EQ(before, LastSampleTick());
+    EXPECT_EQ(100u, m_dialog.SpeedBase());
+    EXPECT_EQ(1300u, LastSampleTick());
+    Pass();
+    EXPECT_EQ(kUpperTop, m_canvas.At(5, 0)) << "the next tick draws again";
+    EXPECT_EQ(900u, m_dialog.SpeedBase());
 }
 
 // --- ownership --------------------------------------------------------------------------
@@ -359,26 +284,17 @@ TEST_F(DrawSkinTest, FailedCreationLeavesNothingBehind) {
     ASSERT_GT(free, 1000u);
     // The pass makes the frame's DC, the frame, the background's DC and the bar's DC, in
     // this order: each spare count below lets a different one of them fail.
-    struct Case {
-        const char* fault;
-        size_t spare;
-        bool draws;
-    } cases[] = {
-        {"frame DC fails", 0, false},
-        {"frame bitmap fails after its DC", 1, false},
-        {"background DC fails after the frame", 2, false},
-        {"bar DC fails after the background", 3, false},
-        {"everything made", 4, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        m_canvas.Fill(kUntouched);
+    const char* fault[] = {"frame DC fails", "frame bitmap fails after its DC",
+                           "background DC fails after the frame",
+                           "bar DC fails after the background", "everything made"};
+    for (size_t spare = 0; spare < 5; ++spare) {
+        SCOPED_TRACE(fault[spare]);
         {
-            GdiFiller filler(c.spare);
+            GdiFiller filler(spare);
             Pass();
         }
         EXPECT_EQ(free, FreeGdiSlots()) << "every object of the pass is gone";
-        EXPECT_EQ(c.draws ? kUpperTop : kUntouched, m_canvas.At(5, 0))
+        EXPECT_EQ(spare == 4 ? kUpperTop : kUntouched, m_canvas.At(5, 0))
             << "a pass either draws the whole picture or nothing";
     }
 }
@@ -388,12 +304,11 @@ TEST_F(DrawSkinTest, SeventyThousandPassesLeakNothing) {
     // it dry long before the end.
     for (DWORD i = 0; i < 70000; ++i) {
         m_dialog.SetProgress(i % 1000, 1000, 1000);
-        Pass();
+        g_now += 300;
+        m_canvas.Draw(m_dialog);
     }
     m_dialog.SetProgress(500, 1000, 1000);
-    m_canvas.Fill(kUntouched);
     Pass();
-    EXPECT_EQ(kUpperTop, m_canvas.At(5, 0));
     EXPECT_EQ(kLowerBottom, m_canvas.At(5, kSkinHeight - 1));
     EXPECT_EQ(163, m_canvas.Count({0, kBarTop + 1, kSkinWidth, kBarTop + 2}, kBarHighlight));
 }

@@ -4,8 +4,8 @@
 The updater runs in a temporary installation folder against a loopback server that hands
 out its one file in small pieces. While the download runs, the screen is grabbed twice
 (the first grab is kept as a PNG under the build folder) and the window is looked for by
-its colours: it must be 361x57 pixels, show both bands, the trough and a growing bar, and
-the white status and speed lines. The run then ends by itself and the window goes.
+its colours: it must be 361x57 pixels and show a growing bar and the white status and
+speed lines. The run then ends by itself and the window goes.
 """
 import argparse
 import http.server
@@ -21,9 +21,8 @@ import unittest
 ARGS = None
 VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
 WIDTH, HEIGHT = 361, 57
-UPPER_TOP, UPPER_BOTTOM = (86, 183, 220), (47, 139, 190)
+UPPER_TOP = (86, 183, 220)
 LOWER_TOP, LOWER_BOTTOM = (25, 114, 174), (14, 191, 223)
-TROUGH = (212, 208, 200)
 BAR_HIGHLIGHT = (160, 214, 164)
 WHITE = (255, 255, 255)
 TEXT_LIGHT = 200  # a text pixel, smoothed or not: every channel at least this light
@@ -86,13 +85,11 @@ class Screen:
     def __init__(self, png):
         subprocess.run(["import", "-display", os.environ["KIT_DISPLAY"], "-window", "root",
                         png], check=True, stdin=subprocess.DEVNULL)
-        size = subprocess.run(["identify", "-format", "%w %h", png], check=True,
-                              capture_output=True).stdout.split()
-        self.width, self.height = int(size[0]), int(size[1])
-        raw = subprocess.run(["convert", png, "-depth", "8", "rgb:-"], check=True,
+        ppm = subprocess.run(["convert", png, "-depth", "8", "ppm:-"], check=True,
                              capture_output=True).stdout
-        assert len(raw) == 3 * self.width * self.height
-        self.raw = raw
+        magic, size, _, self.raw = ppm.split(b"\n", 3)
+        self.width, self.height = map(int, size.split())
+        assert magic == b"P6" and len(self.raw) == 3 * self.width * self.height
 
     def at(self, x, y):
         if not (0 <= x < self.width and 0 <= y < self.height):
@@ -120,12 +117,6 @@ class Screen:
                    for y in range(top, bottom) for x in range(left, right))
 
 
-def wine(*args, gui=False, **kw):
-    return subprocess.run([ARGS.wine_run, "--gui" if gui else "--console", *args],
-                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, **kw)
-
-
 class UpdateWindowOnScreen(unittest.TestCase):
     def setUp(self):
         self.server = SlowServer()
@@ -141,7 +132,9 @@ class UpdateWindowOnScreen(unittest.TestCase):
 
     def tearDown(self):
         self.server.stop()
-        wine("reg", "delete", VERSION_KEY, "/f")
+        subprocess.run([ARGS.wine_run, "--console", "reg", "delete", VERSION_KEY, "/f"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
     def bar_width(self, screen, left, top):
         row = top + 38
@@ -161,27 +154,13 @@ class UpdateWindowOnScreen(unittest.TestCase):
             corner = first.find_window()
             self.assertIsNotNone(corner, "a row of the top band's colour, 361 pixels long")
             left, top = corner
-            subprocess.run(["convert", ARGS.shot, "-crop", "%dx%d+%d+%d" % (
-                WIDTH + 2, HEIGHT + 2, left - 1, top - 1), "+repage",
-                os.path.join(ARGS.work, "update-window-crop.png")], check=True)
 
-            checks = [
-                ("361 pixels wide: the run stops at the right edge", WIDTH, 0, None),
-                ("nothing of the band left of the window", -1, 0, None),
-                ("top row of the upper band", 5, 0, UPPER_TOP),
-                ("last row of the upper band", 5, 23, UPPER_BOTTOM),
-                ("first row of the lower band", 5, 24, LOWER_TOP),
-                ("57 rows: the last is the lower band's bottom", 5, HEIGHT - 1, LOWER_BOTTOM),
-                ("trough's empty end", 340, 41, TROUGH),
-                ("bar begins at x 17", 17, 38, BAR_HIGHLIGHT),
-            ]
-            for fault, x, y, colour in checks:
-                with self.subTest(fault):
-                    if colour is None:
-                        self.assertNotEqual(UPPER_TOP, first.at(left + x, top + y))
-                    else:
-                        self.assertEqual(colour, first.at(left + x, top + y))
-            with self.subTest("57 rows: nothing of the band below the window"):
+            # Where the pixels come from is the paint pass's own test; here: the window's size.
+            with self.subTest("361 pixels wide, nothing of the band either side"):
+                self.assertNotEqual(UPPER_TOP, first.at(left - 1, top))
+                self.assertNotEqual(UPPER_TOP, first.at(left + WIDTH, top))
+            with self.subTest("57 rows: the last is the lower band's bottom, then no band"):
+                self.assertEqual(LOWER_BOTTOM, first.at(left + 5, top + HEIGHT - 1))
                 self.assertNotIn(first.at(left + 5, top + HEIGHT),
                                  (LOWER_BOTTOM, LOWER_TOP, UPPER_TOP))
 
@@ -191,15 +170,16 @@ class UpdateWindowOnScreen(unittest.TestCase):
             with self.subTest("speed line in white from (220, 10)"):
                 self.assertGreater(first.count_light(left + 220, top + 10, left + WIDTH, top + 30),
                                    100)
+            # The program's own font is used only on the screen: it must stay within the lines.
             with self.subTest("no text outside the upper band's lines"):
                 self.assertEqual(0, first.count(left, top, left + WIDTH, top + 10, WHITE))
                 self.assertEqual(0, first.count(left, top + 30, left + WIDTH, top + HEIGHT,
                                                 WHITE))
 
-            grown = self.bar_width(second, left, top) - self.bar_width(first, left, top)
             with self.subTest("the timer redraws: the bar grows without any repaint asked"):
                 self.assertGreater(self.bar_width(first, left, top), 0)
-                self.assertGreater(grown, 0)
+                self.assertGreater(self.bar_width(second, left, top),
+                                   self.bar_width(first, left, top))
 
             self.assertEqual(0, proc.wait(timeout=120), "the window closes when the run ends")
         finally:
