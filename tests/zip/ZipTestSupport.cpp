@@ -2,9 +2,11 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <ctime>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -12,24 +14,46 @@ namespace {
 constexpr uint32_t kCentralSignature = 0x02014b50;
 constexpr uint32_t kEndSignature = 0x06054b50;
 
-void RemoveTree(const std::string& folder) {
+// Calls visit(relative path, is folder) for everything below folder, a folder's contents
+// before the folder itself.
+void Walk(const std::string& folder, const std::string& prefix,
+          const std::function<void(const std::string&, bool)>& visit) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = folder + "\\" + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                RemoveTree(path);
-            } else {
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder) Walk(folder + "\\" + name, prefix + name + "\\", visit);
+        visit(prefix + name, isFolder);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+void RemoveTree(const std::string& folder) {
+    Walk(folder, "", [&](const std::string& relative, bool isFolder) {
+        std::string path = folder + "\\" + relative;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        isFolder ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
+    });
     RemoveDirectoryA(folder.c_str());
+}
+
+// Changes the field of this width at these offsets in entry k's local and central header.
+Patch InBothHeaders(size_t local, size_t central, int width, size_t k,
+                    std::function<uint32_t(uint32_t)> change) {
+    return [=](Bytes& a, const Layout& l) {
+        for (size_t at : {l.local.at(k) + local, l.central.at(k) + central}) {
+            if (width == 4) Put32(a, at, change(Get32(a, at)));
+            if (width == 2) Put16(a, at, static_cast<uint16_t>(change(Get16(a, at))));
+        }
+    };
+}
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -41,26 +65,27 @@ Bytes BuildArchive(const std::vector<EntrySpec>& entries, const std::string& com
     if (zip == nullptr) throw std::runtime_error("zipOpen failed");
     for (const EntrySpec& e : entries) {
         zip_fileinfo info{};
-        info.dosDate = e.dosTime;
+        info.dosDate = kSampleDosTime;
         info.external_fa = e.external;
         const char* extra = e.localExtra.empty() ? nullptr : e.localExtra.data();
         int opened = zipOpenNewFileInZip4(
             zip, e.name.c_str(), &info, extra, static_cast<uInt>(e.localExtra.size()), nullptr, 0,
             nullptr, e.method, e.method == 0 ? 0 : Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS,
             DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, e.madeBy, 0);
-        if (opened != ZIP_OK) throw std::runtime_error("zipOpenNewFileInZip4 failed");
-        if (!e.data.empty() &&
+        if (opened != ZIP_OK ||
             zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) !=
                 ZIP_OK) {
-            throw std::runtime_error("zipWriteInFileInZip failed");
+            throw std::runtime_error("cannot add " + e.name);
         }
         zipCloseFileInZip(zip);
     }
     if (zipClose(zip, comment.empty() ? nullptr : comment.c_str()) != ZIP_OK)
         throw std::runtime_error("zipClose failed");
-    Bytes bytes;
-    if (!ReadBytes(path, &bytes)) throw std::runtime_error("cannot read the built archive");
-    return bytes;
+    return ReadAll(path);
+}
+
+ZipHandle* OpenInMemory(const Bytes& archive) {
+    return ZipOpen(archive.data(), static_cast<uint32_t>(archive.size()), ZipLocationMemory);
 }
 
 Layout ReadLayout(const Bytes& archive) {
@@ -71,7 +96,7 @@ Layout ReadLayout(const Bytes& archive) {
             break;
         }
     }
-    size_t at = Get32(archive, layout.endRecord + 16);
+    size_t at = Get32(archive, layout.endRecord + kEndDirectoryOffset);
     for (uint16_t n = Get16(archive, layout.endRecord + kEndEntries); n > 0; --n) {
         if (Get32(archive, at) != kCentralSignature) break;
         layout.central.push_back(at);
@@ -81,44 +106,58 @@ Layout ReadLayout(const Bytes& archive) {
     return layout;
 }
 
-void Put16(Bytes& bytes, size_t at, uint16_t value) {
-    bytes.at(at) = static_cast<uint8_t>(value);
-    bytes.at(at + 1) = static_cast<uint8_t>(value >> 8);
+Bytes BuildPatched(const std::vector<EntrySpec>& entries, const Patch& patch) {
+    Bytes archive = BuildArchive(entries);
+    if (patch) patch(archive, ReadLayout(archive));
+    return archive;
 }
 
-void Put32(Bytes& bytes, size_t at, uint32_t value) {
-    Put16(bytes, at, static_cast<uint16_t>(value));
-    Put16(bytes, at + 2, static_cast<uint16_t>(value >> 16));
+Patch SetMethod(uint16_t method, size_t k) {
+    return InBothHeaders(kLocalMethod, kCentralMethod, 2, k, [=](uint32_t) { return method; });
 }
 
-uint16_t Get16(const Bytes& bytes, size_t at) {
-    return static_cast<uint16_t>(bytes.at(at) | (bytes.at(at + 1) << 8));
+Patch SetFlags(uint16_t bits, size_t k) {
+    return InBothHeaders(kLocalFlags, kCentralFlags, 2, k, [=](uint32_t v) { return v | bits; });
 }
 
-uint32_t Get32(const Bytes& bytes, size_t at) {
-    return Get16(bytes, at) | (static_cast<uint32_t>(Get16(bytes, at + 2)) << 16);
+Patch FlipCrc(size_t k) {
+    return InBothHeaders(kLocalCrc, kCentralCrc, 4, k, [](uint32_t v) { return v ^ 1; });
 }
 
-size_t DataOffset(const Bytes& archive, const Layout& layout, size_t k) {
-    size_t local = layout.local.at(k);
-    return local + kLocalHeaderSize + Get16(archive, local + kLocalNameLength) +
-           Get16(archive, local + kLocalNameLength + 2);
+Patch PromiseMore(size_t k) {
+    return InBothHeaders(kLocalUncompressed, kCentralUncompressed, 4, k,
+                         [](uint32_t v) { return v + 5; });
+}
+
+Patch UseDataDescriptor(size_t k) {
+    Patch flag = SetFlags(8, k);
+    return [=](Bytes& a, const Layout& l) {
+        flag(a, l);
+        for (size_t field : {kLocalCrc, kLocalCompressed, kLocalUncompressed})
+            Put32(a, l.local.at(k) + field, 0);
+    };
+}
+
+Patch BreakDeflate(size_t k) {
+    return [=](Bytes& a, const Layout& l) {
+        size_t local = l.local.at(k);
+        a.at(local + kLocalHeaderSize + Get16(a, local + kLocalNameLength) +
+             Get16(a, local + kLocalNameLength + 2)) = 0xFF;
+    };
 }
 
 std::string ExtraBlock(uint16_t id, const std::string& data) {
-    std::string block;
-    block += static_cast<char>(id & 0xFF);
-    block += static_cast<char>(id >> 8);
-    block += static_cast<char>(data.size() & 0xFF);
-    block += static_cast<char>((data.size() >> 8) & 0xFF);
-    return block + data;
+    const char head[] = {static_cast<char>(id & 0xFF), static_cast<char>(id >> 8),
+                         static_cast<char>(data.size() & 0xFF),
+                         static_cast<char>((data.size() >> 8) & 0xFF)};
+    return std::string(head, sizeof head) + data;
 }
 
 std::string TimestampBlock(uint8_t flags, const std::vector<int32_t>& times) {
     std::string data(1, static_cast<char>(flags));
     for (int32_t t : times) {
-        uint32_t u = static_cast<uint32_t>(t);
-        for (int i = 0; i < 4; ++i) data += static_cast<char>((u >> (8 * i)) & 0xFF);
+        for (int i = 0; i < 4; ++i)
+            data += static_cast<char>((static_cast<uint32_t>(t) >> (8 * i)) & 0xFF);
     }
     return ExtraBlock(0x5455, data);
 }
@@ -137,65 +176,25 @@ ScratchFolder::ScratchFolder() {
 
 ScratchFolder::~ScratchFolder() { RemoveTree(m_path); }
 
-std::string ScratchFolder::operator/(const std::string& name) const { return m_path + "\\" + name; }
-
-CurrentFolder::CurrentFolder(const std::string& folder) {
-    GetCurrentDirectoryA(MAX_PATH, m_saved);
-    SetCurrentDirectoryA(folder.c_str());
-}
-
-CurrentFolder::~CurrentFolder() { SetCurrentDirectoryA(m_saved); }
-
 bool WriteBytes(const std::string& path, const Bytes& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size());
-    CloseHandle(file);
-    return ok;
-}
-
-bool ReadBytes(const std::string& path, Bytes* bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD size = GetFileSize(file, nullptr);
-    bytes->assign(size, 0);
-    DWORD read = 0;
-    bool ok = size == 0 || (ReadFile(file, bytes->data(), size, &read, nullptr) && read == size);
-    CloseHandle(file);
-    return ok;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return out.good();
 }
 
 std::string ReadText(const std::string& path) {
-    Bytes bytes;
-    if (!ReadBytes(path, &bytes)) return "<unreadable>";
+    Bytes bytes = ReadAll(path);
     return std::string(bytes.begin(), bytes.end());
 }
 
-bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool IsFolder(const std::string& path) {
-    DWORD a = GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::vector<std::string> ListFolder(const std::string& folder) {
+std::string Tree(const std::string& folder) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
+    Walk(folder, "", [&](const std::string& relative, bool) { names.push_back(relative); });
+    std::sort(names.begin(), names.end());
+    std::string joined;
+    for (const std::string& name : names) joined += (joined.empty() ? "" : " ") + name;
+    return joined;
 }
 
 FILETIME WriteTimeOf(const std::string& path) {
@@ -209,23 +208,22 @@ uint64_t Ticks(const FILETIME& t) {
 }
 
 FILETIME FromUnixTime(int64_t seconds) {
-    time_t t = static_cast<time_t>(seconds);
-    const tm* utc = gmtime(&t);
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(utc->tm_year + 1900);
-    st.wMonth = static_cast<WORD>(utc->tm_mon + 1);
-    st.wDay = static_cast<WORD>(utc->tm_mday);
-    st.wHour = static_cast<WORD>(utc->tm_hour);
-    st.wMinute = static_cast<WORD>(utc->tm_min);
-    st.wSecond = static_cast<WORD>(utc->tm_sec);
-    FILETIME ft{};
-    SystemTimeToFileTime(&st, &ft);
-    return ft;
+    SYSTEMTIME epoch{1970, 1, 4, 1, 0, 0, 0, 0};
+    FILETIME t{};
+    SystemTimeToFileTime(&epoch, &t);
+    uint64_t ticks = Ticks(t) + static_cast<uint64_t>(seconds * 10000000);
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
-FILETIME FromDosLocal(uint32_t dosTime) {
-    FILETIME local{}, utc{};
-    DosDateTimeToFileTime(HIWORD(dosTime), LOWORD(dosTime), &local);
+FILETIME SampleDosTime() {
+    SYSTEMTIME st{2021, 6, 2, 15, 12, 34, 56, 0};
+    FILETIME t{};
+    SystemTimeToFileTime(&st, &t);
+    return t;
+}
+
+FILETIME LocalToUtc(FILETIME local) {
+    FILETIME utc{};
     LocalFileTimeToFileTime(&local, &utc);
     return utc;
 }

@@ -5,9 +5,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "Zip.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -20,20 +23,38 @@ constexpr uint32_t kUnixFolder755 = 040755u << 16;
 constexpr uint32_t kSampleDosTime =
     ((2021 - 1980) << 25) | (6 << 21) | (15 << 16) | (12 << 11) | (34 << 5) | (56 / 2);
 
+// An entry, made on a DOS host with the sample DOS time.
 struct EntrySpec {
     EntrySpec(std::string entryName, std::string entryData, int entryMethod = 8)
         : name(std::move(entryName)), data(std::move(entryData)), method(entryMethod) {}
+    // Copies with other external attributes, made by a DOS or a Unix host.
+    EntrySpec Dos(uint32_t attributes) const { return Made(kMadeByDos, attributes); }
+    EntrySpec Unix(uint32_t mode = kUnixFile644) const { return Made(kMadeByUnix, mode); }
+    EntrySpec Extra(std::string local) const {
+        EntrySpec e = *this;
+        e.localExtra = std::move(local);
+        return e;
+    }
     std::string name;
     std::string data;
     int method = 8;  // 0 stored, 8 deflated
     uint32_t external = 0;
     uint16_t madeBy = kMadeByDos;
-    uint32_t dosTime = kSampleDosTime;
     std::string localExtra;
+
+private:
+    EntrySpec Made(uint16_t host, uint32_t attributes) const {
+        EntrySpec e = *this;
+        e.madeBy = host;
+        e.external = attributes;
+        return e;
+    }
 };
 
 // An archive with these entries and this comment, as minizip's writer makes it.
 Bytes BuildArchive(const std::vector<EntrySpec>& entries, const std::string& comment = "");
+// Opens archive (which must outlive the handle) from memory.
+ZipHandle* OpenInMemory(const Bytes& archive);
 
 // Where the records of an archive lie (offsets into its bytes).
 struct Layout {
@@ -42,21 +63,41 @@ struct Layout {
     std::vector<size_t> local;
 };
 Layout ReadLayout(const Bytes& archive);
+// A change of an archive's bytes; null for none.
+using Patch = std::function<void(Bytes&, const Layout&)>;
+Bytes BuildPatched(const std::vector<EntrySpec>& entries, const Patch& patch);
 
-void Put16(Bytes& bytes, size_t at, uint16_t value);
-void Put32(Bytes& bytes, size_t at, uint32_t value);
-uint16_t Get16(const Bytes& bytes, size_t at);
-uint32_t Get32(const Bytes& bytes, size_t at);
+// Little-endian fields.
+inline uint16_t Get16(const Bytes& b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
+inline uint32_t Get32(const Bytes& b, size_t at) {
+    return Get16(b, at) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
+}
+inline void Put16(Bytes& b, size_t at, uint16_t v) {
+    b.at(at) = v & 0xFF;
+    b.at(at + 1) = v >> 8;
+}
+inline void Put32(Bytes& b, size_t at, uint32_t v) {
+    Put16(b, at, v & 0xFFFF);
+    Put16(b, at + 2, v >> 16);
+}
 
 // Offsets inside the headers.
 constexpr size_t kLocalFlags = 6, kLocalMethod = 8, kLocalCrc = 14, kLocalCompressed = 18,
                  kLocalUncompressed = 22, kLocalNameLength = 26, kLocalHeaderSize = 30;
-constexpr size_t kCentralFlags = 8, kCentralMethod = 10, kCentralCrc = 16, kCentralCompressed = 20,
+constexpr size_t kCentralFlags = 8, kCentralMethod = 10, kCentralCrc = 16,
                  kCentralUncompressed = 24;
-constexpr size_t kEndEntriesHere = 8, kEndEntries = 10;
+constexpr size_t kEndEntriesHere = 8, kEndEntries = 10, kEndDirectoryOffset = 16;
 
-// The offset of entry k's data.
-size_t DataOffset(const Bytes& archive, const Layout& layout, size_t k);
+// Patches of entry k, in its local and its central header alike.
+Patch SetMethod(uint16_t method, size_t k = 0);
+Patch SetFlags(uint16_t bits, size_t k = 0);
+Patch FlipCrc(size_t k = 0);
+// The directory promises five bytes more than the stored data holds.
+Patch PromiseMore(size_t k = 0);
+// Entry k's sizes and CRC-32 move to a data descriptor; the local header holds zeros.
+Patch UseDataDescriptor(size_t k = 0);
+// A first data byte of 0xFF starts a deflate block of the reserved type 3.
+Patch BreakDeflate(size_t k = 0);
 
 // An extra-field block: 2-byte id, 2-byte size, data.
 std::string ExtraBlock(uint16_t id, const std::string& data);
@@ -71,36 +112,24 @@ public:
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     // path + "\" + name
-    std::string operator/(const std::string& name) const;
+    std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
     const std::string& Path() const { return m_path; }
 
 private:
     std::string m_path;
 };
 
-// Makes folder the current folder while it lives.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::string& folder);
-    ~CurrentFolder();
-    CurrentFolder(const CurrentFolder&) = delete;
-    CurrentFolder& operator=(const CurrentFolder&) = delete;
-
-private:
-    char m_saved[MAX_PATH];
-};
-
 bool WriteBytes(const std::string& path, const Bytes& bytes);
-bool ReadBytes(const std::string& path, Bytes* bytes);
+// The file's bytes as text; "" when it cannot be read.
 std::string ReadText(const std::string& path);
-bool Exists(const std::string& path);
-bool IsFolder(const std::string& path);
-// Names in folder (files and folders, without "." and "..").
-std::vector<std::string> ListFolder(const std::string& folder);
+// Everything below folder, folders included, as sorted relative paths joined by spaces.
+std::string Tree(const std::string& folder);
 FILETIME WriteTimeOf(const std::string& path);
 // A FILETIME as one number, for comparisons.
 uint64_t Ticks(const FILETIME& t);
 // A Unix time as a FILETIME, worked out independently of the layer.
 FILETIME FromUnixTime(int64_t seconds);
-// A DOS date/time read as local time, turned into UTC as the file system keeps it.
-FILETIME FromDosLocal(uint32_t dosTime);
+// kSampleDosTime as the record holds it: a local time taken as it stands.
+FILETIME SampleDosTime();
+// A local time as the file system keeps it (UTC).
+FILETIME LocalToUtc(FILETIME local);

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 
-#include "Zip.h"
 #include "ZipInternal.h"
 #include "ZipTestSupport.h"
 
@@ -18,7 +17,7 @@ constexpr double kMostReadsPerArchiveByte = 3.0;
 // all entries needs a small fraction of one call per entry.
 constexpr double kMostReadCallsPerEntry = 0.25;
 
-std::vector<EntrySpec> ManyEntries() {
+TEST(Cost, ExtractingEveryEntryInIndexOrderReadsTheArchiveAboutOnce) {
     std::vector<EntrySpec> entries;
     for (int i = 0; i < kEntries; ++i) {
         char name[32], data[64];
@@ -26,12 +25,8 @@ std::vector<EntrySpec> ManyEntries() {
         std::snprintf(data, sizeof data, "content of entry %d, content of entry %d", i, i);
         entries.emplace_back(name, data, i % 2 == 0 ? 8 : 0);
     }
-    return entries;
-}
-
-TEST(Cost, ExtractingEveryEntryInIndexOrderReadsTheArchiveAboutOnce) {
     ScratchFolder folder;
-    Bytes archive = BuildArchive(ManyEntries());
+    Bytes archive = BuildArchive(entries);
     std::string path = folder / "many.zip";
     ASSERT_TRUE(WriteBytes(path, archive));
     HANDLE out = CreateFileA((folder / "all.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
