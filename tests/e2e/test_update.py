@@ -7,112 +7,23 @@ misbehave on purpose, runs the updater there as the lobby would, and looks at wh
 files, "UpdateClient.txt", the registry values and whether the lobby was started.
 """
 import argparse
-import http.server
 import io
 import os
 import re
 import shutil
-import socket
 import struct
 import subprocess
 import sys
-import threading
 import time
 import unittest
-import urllib.parse
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from loopback import Served, Server, hand_over  # noqa: E402
 
 ARGS = None
 VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
 FILETIME_2020 = 132223104000000000  # 2020-01-01 00:00:00 UTC
-
-
-class Served:
-    """One file on the server and how the server misbehaves with it."""
-
-    def __init__(self, body, fail=0, drop=0, no_length=False, trickle=0.0):
-        self.body = body
-        self.fail = fail          # answer 503 this many times first
-        self.drop = drop          # this many times, close after half of the announced length
-        self.no_length = no_length
-        self.trickle = trickle    # seconds between 4 KiB pieces
-
-
-class Server:
-    def __init__(self):
-        self.files = {}
-        self.requests = []
-        outer = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
-
-            def do_GET(self):
-                path = urllib.parse.unquote(self.path).replace("\\", "/")
-                name = path[len("/Torvel/"):] if path.startswith("/Torvel/") else None
-                outer.requests.append(name)
-                served = outer.files.get(name)
-                if served is None:
-                    return self.answer(404, b"missing")
-                if served.fail > 0:
-                    served.fail -= 1
-                    return self.answer(503, b"busy")
-                body = served.body
-                if served.drop > 0:
-                    served.drop -= 1
-                    self.send_response(200)
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body[: len(body) // 2])
-                    self.wfile.flush()
-                    self.close_connection = True
-                    self.connection.shutdown(socket.SHUT_RDWR)
-                    return
-                self.send_response(200)
-                if served.no_length:
-                    self.send_header("Connection", "close")
-                    self.close_connection = True
-                else:
-                    self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                try:
-                    for at in range(0, len(body), 4096):
-                        self.wfile.write(body[at:at + 4096])
-                        if served.trickle:
-                            self.wfile.flush()
-                            time.sleep(served.trickle)
-                except (BrokenPipeError, ConnectionResetError):
-                    pass
-
-            def answer(self, code, body):
-                self.send_response(code)
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.httpd.daemon_threads = True
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
-
-    @property
-    def base_url(self):
-        return "http://127.0.0.1:%d/" % self.httpd.server_address[1]
-
-    def stop(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
-
-
-def hand_over(url, records, version1=0x00020001, version2=0x80000002, declared=None):
-    count = len(records) if declared is None else declared
-    out = struct.pack("<HHII260s", 0x1234, count, version1, version2, url.encode("gbk"))
-    for name, size, date, time_ in records:
-        out += struct.pack("<36sIII", name.encode("gbk"), size, date, time_)
-    return out
 
 
 def make_zip(entries):

@@ -8,15 +8,15 @@ its colours: it must be 361x57 pixels and show a growing bar and the white statu
 speed lines. The run then ends by itself and the window goes.
 """
 import argparse
-import http.server
 import os
 import shutil
-import struct
 import subprocess
 import sys
-import threading
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from loopback import Served, Server, hand_over  # noqa: E402
 
 ARGS = None
 VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
@@ -29,54 +29,7 @@ TEXT_LIGHT = 200  # a text pixel, smoothed or not: every channel at least this l
 
 FILE_NAME = "slow.bin"
 FILE_SIZE = 320 * 1024
-PIECE, PAUSE = 4096, 0.1  # about 40 KB a second: some eight seconds in all
-
-
-class SlowServer:
-    def __init__(self):
-        self.started = threading.Event()
-        outer = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
-
-            def do_GET(self):
-                if not self.path.replace("\\", "/").endswith("/" + FILE_NAME):
-                    self.send_response(404)
-                    self.send_header("Content-Length", "0")
-                    self.end_headers()
-                    return
-                self.send_response(200)
-                self.send_header("Content-Length", str(FILE_SIZE))
-                self.end_headers()
-                outer.started.set()
-                try:
-                    for at in range(0, FILE_SIZE, PIECE):
-                        self.wfile.write(b"w" * min(PIECE, FILE_SIZE - at))
-                        self.wfile.flush()
-                        time.sleep(PAUSE)
-                except (BrokenPipeError, ConnectionResetError):
-                    pass
-
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.httpd.daemon_threads = True
-        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
-
-    @property
-    def base_url(self):
-        return "http://127.0.0.1:%d/" % self.httpd.server_address[1]
-
-    def stop(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
-
-
-def hand_over(url, name, size):
-    header = struct.pack("<HHII260s", 0, 1, 0x00020001, 0x00000002, url.encode("gbk"))
-    return header + struct.pack("<36sIII", name.encode("gbk"), size, 0, 0)
+PAUSE = 0.1  # between 4 KiB pieces: about 40 KB a second, some eight seconds in all
 
 
 class Screen:
@@ -119,7 +72,8 @@ class Screen:
 
 class UpdateWindowOnScreen(unittest.TestCase):
     def setUp(self):
-        self.server = SlowServer()
+        self.server = Server()
+        self.server.files = {FILE_NAME: Served(b"w" * FILE_SIZE, trickle=PAUSE)}
         self.folder = os.path.join(ARGS.work, "install")
         shutil.rmtree(self.folder, ignore_errors=True)
         os.makedirs(self.folder)
@@ -128,7 +82,8 @@ class UpdateWindowOnScreen(unittest.TestCase):
         with open(os.path.join(self.folder, "UpdateConfig.txt"), "w") as f:
             f.write("[Setting]\r\nbRunAppOnUpdate=0\r\n")
         with open(os.path.join(self.folder, "~Update.tmp"), "wb") as f:
-            f.write(hand_over(self.server.base_url, FILE_NAME, FILE_SIZE))
+            f.write(hand_over(self.server.base_url, [(FILE_NAME, FILE_SIZE, 0, 0)],
+                              version2=0x00000002))
 
     def tearDown(self):
         self.server.stop()
@@ -145,7 +100,7 @@ class UpdateWindowOnScreen(unittest.TestCase):
                                 cwd=self.folder, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            self.assertTrue(self.server.started.wait(60), "the download began")
+            self.assertTrue(self.server.began.wait(60), "the download began")
             time.sleep(2.0)
             first = Screen(ARGS.shot)
             time.sleep(1.5)
