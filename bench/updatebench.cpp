@@ -452,7 +452,7 @@ bool WriteHandOverFile(const std::string& dir, const Options& o,
 
 // Runs the update list in dir the way the worker does, from dir as the current folder
 // (the step writes "./UpdateClient.txt" there). Returns the number of entries done.
-int RunList(UpdateDialog& dialog, const std::string& dir, int maxSteps, double* elapsedMs) {
+int RunList(UpdateRun& dialog, const std::string& dir, int maxSteps, double* elapsedMs) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
     const std::string full = FullPath(dir);
@@ -483,7 +483,7 @@ void BenchDownload(const Options& o, Report& report) {
         [&](int r) {
             const std::string dir = Format("step\\ours-%d", r);
             if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, {"big.bin"})) return -1.0;
-            UpdateDialog dialog;
+            UpdateRun dialog;
             double ms = 0;
             const bool ok =
                 RunList(dialog, dir, 1, &ms) == 1 && FileSizeOf(dir + "\\big.bin") == expected;
@@ -541,7 +541,7 @@ HBITMAP MakeCanvasBitmap() {
 void BenchResources(const Options& o, Report& report) {
     SetTickSource(BenchTick);
     UpdateDialog painter;
-    painter.SetProgress(500, 1000, 1000);
+    painter.Run().SetProgress(500, 1000);
     ScopedGdiObj<HBITMAP> canvas(MakeCanvasBitmap());
     ScopedDC canvasDC(CreateCompatibleDC(nullptr));
     ScopedSelect pick(canvasDC, canvas);
@@ -560,7 +560,7 @@ void BenchResources(const Options& o, Report& report) {
         target.Attach(canvasDC);
         double start = NowMs();
         for (int i = 0; i < o.passes; ++i) {
-            painter.SetProgress(static_cast<DWORD>(i % 1000), 1000, 1000);
+            painter.Run().SetProgress(static_cast<DWORD>(i % 1000), 1000);
             painter.DrawSkin(&target);
         }
         GdiFlush();
@@ -598,7 +598,7 @@ void BenchResources(const Options& o, Report& report) {
         if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, names)) {
             Fail("cannot lay out the small downloads");
         } else {
-            UpdateDialog dialog;
+            UpdateRun dialog;
             expectedDone = RunList(dialog, dir, o.downloads * 3, nullptr);
             if (expectedDone != o.downloads) {
                 Fail(Format("%d of %d small downloads done", expectedDone, o.downloads));

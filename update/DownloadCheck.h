@@ -1,27 +1,47 @@
 // Telling a whole download from what URLDownloadToFileA only calls one. Under Wine it
-// returns S_OK for an HTTP error page (the page is stored as the file) and for a connection
-// the server closed before the length it announced; neither may ever be installed.
+// returns S_OK for an HTTP error answer (the page, or an empty file, is stored), for a
+// connection closed before the body ended, and when its own copy to the destination fails;
+// none of them may ever be installed. The verdict rests on what the answer itself said.
 #pragma once
 
 #include <windows.h>
 
-// Drops the system's cached copies of url (as given and with "/" for "\", the form Wine
-// files it under), so that the next download comes from the server and its cache entry
-// describes that download.
-void ForgetCachedCopy(const char* url);
+// Everything known about one finished download attempt.
+struct DownloadFacts {
+    HRESULT result = E_FAIL;     // what URLDownloadToFileA returned
+    bool fileExists = false;     // the download path names a file
+    ULONGLONG fileSize = 0;      // its size
+    DWORD httpStatus = 0;        // status of the final answer (after redirects), 0: unknown
+    bool lengthAnnounced = false;  // the answer gave the length of an unencoded body
+    DWORD announcedLength = 0;   // that length
+    ULONGLONG receivedBytes = 0;  // the bytes the progress reports counted
+    DWORD recordSize = 0;        // the hand-over record's dwSize, 0: unknown
+};
 
-// The HTTP status of the response the cache holds for url (as given or with "/" for "\"),
-// or 0 when there is no entry or its headers have no status line.
-DWORD CachedHttpStatus(const char* url);
+// A download is whole only when all of these hold: S_OK and the file exists; the status is
+// known and 2xx; the file holds exactly the bytes the progress reports counted; and its size
+// equals the announced length of an unencoded body, or (no such length: chunked, compressed
+// or ended by the close) the record's size unless that is 0.
+bool IsWholeDownload(const DownloadFacts& facts);
+
+// What the response headers (CRLF-separated, as the download hands them over) say of the
+// body's length: true with length set when a Content-Length is given and the body is
+// neither compressed (a Content-Encoding other than "identity") nor chunked. False when the
+// length is missing, malformed, larger than 32 bits or describes an encoded body.
+bool AnnouncedBodyLength(const wchar_t* headers, DWORD* length);
 
 // The status code of a raw response header block ("HTTP/1.1 503 Service Unavailable\r\n..."),
 // or 0 when it does not start with a status line.
 DWORD ParseHttpStatus(const char* headers, size_t length);
 
-// True when the file at path holds exactly the announced number of bytes, or when no length
-// was announced (0). False when the file is shorter or longer, or cannot be examined.
-bool HasAnnouncedLength(const char* path, DWORD announced);
+// Drops the system's cached copies of url (as given and with "/" for "\", the form Wine
+// files it under), so that the next download comes from the server.
+void ForgetCachedCopy(const char* url);
 
-// The verdict on a download URLDownloadToFileA reported as S_OK: the length matches the
-// announced one and the response, when the cache tells it, was a 2xx.
-bool IsWholeDownload(const char* url, const char* path, DWORD announced);
+// The HTTP status of the response the cache holds for url (as given or with "/" for "\"),
+// or 0 when there is no entry or its headers have no status line. Only a second source: a
+// redirect leaves no entry under the original URL.
+DWORD CachedHttpStatus(const char* url);
+
+// Size of the file at path: false when it does not exist or is not a plain file.
+bool FileSizeOf(const char* path, ULONGLONG* size);

@@ -1,7 +1,5 @@
 #include "UpdateDialog.h"
 
-#include <cstring>
-
 #include "InstallPaths.h"
 #include "Skin.h"
 #include "Thread.h"
@@ -13,17 +11,7 @@ constexpr DWORD kWorkerStopWaitMs = 10000;
 }  // namespace
 
 UpdateDialog::UpdateDialog(CWnd* pParent)
-    : CDialog(IDD_UPDATE_DIALOG, pParent),
-      m_dwProgress(0),
-      m_dwProgressMax(0),
-      m_dwSpeedBase(0),
-      m_dwAnnouncedMax(0),
-      m_pItems(nullptr),
-      m_nItemCount(0),
-      m_bStop(FALSE),
-      m_nCurrentItem(0) {
-    std::memset(m_szStatus, 0, sizeof m_szStatus);
-    std::memset(&m_header, 0, sizeof m_header);
+    : CDialog(IDD_UPDATE_DIALOG, pParent) {
     m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME) : nullptr;
     m_bmpBack.LoadBitmap(IDB_BACKGROUND);
     m_bmpBar.LoadBitmap(IDB_BAR);
@@ -31,7 +19,6 @@ UpdateDialog::UpdateDialog(CWnd* pParent)
 
 UpdateDialog::~UpdateDialog() {
     StopWorker();
-    delete[] m_pItems;
     m_bmpBack.DeleteObject();
     m_bmpBar.DeleteObject();
 }
@@ -55,7 +42,7 @@ BOOL UpdateDialog::OnInitDialog() {
     GetModuleFileNameA(GetModuleHandleA(nullptr), module, sizeof module);
     char folder[kPathSize];
     InstallFolderOf(module, folder);
-    m_strInstallDir = folder;
+    m_run.SetInstallDir(folder);
 
     if (m_font.GetSafeHandle() == nullptr) {
         m_font.CreateFont(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
@@ -65,39 +52,13 @@ BOOL UpdateDialog::OnInitDialog() {
 
     // The lobby writes the hand-over file just before it starts us; give it time to finish.
     Sleep(500);
-    if (ReadHandOverFile()) {
+    if (m_run.ReadHandOverFile()) {
         SetTimer(kRedrawTimer, kRedrawPeriodMs, nullptr);
         StartWorker();
     } else {
         PostMessage(WM_CLOSE, 0, 0);
     }
     return TRUE;
-}
-
-bool UpdateDialog::ReadHandOverFile() {
-    UpdateItem* items = nullptr;
-    if (!ReadHandOver(kHandOverFileName, m_header, items)) return false;
-    delete[] m_pItems;
-    m_pItems = items;
-    m_nItemCount = m_header.wCount;
-    return true;
-}
-
-void UpdateDialog::SetProgress(DWORD progress, DWORD progressMax, DWORD announcedMax) {
-    m_dwProgress = progress;
-    m_dwProgressMax = progressMax;
-    m_dwAnnouncedMax = announcedMax;
-}
-
-void UpdateDialog::GetStatusLine(char (&out)[kStatusLineSize]) const {
-    std::lock_guard<std::mutex> hold(m_statusLock);
-    std::memcpy(out, m_szStatus, sizeof out);
-}
-
-void UpdateDialog::SetStatusLine(const char (&line)[kStatusLineSize]) {
-    std::lock_guard<std::mutex> hold(m_statusLock);
-    std::memcpy(m_szStatus, line, sizeof m_szStatus);
-    m_szStatus[kStatusLineSize - 1] = '\0';
 }
 
 void UpdateDialog::StartWorker() {
@@ -112,11 +73,11 @@ void UpdateDialog::StartWorker() {
 }
 
 void UpdateDialog::StopWorker() {
-    m_bStop = TRUE;
+    m_run.RequestStop();
     if (m_hWorker == nullptr) return;
-    // The worker leaves at the next progress report of its download, but the download
-    // moniker does not always honour E_ABORT, and a stalled server sends no reports. The
-    // dialog only goes away when the program ends, so a worker that is still caught in a
+    // The stop aborts the running download and the worker leaves between two archive
+    // entries, but the download moniker does not always honour an abort. The dialog only
+    // goes away when the program ends, so a worker that is still caught in a
     // download after a while is ended with the program, before the list and the counters
     // it uses are gone. Files are replaced whole, so no half-written file is left.
     // TerminateProcess rather than ExitProcess: the libraries' detach code could wait for
@@ -129,7 +90,7 @@ void UpdateDialog::StopWorker() {
 }
 
 void UpdateDialog::OnBnClickedClose() {
-    m_bStop = TRUE;
+    m_run.RequestStop();
     OnCancel();
 }
 

@@ -38,19 +38,19 @@ void UpdateDialog::DrawSkin(CDC* pDC) {
 
     // One reading of the progress serves the rate, the new base and the bar, so that
     // bytes arriving during the pass count in the next sample instead of in neither.
-    const DWORD progress = Progress();
-    DWORD speedBase = SpeedBase();
+    const DWORD progress = m_run.Progress();
+    const DWORD speedBase = m_run.SpeedBase();
     DWORD rate = 0;
     if (!SampleSpeed(progress, speedBase, &rate)) return;
     // The worker puts the base back to 0 when a file is done; a reset that came in since
     // the base was read wins over this sample.
-    m_dwSpeedBase.compare_exchange_strong(speedBase, progress);
+    m_run.AdvanceSpeedBase(speedBase, progress);
 
     char speedLine[kSpeedLineSize];
     FormatSpeedLine(rate, speedLine);
     char status[kStatusLineSize];
-    GetStatusLine(status);
-    const int barWidth = BarWidth(progress, ProgressMax());
+    m_run.GetStatusLine(status);
+    const int barWidth = BarWidth(progress, m_run.ProgressMax());
 
     // Everything below is drawn off-screen and reaches the target in one copy, so the
     // window never shows half a picture. The owners are declared so that each selection

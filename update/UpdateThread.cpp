@@ -36,11 +36,12 @@ UINT UpdateThreadProc(LPVOID pParam) {
     // The download moniker and the shell want COM on the thread that calls them.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-    while (!dialog->IsStopping()) dialog->DownloadNextItem();
+    UpdateRun& run = dialog->Run();
+    while (!run.IsStopping()) run.DownloadNextItem();
 
     Sleep(1000);
     bool leaveOpen = false;
-    if (dialog->IsRunComplete()) leaveOpen = !CompleteRun(dialog->Header());
+    if (run.IsRunComplete()) leaveOpen = !CompleteRun(run.Header());
     if (SUCCEEDED(com)) CoUninitialize();
     if (leaveOpen) return 0;
 

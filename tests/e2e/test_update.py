@@ -13,7 +13,10 @@ import re
 import shutil
 import struct
 import subprocess
+import socket
 import sys
+import tempfile
+import threading
 import time
 import unittest
 import zipfile
@@ -57,6 +60,56 @@ def signed(value):
     return value - (1 << 32) if value >= 1 << 31 else value
 
 
+class Nginx:
+    """nginx from the distribution on a free loopback port, serving root with every answer
+    compressed, keep-alive, and /Torvel/moved.txt redirected to /real/moved.txt."""
+
+    def __init__(self, root, folder):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        self.prefix = tempfile.mkdtemp(prefix="nginx-", dir=folder)
+        conf = os.path.join(self.prefix, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write("""
+daemon off; master_process off; worker_processes 1;
+pid %(p)s/nginx.pid; error_log %(p)s/error.log;
+events { worker_connections 64; }
+http {
+  log_format encoded '$request $status $sent_http_content_encoding';
+  access_log %(p)s/access.log encoded;
+  client_body_temp_path %(p)s/body; proxy_temp_path %(p)s/proxy;
+  fastcgi_temp_path %(p)s/fcgi; uwsgi_temp_path %(p)s/uwsgi; scgi_temp_path %(p)s/scgi;
+  default_type application/octet-stream;
+  keepalive_timeout 60; gzip on; gzip_types *; gzip_min_length 1; gzip_http_version 1.0;
+  server {
+    listen 127.0.0.1:%(port)d;
+    root %(root)s;
+    location = /Torvel/moved.txt { return 301 /real/moved.txt; }
+  }
+}
+""" % {"p": self.prefix, "port": port, "root": root})
+        self.proc = subprocess.Popen(["nginx", "-p", self.prefix, "-c", conf],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.base_url = "http://127.0.0.1:%d/" % port
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+
+    def access_log(self):
+        with open(os.path.join(self.prefix, "access.log")) as f:
+            return f.read()
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
 class UpdateRun(unittest.TestCase):
     def setUp(self):
         self.server = Server()
@@ -77,9 +130,9 @@ class UpdateRun(unittest.TestCase):
         with open(self.path(*parts), "rb") as f:
             return f.read()
 
-    def write_hand_over(self, records, **kw):
+    def write_hand_over(self, records, url=None, **kw):
         with open(self.path("~Update.tmp"), "wb") as f:
-            f.write(hand_over(self.server.base_url, records, **kw))
+            f.write(hand_over(url or self.server.base_url, records, **kw))
 
     def run_update(self, timeout=120):
         started = time.monotonic()
@@ -185,22 +238,197 @@ class UpdateRun(unittest.TestCase):
 
     # --- downloads that fail --------------------------------------------------------------
 
-    def test_failed_downloads_are_retried_until_whole(self):
+    def start_update(self):
+        return subprocess.Popen([ARGS.wine_run, "--gui", self.path("Update.exe")],
+                                cwd=self.folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def watch(self, name, allowed):
+        """Samples file name until stopped; returns the list of contents seen outside allowed."""
+        seen, stop = [], threading.Event()
+
+        def sample():
+            while not stop.is_set():
+                try:
+                    data = self.read(name)
+                except OSError:
+                    data = None
+                if data not in allowed:
+                    seen.append(data[:40] if data else data)
+                time.sleep(0.005)
+
+        thread = threading.Thread(target=sample, daemon=True)
+        thread.start()
+
+        def finish():
+            stop.set()
+            thread.join()
+            return seen
+        return finish
+
+    def test_every_failed_answer_is_retried_until_whole(self):
+        # Each row's first answer fails; only the whole answer that follows may replace the
+        # old copy, and the run completes only then.
         body = bytes(range(256)) * 400
-        self.server.files = {
-            "busy.bin": Served(b"busy then fine", fail=3),
-            "cut.bin": Served(body, drop=2),
-            "nolength.bin": Served(b"length unknown " * 5000, no_length=True),
-        }
-        self.write_hand_over([("busy.bin", 1, 0, 0), ("cut.bin", 2, 0, 0),
-                              ("nolength.bin", 3, 0, 0)])
+        cases = [
+            ("503 with no body", "length", "503-empty"),
+            ("500 with an error page", "length", "500-body"),
+            ("404 with no body", "length", "404-empty"),
+            ("connection closed with no answer", "length", "hangup"),
+            ("redirect to a failing answer", "length", "redirect-fail"),
+            ("announced length cut short", "length", "cut"),
+            ("chunked body cut short", "chunked", "cut"),
+            ("close-delimited body cut short", "close", "cut"),
+            ("compressed body with a length cut short", "gzip", "cut"),
+            ("stalled halfway", "length", "stall"),
+        ]
+        with open(self.path("UpdateConfig.txt"), "w") as f:
+            f.write("[Setting]\r\nDownloadStallSeconds=2\r\n")
+        for fault, mode, kind in cases:
+            with self.subTest(fault):
+                name = "f%d.bin" % cases.index((fault, mode, kind))
+                with open(self.path(name), "wb") as f:
+                    f.write(b"old good copy")
+                if os.path.exists(self.path("lobby-started.txt")):
+                    os.remove(self.path("lobby-started.txt"))
+                wine("reg", "delete", VERSION_KEY, "/f")
+                self.server.files = {name: Served(body, mode=mode, faults=[kind], stall_s=30)}
+                self.write_hand_over([(name, len(body), 0, 0)])
+                finish = self.watch(name, (b"old good copy", body))
+                took = self.run_update(timeout=90)
+                self.assertEqual([], finish(), "only the old or the new copy is ever seen")
+                self.assertEqual(body, self.read(name))
+                self.assertEqual(2, self.server.requests.count(name), "retried once, after a pause")
+                self.assertGreater(took, 1.0)
+                self.assertEqual(["Quillon.exe"], self.lobby_starts())
+                self.assertEqual(0x00020001, registry_versions().get("FileVersion1"))
+                self.assertEqual([], os.listdir(self.path("DownLoad")))
+
+    def mount_small_disk(self, megabytes):
+        """Makes the installation folder a file system of this size; False where it cannot."""
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % megabytes, "tmpfs",
+                           self.folder], stderr=subprocess.DEVNULL).returncode != 0:
+            return False
+        self.addCleanup(subprocess.run, ["umount", "-l", self.folder])
+        shutil.copy(ARGS.update, self.path("Update.exe"))
+        shutil.copy(ARGS.lobby, self.path("Quillon.exe"))
+        return True
+
+    def test_what_is_not_in_place_waits_and_is_tried_again(self):
+        # Local failures after a whole download: the run neither completes nor fetches the
+        # file again until the obstacle goes, then finishes by itself.
+        big = os.urandom(2 << 20)
+        zeros = make_zip([("zeros.bin", bytes(2 << 20)), ("top.txt", b"new top")])
+        cases = [
+            ("disk full for the download", "big.bin", big, "big.bin", big),
+            ("disk full while unpacking", "zeros.zip", zeros, "zeros.bin", bytes(2 << 20)),
+            ("target held open by a program", "held.zip",
+             make_zip([("top.txt", b"new top"), ("zeros.bin", bytes(100))]), "top.txt",
+             b"new top"),
+        ]
+        for fault, name, served, target, new in cases:
+            with self.subTest(fault):
+                held = fault.startswith("target")
+                if not held and not self.mount_small_disk(6):
+                    self.skipTest("no small file system can be mounted here")
+                with open(self.path(target), "wb") as f:
+                    f.write(b"old good copy")
+                self.server.requests.clear()
+                wine("reg", "delete", VERSION_KEY, "/f")
+                self.server.files = {name: Served(served)}
+                self.write_hand_over([(name, len(served), 0, 0)])
+                if held:
+                    holder = subprocess.Popen([ARGS.wine_run, "--console", ARGS.hold_open,
+                                               self.path(target), "12"], cwd=self.folder,
+                                              stdin=subprocess.DEVNULL,
+                                              stdout=subprocess.DEVNULL)
+                    self.wait_for(lambda: os.path.exists(self.path("held.txt")), 60)
+                else:
+                    with open(self.path("filler"), "wb") as f:
+                        f.write(bytes(4 << 20))
+                finish = self.watch(target, (b"old good copy", new))
+                proc = self.start_update()
+                try:
+                    self.wait_for(lambda: name in self.server.requests, 60)
+                    time.sleep(6)
+                    self.assertIsNone(proc.poll(), "the run waits for the obstacle to go")
+                    self.assertEqual(b"old good copy", self.read(target))
+                    self.assertEqual({}, registry_versions())
+                    if held:
+                        holder.wait(timeout=60)
+                    else:
+                        os.remove(self.path("filler"))
+                    proc.wait(timeout=90)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                self.assertEqual([], finish(), "only the old or the new copy is ever seen")
+                self.assertEqual(new, self.read(target))
+                if name.endswith(".zip"):
+                    self.assertEqual(1, self.server.requests.count(name),
+                                     "a whole archive is kept, not fetched again")
+                else:
+                    self.assertLessEqual(self.server.requests.count(name), 8, "paced retries")
+                self.assertEqual(0x00020001, registry_versions().get("FileVersion1"))
+                self.assertEqual([], [n for n in os.listdir(self.folder) if n.startswith("~zp")])
+
+    def wait_for(self, condition, seconds):
+        deadline = time.monotonic() + seconds
+        while not condition():
+            self.assertLess(time.monotonic(), deadline, "waited in vain")
+            time.sleep(0.1)
+
+    def test_run_killed_mid_archive_then_run_again(self):
+        entries = [("part%03d.bin" % i, os.urandom(60000)) for i in range(150)]
+        for name, _ in entries:
+            with open(self.path(name), "wb") as f:
+                f.write(b"old")
+        pack = make_zip(entries)
+        self.server.files = {"pack.zip": Served(pack)}
+        self.write_hand_over([("pack.zip", len(pack), 0, 0)])
+        proc = self.start_update()
+        try:
+            self.wait_for(lambda: any(self.read(n) != b"old" for n, _ in entries[:20]), 60)
+        finally:
+            proc.kill()
+            proc.wait()
+        for name, data in entries:
+            self.assertIn(self.read(name), (b"old", data), name)
+        self.assert_run_not_completed()
+        # What a kill in the middle of an entry leaves behind.
+        with open(self.path("~zp0000ABCD.tmp"), "wb") as f:
+            f.write(b"partial")
+        self.write_hand_over([("pack.zip", len(pack), 0, 0)])
         self.run_update()
-        self.assertEqual(b"busy then fine", self.read("busy.bin"))
-        self.assertEqual(body, self.read("cut.bin"), "a short download is never installed")
-        self.assertEqual(b"length unknown " * 5000, self.read("nolength.bin"))
-        self.assertEqual(4, self.server.requests.count("busy.bin"))
-        self.assertGreaterEqual(self.server.requests.count("cut.bin"), 3)
+        for name, data in entries:
+            self.assertEqual(data, self.read(name), name)
+        self.assertEqual([], [n for n in os.listdir(self.folder) if n.startswith("~zp")])
         self.assertEqual(["Quillon.exe"], self.lobby_starts())
+
+    def test_nginx_with_compression_and_a_redirect(self):
+        if shutil.which("nginx") is None:
+            self.skipTest("nginx is not installed")
+        root = os.path.join(self.folder, "site")
+        os.makedirs(os.path.join(root, "Torvel"))
+        os.makedirs(os.path.join(root, "real"))
+        text = b"".join(b"notice line %d\n" % i for i in range(5000))
+        pack = make_zip([("maps/", None), ("maps/a.map", b"map " * 5000), ("b.txt", b"b")])
+        files = {"Torvel/notice.txt": text, "Torvel/pack.zip": pack, "real/moved.txt": text[:999]}
+        for rel, data in files.items():
+            with open(os.path.join(root, rel), "wb") as f:
+                f.write(data)
+        nginx = Nginx(root, self.folder)
+        self.addCleanup(nginx.stop)
+        self.write_hand_over([("notice.txt", len(text), 0, 0), ("pack.zip", len(pack), 0, 0),
+                              ("moved.txt", 999, 0, 0)], url=nginx.base_url)
+        self.run_update()
+        self.assertEqual(text, self.read("notice.txt"))
+        self.assertEqual(text[:999], self.read("moved.txt"))
+        self.assertEqual(b"map " * 5000, self.read("maps", "a.map"))
+        self.assertEqual(["Quillon.exe"], self.lobby_starts())
+        log = nginx.access_log()
+        self.assertIn("gzip", log, "the answers were compressed")
+        self.assertIn(" 301 ", log, "the redirect was followed")
 
     def test_second_run_gets_the_new_copy(self):
         self.server.files = {"same.txt": Served(b"first")}
@@ -289,7 +517,7 @@ class UpdateRun(unittest.TestCase):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for name in ("--update", "--lobby", "--send-close", "--wine-run", "--work"):
+    for name in ("--update", "--lobby", "--send-close", "--hold-open", "--wine-run", "--work"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args()
     os.makedirs(ARGS.work, exist_ok=True)

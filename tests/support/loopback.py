@@ -3,6 +3,7 @@
 Server serves "Torvel/<name>" from its files dictionary on 127.0.0.1 only and can misbehave
 on purpose (Served); hand_over builds the binary "~Update.tmp" the lobby writes.
 """
+import gzip
 import http.server
 import socket
 import struct
@@ -10,16 +11,32 @@ import threading
 import time
 import urllib.parse
 
+# How a request can go wrong, one per request, before the file is served whole.
+FAULTS = (
+    "503-empty",      # 503 with Content-Length: 0
+    "500-body",       # 500 with an error page
+    "404-empty",      # 404 with Content-Length: 0
+    "hangup",         # the connection closes before any answer
+    "redirect-fail",  # 302 to a URL that answers 500 with no body
+    "cut",            # half of the announced length, then the connection closes
+    "stall",          # half of the body, then nothing while the connection stays open
+)
+
 
 class Served:
-    """One file on the server and how the server misbehaves with it."""
+    """One file on the server, how it is sent and how the first requests fail.
 
-    def __init__(self, body, fail=0, drop=0, no_length=False, trickle=0.0):
+    mode: "length" (Content-Length), "close" (no length, ended by the close), "chunked" or
+    "gzip" (compressed, with the compressed length). faults: a list from FAULTS, consumed one
+    per request. fail/drop are shorthands for that many "503-empty"/"cut" faults."""
+
+    def __init__(self, body, mode="length", faults=(), fail=0, drop=0, no_length=False,
+                 trickle=0.0, stall_s=60.0):
         self.body = body
-        self.fail = fail          # answer 503 this many times first
-        self.drop = drop          # this many times, close after half of the announced length
-        self.no_length = no_length
+        self.mode = "close" if no_length else mode
+        self.faults = list(faults) + ["503-body"] * fail + ["cut"] * drop
         self.trickle = trickle    # seconds between 4 KiB pieces
+        self.stall_s = stall_s
 
 
 class Server:
@@ -37,41 +54,71 @@ class Server:
 
             def do_GET(self):
                 path = urllib.parse.unquote(self.path).replace("\\", "/")
+                if path.startswith("/failing/"):
+                    return self.answer(500, b"")
                 name = path[len("/Torvel/"):] if path.startswith("/Torvel/") else None
                 outer.requests.append(name)
                 served = outer.files.get(name)
                 if served is None:
                     return self.answer(404, b"missing")
-                if served.fail > 0:
-                    served.fail -= 1
-                    return self.answer(503, b"busy")
-                body = served.body
-                if served.drop > 0:
-                    served.drop -= 1
-                    self.send_response(200)
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body[: len(body) // 2])
-                    self.wfile.flush()
-                    self.close_connection = True
-                    self.connection.shutdown(socket.SHUT_RDWR)
-                    return
-                self.send_response(200)
-                outer.began.set()
-                if served.no_length:
-                    self.send_header("Connection", "close")
-                    self.close_connection = True
-                else:
-                    self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
+                fault = served.faults.pop(0) if served.faults else None
                 try:
-                    for at in range(0, len(body), 4096):
-                        self.wfile.write(body[at:at + 4096])
-                        if served.trickle:
-                            self.wfile.flush()
-                            time.sleep(served.trickle)
+                    self.serve(name, served, fault)
                 except (BrokenPipeError, ConnectionResetError):
                     pass
+
+            def serve(self, name, served, fault):
+                if fault == "hangup":
+                    return self.hang_up()
+                if fault == "redirect-fail":
+                    self.send_response(302)
+                    self.send_header("Location", "/failing/" + urllib.parse.quote(name))
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                if fault in ("503-empty", "404-empty", "500-body", "503-body"):
+                    code = int(fault[:3])
+                    return self.answer(code, b"" if fault.endswith("empty") else b"busy page")
+                body = served.body
+                if served.mode == "gzip":
+                    body = gzip.compress(body)
+                self.send_response(200)
+                outer.began.set()
+                if served.mode == "gzip":
+                    self.send_header("Content-Encoding", "gzip")
+                if served.mode in ("length", "gzip"):
+                    self.send_header("Content-Length", str(len(body)))
+                elif served.mode == "chunked":
+                    self.send_header("Transfer-Encoding", "chunked")
+                else:
+                    self.send_header("Connection", "close")
+                    self.close_connection = True
+                self.end_headers()
+                end = len(body) // 2 if fault in ("cut", "stall") else len(body)
+                for at in range(0, end, 4096):
+                    self.send_piece(served, body[at:min(at + 4096, end)])
+                    if served.trickle:
+                        self.wfile.flush()
+                        time.sleep(served.trickle)
+                if fault == "stall":
+                    self.wfile.flush()
+                    time.sleep(served.stall_s)
+                    return self.hang_up()
+                if fault == "cut":
+                    return self.hang_up()
+                if served.mode == "chunked":
+                    self.wfile.write(b"0\r\n\r\n")
+
+            def send_piece(self, served, piece):
+                if served.mode == "chunked":
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                else:
+                    self.wfile.write(piece)
+
+            def hang_up(self):
+                self.wfile.flush()
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
 
             def answer(self, code, body):
                 self.send_response(code)

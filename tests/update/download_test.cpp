@@ -1,5 +1,6 @@
-// What the worker's downloads rely on: the status callback, the check that a download the
-// system called a success is whole, and the status line the window reads meanwhile.
+// The run's decisions: whether a download is whole, what the answer announced, when an
+// archive is in place, how long to wait before the next attempt; the status callback that
+// feeds them; and the status line the window reads meanwhile.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -11,45 +12,82 @@
 
 #include "DownloadCheck.h"
 #include "DownloadStatusCallback.h"
-#include "UpdateDialog.h"
+#include "UpdateRun.h"
 
 namespace {
 
-// The callback lives on the download's stack: handing out another interface or counting
-// references down to a delete would crash the download.
-TEST(DownloadStatusCallback, HandsOutNoInterfaceAndFreesNothing) {
-    DownloadStatusCallback callback;
-    for (const IID* iid : {&IID_IUnknown, &IID_IBindStatusCallback, &IID_IStream}) {
-        void* out = &callback;
-        EXPECT_EQ(E_NOTIMPL, callback.QueryInterface(*iid, &out));
-        EXPECT_EQ(&callback, out) << "the out pointer is not written";
-    }
-    EXPECT_EQ(0u, callback.AddRef());
-    EXPECT_EQ(0u, callback.Release());
+DownloadFacts WholeFile(ULONGLONG size) {
+    DownloadFacts f;
+    f.result = S_OK;
+    f.fileExists = true;
+    f.fileSize = size;
+    f.httpStatus = 200;
+    f.receivedBytes = size;
+    return f;
 }
 
-TEST(DownloadStatusCallback, CopiesProgressUntilStopped) {
-    struct Report {
+TEST(IsWholeDownload, OnlyAWholeSuccessfulAnswer) {
+    struct Case {
         const char* fault;
-        ULONG progress, max;
-        DWORD shownMax;
-    } reports[] = {
-        {"announced length shown as is", 10, 500, 500},
-        {"unknown length shows 100000", 200000, 0, 100000},
+        void (*change)(DownloadFacts&);
+        bool whole;
+    } cases[] = {
+        {"a whole answer of unknown length and record size", [](DownloadFacts&) {}, true},
+        {"download failed", [](DownloadFacts& f) { f.result = E_ABORT; }, false},
+        {"no file stored", [](DownloadFacts& f) { f.fileExists = false; }, false},
+        {"status unknown (no answer, redirect)", [](DownloadFacts& f) { f.httpStatus = 0; }, false},
+        {"error answer", [](DownloadFacts& f) { f.httpStatus = 503; }, false},
+        {"not modified is no body", [](DownloadFacts& f) { f.httpStatus = 304; }, false},
+        {"other success code", [](DownloadFacts& f) { f.httpStatus = 204; }, true},
+        {"local write fell short (full disk)", [](DownloadFacts& f) { f.receivedBytes = 200; },
+         false},
+        {"announced length met",
+         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 100; }, true},
+        {"cut short of the announced length",
+         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 150; }, false},
+        {"announced 0 but a body arrived",
+         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 0; }, false},
+        {"announced length wins over the record",
+         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 100,
+                                f.recordSize = 7; }, true},
+        {"no length: record size met", [](DownloadFacts& f) { f.recordSize = 100; }, true},
+        {"no length: cut short of the record (chunked, gzip, close)",
+         [](DownloadFacts& f) { f.recordSize = 180; }, false},
+        {"empty error body of no length", [](DownloadFacts& f) {
+             f.fileSize = f.receivedBytes = 0, f.httpStatus = 404, f.recordSize = 0; }, false},
     };
-    UpdateDialog dialog;
-    DownloadStatusCallback callback;
-    callback.SetOwner(&dialog);
-    for (const auto& r : reports) {
-        SCOPED_TRACE(r.fault);
-        EXPECT_EQ(S_OK, callback.OnProgress(r.progress, r.max, BINDSTATUS_DOWNLOADINGDATA, L""));
-        EXPECT_EQ(r.progress, dialog.Progress());
-        EXPECT_EQ(r.shownMax, dialog.ProgressMax());
+    for (const auto& c : cases) {
+        DownloadFacts f = WholeFile(100);
+        c.change(f);
+        EXPECT_EQ(c.whole, IsWholeDownload(f)) << c.fault;
     }
-    dialog.RequestStop();
-    EXPECT_EQ(E_ABORT, callback.OnProgress(999, 1000, BINDSTATUS_DOWNLOADINGDATA, L""));
-    EXPECT_EQ(200000u, dialog.Progress()) << "nothing is written once stopping";
-    EXPECT_EQ(100000u, dialog.ProgressMax());
+}
+
+TEST(AnnouncedBodyLength, OnlyThePlainLengthOfAnUnencodedBody) {
+    struct Case {
+        const wchar_t* headers;
+        bool announced;
+        DWORD length;
+    } cases[] = {
+        {L"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", true, 1234},
+        {L"HTTP/1.1 200 OK\r\ncontent-length:0\r\n", true, 0},
+        {L"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n", false, 0},
+        {L"HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Encoding: gzip\r\n", false, 0},
+        {L"HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\nContent-Length: 10\r\n", true, 10},
+        {L"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 10\r\n", false, 0},
+        {L"HTTP/1.1 200 OK\r\nContent-Length: 12x\r\n", false, 0},
+        {L"HTTP/1.1 200 OK\r\nContent-Length: 4294967296\r\n", false, 0},
+        {L"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n", false, 0},
+    };
+    for (const auto& c : cases) {
+        DWORD length = 77;
+        EXPECT_EQ(c.announced, AnnouncedBodyLength(c.headers, &length)) << c.headers;
+        if (c.announced) {
+            EXPECT_EQ(c.length, length) << c.headers;
+        }
+    }
+    DWORD length = 0;
+    EXPECT_FALSE(AnnouncedBodyLength(nullptr, &length));
 }
 
 TEST(ParseHttpStatus, ReadsOnlyAWellFormedStatusLine) {
@@ -60,7 +98,6 @@ TEST(ParseHttpStatus, ReadsOnlyAWellFormedStatusLine) {
         {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", 200},
         {"HTTP/1.0 503 Service Unavailable\r\n\r\n", 503},
         {"HTTP/1.1 2000 Odd\r\n", 0},
-        {"HTTP/1.1 20\r\n", 0},
         {"HTTP/1.1\r\n200 OK\r\n", 0},  // a status on a later line is none
         {"FTP 200 OK\r\n", 0},
     };
@@ -71,46 +108,160 @@ TEST(ParseHttpStatus, ReadsOnlyAWellFormedStatusLine) {
     EXPECT_EQ(503u, ParseHttpStatus(unterminated, sizeof unterminated)) << "reads no further";
 }
 
-TEST(HasAnnouncedLength, RefusesShortAndLongFiles) {
-    const std::string path = "download_check_" + std::to_string(GetCurrentProcessId());
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    std::fwrite("0123456789", 1, 10, f);
-    std::fclose(f);
+TEST(ArchiveEntries, InPlaceOnlyWhenNothingIsLeftToWrite) {
+    using E = EntryOutcome;
     struct Case {
         const char* fault;
-        DWORD announced;
-        bool whole;
+        ZipResult result;
+        bool folderMissing, earlierFolders;
+        E outcome;
     } cases[] = {
-        {"no length announced", 0, true},
-        {"exact length", 10, true},
-        {"connection closed halfway", 20, false},
-        {"more than announced", 5, false},
+        {"written", ZipOk, false, true, E::Written},
+        {"damaged data is fetched again", ZipCorrupt, false, true, E::Damaged},
+        {"target in use", ZipOpenFailed, false, true, E::NotWritten},
+        {"disk full", ZipWriteFailed, false, true, E::NotWritten},
+        {"folder that nothing makes", ZipOpenFailed, true, true, E::SkippedByRule},
+        {"folder whose entry failed", ZipOpenFailed, true, false, E::NotWritten},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.whole, HasAnnouncedLength(path.c_str(), c.announced)) << c.fault;
+        EXPECT_EQ(c.outcome, JudgeEntry(c.result, c.folderMissing, c.earlierFolders)) << c.fault;
+    }
+    EXPECT_TRUE(IsArchiveInPlace({})) << "an archive of no entries";
+    EXPECT_TRUE(IsArchiveInPlace({E::Written, E::SkippedByRule}));
+    EXPECT_FALSE(IsArchiveInPlace({E::Written, E::NotWritten}));
+    EXPECT_FALSE(IsArchiveInPlace({E::Damaged}));
+}
+
+TEST(RetryDelayMs, DoublesFromOneSecondToHalfAMinute) {
+    const DWORD expected[] = {0, 1000, 2000, 4000, 8000, 16000, 30000, 30000};
+    for (unsigned failures = 0; failures < 8; ++failures) {
+        EXPECT_EQ(expected[failures], RetryDelayMs(failures)) << failures << " failures";
+    }
+    EXPECT_EQ(30000u, RetryDelayMs(0xFFFFFFFFu)) << "no overflow after days of failures";
+}
+
+TEST(StallLimitMs, ReadsTheOperatorsSetting) {
+    const std::string path = ".\\stall_" + std::to_string(GetCurrentProcessId()) + ".txt";
+    struct Case {
+        const char* value;
+        DWORD ms;
+    } cases[] = {{nullptr, 30000}, {"5", 5000}, {"0", 30000}, {"99999", 30000}, {"-3", 30000}};
+    for (const auto& c : cases) {
+        DeleteFileA(path.c_str());
+        if (c.value) WritePrivateProfileStringA("Setting", "DownloadStallSeconds", c.value,
+                                                path.c_str());
+        EXPECT_EQ(c.ms, StallLimitMs(path.c_str())) << (c.value ? c.value : "missing");
     }
     DeleteFileA(path.c_str());
-    EXPECT_FALSE(HasAnnouncedLength(path.c_str(), 10)) << "a file that is gone";
+}
+
+// Stands in for the download's binding: counts the aborts it is asked for.
+class CountingBinding : public IBinding {
+public:
+    std::atomic<int> aborts{0};
+    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP Abort() override {
+        ++aborts;
+        return S_OK;
+    }
+    STDMETHODIMP Suspend() override { return E_NOTIMPL; }
+    STDMETHODIMP Resume() override { return E_NOTIMPL; }
+    STDMETHODIMP SetPriority(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetBindResult(CLSID*, DWORD*, LPOLESTR*, DWORD*) override { return E_NOTIMPL; }
+    std::atomic<ULONG> refs{1};
+};
+
+TEST(DownloadStatusCallback, HandsOutOnlyTheNegotiationAndFreesNothing) {
+    DownloadStatusCallback callback;
+    for (const IID* iid : {&IID_IUnknown, &IID_IBindStatusCallback, &IID_IStream}) {
+        void* out = &callback;
+        EXPECT_EQ(E_NOTIMPL, callback.QueryInterface(*iid, &out));
+        EXPECT_EQ(&callback, out) << "the out pointer is not written";
+    }
+    void* negotiate = nullptr;
+    EXPECT_EQ(S_OK, callback.QueryInterface(IID_IHttpNegotiate, &negotiate));
+    EXPECT_EQ(static_cast<IHttpNegotiate*>(&callback), negotiate);
+    EXPECT_EQ(0u, callback.AddRef());
+    EXPECT_EQ(0u, callback.Release());
+}
+
+TEST(DownloadStatusCallback, CountsProgressAndHearsTheAnswerUntilStopped) {
+    UpdateRun run;
+    DownloadStatusCallback callback;
+    callback.SetOwner(&run);
+    EXPECT_EQ(0u, callback.HttpStatus()) << "unknown before an answer";
+    LPWSTR extra = reinterpret_cast<LPWSTR>(1);
+    EXPECT_EQ(S_OK, callback.OnResponse(200, L"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n",
+                                        nullptr, &extra));
+    EXPECT_EQ(nullptr, extra) << "no request headers are added";
+    EXPECT_EQ(200u, callback.HttpStatus());
+    EXPECT_TRUE(callback.LengthAnnounced());
+    EXPECT_EQ(9u, callback.AnnouncedLength());
+
+    struct Report {
+        const char* fault;
+        ULONG progress, max, status;
+        DWORD shownMax;
+        ULONGLONG received;
+    } reports[] = {
+        {"announced length shown as is", 10, 500, BINDSTATUS_DOWNLOADINGDATA, 500, 10},
+        {"unknown length shows 100000", 200000, 0, BINDSTATUS_DOWNLOADINGDATA, 100000, 200000},
+        {"a report of no data counts no bytes", 0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, 100000,
+         200000},
+    };
+    for (const auto& r : reports) {
+        SCOPED_TRACE(r.fault);
+        EXPECT_EQ(S_OK, callback.OnProgress(r.progress, r.max, r.status, L""));
+        EXPECT_EQ(r.progress, run.Progress());
+        EXPECT_EQ(r.shownMax, run.ProgressMax());
+        EXPECT_EQ(r.received, callback.ReceivedBytes());
+    }
+    run.RequestStop();
+    EXPECT_EQ(E_ABORT, callback.OnProgress(999, 1000, BINDSTATUS_DOWNLOADINGDATA, L""));
+    EXPECT_EQ(0u, run.Progress()) << "nothing is written once stopping";
+}
+
+TEST(DownloadStatusCallback, AbortsAStalledDownloadOnceAndLetsTheBindingGo) {
+    UpdateRun run;
+    CountingBinding binding;
+    {
+        DownloadStatusCallback callback;
+        callback.SetOwner(&run);
+        EXPECT_EQ(S_OK, callback.OnStartBinding(0, &binding));
+        const ULONGLONG start = callback.LastActivity();
+        EXPECT_FALSE(callback.AbortIfStalled(start + 29999, 30000)) << "not yet stalled";
+        EXPECT_EQ(0, binding.aborts.load());
+        EXPECT_TRUE(callback.AbortIfStalled(start + 30000, 30000));
+        EXPECT_EQ(1, binding.aborts.load());
+        EXPECT_FALSE(callback.AbortIfStalled(start + 30001, 30000)) << "the clock starts over";
+        EXPECT_TRUE(callback.Stalled());
+        EXPECT_EQ(S_OK, callback.OnStopBinding(E_ABORT, nullptr));
+        callback.Abort();
+        EXPECT_EQ(1, binding.aborts.load()) << "a binding that ended is not touched";
+    }
+    EXPECT_EQ(1u, binding.refs.load()) << "every reference taken was given back";
 }
 
 // The worker rewrites the status line while the window draws it: a reader must always get
 // one whole line or the other, terminated within its 32 bytes.
-TEST(UpdateDialogStatusLine, IsNeverReadHalfWritten) {
-    UpdateDialog dialog;
+TEST(UpdateRunStatusLine, IsNeverReadHalfWritten) {
+    UpdateRun run;
     char first[kStatusLineSize] = {};
     char second[kStatusLineSize] = {};
     std::memset(first, 'a', sizeof first - 1);
     std::memset(second, 'b', 5);
     std::atomic<bool> done(false);
     std::thread writer([&] {
-        for (int i = 0; i < 200000; ++i) dialog.SetStatusLine(i % 2 ? first : second);
+        for (int i = 0; i < 200000; ++i) run.SetStatusLine(i % 2 ? first : second);
         done = true;
     });
     int torn = 0;
     while (!done) {
         char seen[kStatusLineSize];
-        dialog.GetStatusLine(seen);
+        run.GetStatusLine(seen);
         torn += std::memcmp(seen, first, sizeof seen) != 0 &&
                 std::memcmp(seen, second, sizeof seen) != 0 && seen[0] != '\0';
     }

@@ -161,19 +161,19 @@ TEST_F(DrawSkinTest, BackgroundBandsAndTroughAsDrawn) {
 TEST_F(DrawSkinTest, BarFillsTheTroughFromTheLeft) {
     struct Case {
         const char* fault;
-        DWORD progress, shownMax, announcedMax;
+        DWORD progress, shownMax;
         int width;
     } cases[] = {
-        {"before the first report the bar is empty", 0, 0, 0, 0},
-        {"half", 500, 1000, 1000, 163},
-        {"the shown total counts, not the announced 0", 50000, 100000, 0, 163},
-        {"past the total: the whole trough and no further", 250000, 100000, 100000, kBarWidth},
+        {"before the first report the bar is empty", 0, 0, 0},
+        {"half", 500, 1000, 163},
+        {"the stand-in total of an unannounced length", 50000, 100000, 163},
+        {"past the total: the whole trough and no further", 250000, 100000, kBarWidth},
     };
     // The bar's rows and one more above and below, across the whole window.
     const RECT band = {0, kBarTop - 1, kSkinWidth, kBarTop + kBarHeight + 1};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        m_dialog.SetProgress(c.progress, c.shownMax, c.announcedMax);
+        m_dialog.Run().SetProgress(c.progress, c.shownMax);
         Pass();
         EXPECT_EQ(c.width * kBarHeight, m_canvas.Count(band, Greenish))
             << "all 8 rows of the bar, nothing of it beyond its width";
@@ -200,7 +200,7 @@ TEST_F(DrawSkinTest, TextLinesStandWhereTheyBelong) {
         SCOPED_TRACE(c.fault);
         char line[kStatusLineSize] = {};
         if (c.status) FormatStatusLine("a.zip", line);
-        m_dialog.SetStatusLine(line);
+        m_dialog.Run().SetStatusLine(line);
         Pass();
         EXPECT_EQ(c.white, m_canvas.Count(c.area, kWhite) > 0);
     }
@@ -220,24 +220,24 @@ TEST_F(DrawSkinTest, SpeedLineShowsTheRateSinceTheBase) {
     ASSERT_FALSE(zero.SameAs(other, kSpeedArea)) << "the area tells rates apart";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        m_dialog.SetProgress(c.base, 0, 0);
+        m_dialog.Run().SetProgress(c.base, 0);
         Pass();
-        ASSERT_EQ(c.base, m_dialog.SpeedBase());
-        m_dialog.SetProgress(c.progress, 0, 0);
+        ASSERT_EQ(c.base, m_dialog.Run().SpeedBase());
+        m_dialog.Run().SetProgress(c.progress, 0);
         Pass();
         Canvas expected;
         DrawSpeedReference(expected, c.rate);
         EXPECT_TRUE(m_canvas.SameAs(expected, kSpeedArea));
-        EXPECT_EQ(c.progress, m_dialog.SpeedBase()) << "the sample becomes the new base";
+        EXPECT_EQ(c.progress, m_dialog.Run().SpeedBase()) << "the sample becomes the new base";
     }
 }
 
 // A pass that draws nothing leaves the sample alone: the bytes it saw count in the next
 // rate shown instead of in none.
 TEST_F(DrawSkinTest, PassThatDrawsNothingTakesNoSample) {
-    m_dialog.SetProgress(100, 1000, 1000);
+    m_dialog.Run().SetProgress(100, 1000);
     Pass();
-    m_dialog.SetProgress(900, 1000, 1000);
+    m_dialog.Run().SetProgress(900, 1000);
     g_now -= 300;
     Pass();
     EXPECT_EQ(kSkinWidth * kSkinHeight, m_canvas.Count(kAll, kUntouched)) << "same tick";
@@ -245,11 +245,11 @@ TEST_F(DrawSkinTest, PassThatDrawsNothingTakesNoSample) {
     m_dialog.DrawSkin(nullptr);
     CDC empty;
     m_dialog.DrawSkin(&empty);
-    EXPECT_EQ(100u, m_dialog.SpeedBase());
+    EXPECT_EQ(100u, m_dialog.Run().SpeedBase());
     EXPECT_EQ(1300u, LastSampleTick());
     Pass();
     EXPECT_EQ(kUpperTop, m_canvas.At(5, 0)) << "the next tick draws again";
-    EXPECT_EQ(900u, m_dialog.SpeedBase());
+    EXPECT_EQ(900u, m_dialog.Run().SpeedBase());
 }
 
 // --- ownership --------------------------------------------------------------------------
@@ -279,7 +279,7 @@ private:
 size_t FreeGdiSlots() { return GdiFiller(0).Held(); }
 
 TEST_F(DrawSkinTest, FailedCreationLeavesNothingBehind) {
-    m_dialog.SetProgress(500, 1000, 1000);
+    m_dialog.Run().SetProgress(500, 1000);
     const size_t free = FreeGdiSlots();
     ASSERT_GT(free, 1000u);
     // The pass makes the frame's DC, the frame, the background's DC and the bar's DC, in
@@ -303,11 +303,11 @@ TEST_F(DrawSkinTest, SeventyThousandPassesLeakNothing) {
     // Wine's GDI table holds about 65,000 objects: one object kept per pass would run
     // it dry long before the end.
     for (DWORD i = 0; i < 70000; ++i) {
-        m_dialog.SetProgress(i % 1000, 1000, 1000);
+        m_dialog.Run().SetProgress(i % 1000, 1000);
         g_now += 300;
         m_canvas.Draw(m_dialog);
     }
-    m_dialog.SetProgress(500, 1000, 1000);
+    m_dialog.Run().SetProgress(500, 1000);
     Pass();
     EXPECT_EQ(kLowerBottom, m_canvas.At(5, kSkinHeight - 1));
     EXPECT_EQ(163, m_canvas.Count({0, kBarTop + 1, kSkinWidth, kBarTop + 2}, kBarHighlight));

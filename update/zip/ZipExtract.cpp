@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "ZipInternal.h"
 
@@ -47,6 +48,45 @@ bool ClimbsUp(const char* component, size_t length) {
         }
     }
     return dots >= 2;
+}
+
+// "~zp" and 8 hexadecimal digits and ".tmp": a temporary file of this layer.
+bool IsTemporaryName(const char* name) {
+    const size_t prefix = sizeof kTemporaryPrefix - 1;
+    if (std::strlen(name) != prefix + 12 || std::strncmp(name, kTemporaryPrefix, prefix) != 0)
+        return false;
+    for (size_t i = prefix; i < prefix + 8; ++i) {
+        if (std::strchr("0123456789ABCDEF", name[i]) == nullptr) return false;
+    }
+    return std::strcmp(name + prefix + 8, ".tmp") == 0;
+}
+
+// A run killed in the middle of an entry leaves its temporary file behind; the next one to
+// write into that folder removes what it finds, once per folder and archive.
+void SweepLeftovers(ZipReader* reader, const char* folder) {
+    for (const std::string& swept : reader->sweptFolders) {
+        if (swept == folder) return;
+    }
+    reader->sweptFolders.emplace_back(folder);
+    char pattern[MAX_PATH];
+    if (std::snprintf(pattern, sizeof pattern, "%s%s*.tmp", folder, kTemporaryPrefix) >=
+        static_cast<int>(sizeof pattern))
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+            !IsTemporaryName(found.cFileName))
+            continue;
+        char path[MAX_PATH];
+        if (std::snprintf(path, sizeof path, "%s%s", folder, found.cFileName) <
+            static_cast<int>(sizeof path)) {
+            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
 }
 
 bool IsFileTimeZero(const FILETIME& t) { return t.dwLowDateTime == 0 && t.dwHighDateTime == 0; }
@@ -127,6 +167,7 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
     // business: no folders for them.
     DWORD attributes = record.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    SweepLeftovers(reader, folder);
     TemporaryFile temporary;
     ScopedHandle out(temporary.Create(folder, attributes));
     if (!out.IsValid() && GetLastError() == ERROR_PATH_NOT_FOUND && directory[0] != '\0' &&

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <unzip.h>
 
@@ -168,6 +170,7 @@ struct ZipReader {
     ZipEntry cachedEntry{};
     int32_t cachedIndex = -1;
     char baseFolder[MAX_PATH] = "";
+    std::vector<std::string> sweptFolders;  // folders cleared of leftover temporary files
 };
 
 // Entry facts from the central directory that the layer checks before it trusts an entry.

@@ -1,0 +1,368 @@
+#include "UpdateRun.h"
+
+#include <shlwapi.h>
+#include <urlmon.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "DownloadCheck.h"
+#include "DownloadStatusCallback.h"
+#include "File.h"
+#include "InstallPaths.h"
+#include "LobbyLaunch.h"
+
+namespace {
+
+const char kClientFile[] = "./UpdateClient.txt";
+constexpr DWORD kFirstRetryMs = 1000;
+constexpr DWORD kLongestRetryMs = 30000;
+constexpr UINT kDefaultStallSeconds = 30;
+constexpr UINT kLongestStallSeconds = 3600;
+constexpr DWORD kStallLookMs = 250;
+
+bool WriteRecordValue(const char* section, const char* key, DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+    return WritePrivateProfileStringA(section, key, text, kClientFile) != FALSE;
+}
+
+bool WriteRecord(const UpdateItem& item) {
+    // All three, in this order, even when one fails: a partial section is still rewritten
+    // whole by the next attempt.
+    bool ok = WriteRecordValue(item.szName, "UpdateTorvelDate", item.dwDate);
+    ok = WriteRecordValue(item.szName, "UpdateTorvelTime", item.dwTime) && ok;
+    return WriteRecordValue(item.szName, "UpdateTorvelSize", item.dwSize) && ok;
+}
+
+// The folder part of path (up to its last "\"), or false when it has none.
+bool FolderOf(const char* path, char (&out)[kPathSize]) {
+    size_t cut = 0;
+    bool found = false;
+    for (size_t i = 0; path[i] != '\0';) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && path[i + 1] != '\0') {
+            i += 2;
+            continue;
+        }
+        if (path[i] == '\\' || path[i] == '/') {
+            cut = i;
+            found = true;
+        }
+        ++i;
+    }
+    if (!found) return false;
+    std::memcpy(out, path, cut);
+    out[cut] = '\0';
+    return true;
+}
+
+bool FolderExists(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+EntryOutcome JudgeEntry(ZipResult result, bool folderMissing, bool earlierFoldersInPlace) {
+    if (result == ZipOk) return EntryOutcome::Written;
+    if (result == ZipCorrupt) return EntryOutcome::Damaged;
+    // A file whose folder nothing makes is never written; but when a folder entry before it
+    // failed, that folder may be the one it needs.
+    if (result == ZipOpenFailed && folderMissing && earlierFoldersInPlace)
+        return EntryOutcome::SkippedByRule;
+    return EntryOutcome::NotWritten;
+}
+
+bool IsArchiveInPlace(const std::vector<EntryOutcome>& entries) {
+    for (EntryOutcome e : entries) {
+        if (e != EntryOutcome::Written && e != EntryOutcome::SkippedByRule) return false;
+    }
+    return true;
+}
+
+DWORD RetryDelayMs(unsigned failures) {
+    if (failures == 0) return 0;
+    DWORD delay = kFirstRetryMs;
+    for (unsigned i = 1; i < failures && delay < kLongestRetryMs; ++i) delay *= 2;
+    return delay < kLongestRetryMs ? delay : kLongestRetryMs;
+}
+
+DWORD StallLimitMs(const char* configFile) {
+    UINT seconds =
+        GetPrivateProfileIntA("Setting", "DownloadStallSeconds", kDefaultStallSeconds, configFile);
+    if (seconds < 1 || seconds > kLongestStallSeconds) seconds = kDefaultStallSeconds;
+    return seconds * 1000;
+}
+
+// For the length of one download: makes it the one RequestStop aborts, and aborts it when
+// nothing was heard from the server for the stall limit (a stalled server sends no progress
+// report, so the callback alone could never stop it).
+class UpdateRun::ActiveDownload {
+public:
+    ActiveDownload(UpdateRun& run, DownloadStatusCallback& callback)
+        : m_run(run), m_callback(callback) {
+        {
+            std::lock_guard<std::mutex> hold(m_run.m_activeLock);
+            m_run.m_pActive = &m_callback;
+        }
+        m_watch = std::thread([this] { Watch(); });
+    }
+    ~ActiveDownload() {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_watch.join();
+        std::lock_guard<std::mutex> hold(m_run.m_activeLock);
+        m_run.m_pActive = nullptr;
+    }
+    ActiveDownload(const ActiveDownload&) = delete;
+    ActiveDownload& operator=(const ActiveDownload&) = delete;
+
+private:
+    void Watch() {
+        std::unique_lock<std::mutex> hold(m_lock);
+        while (!m_wake.wait_for(hold, std::chrono::milliseconds(kStallLookMs),
+                                [this] { return m_done; })) {
+            m_callback.AbortIfStalled(GetTickCount64(), m_run.m_dwStallMs);
+        }
+    }
+
+    UpdateRun& m_run;
+    DownloadStatusCallback& m_callback;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_watch;
+};
+
+UpdateRun::UpdateRun()
+    : m_dwProgress(0),
+      m_dwProgressMax(0),
+      m_dwSpeedBase(0),
+      m_pItems(nullptr),
+      m_nItemCount(0),
+      m_bStop(FALSE),
+      m_nCurrentItem(0),
+      m_dwStallMs(kDefaultStallSeconds * 1000),
+      m_stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    std::memset(m_szStatus, 0, sizeof m_szStatus);
+    std::memset(&m_header, 0, sizeof m_header);
+}
+
+UpdateRun::~UpdateRun() { delete[] m_pItems; }
+
+bool UpdateRun::ReadHandOverFile() {
+    UpdateItem* items = nullptr;
+    if (!ReadHandOver(kHandOverFileName, m_header, items)) return false;
+    delete[] m_pItems;
+    m_pItems = items;
+    m_nItemCount = m_header.wCount;
+    m_state.assign(m_nItemCount, ItemState());
+    m_dwStallMs = StallLimitMs(kConfigFile);
+    return true;
+}
+
+void UpdateRun::RequestStop() {
+    m_bStop = TRUE;
+    if (m_stopEvent.IsValid()) SetEvent(m_stopEvent);
+    std::lock_guard<std::mutex> hold(m_activeLock);
+    if (m_pActive != nullptr) m_pActive->Abort();
+}
+
+void UpdateRun::SetProgress(DWORD progress, DWORD progressMax) {
+    m_dwProgress = progress;
+    m_dwProgressMax = progressMax;
+}
+
+void UpdateRun::AdvanceSpeedBase(DWORD base, DWORD progress) {
+    m_dwSpeedBase.compare_exchange_strong(base, progress);
+}
+
+void UpdateRun::GetStatusLine(char (&out)[kStatusLineSize]) const {
+    std::lock_guard<std::mutex> hold(m_statusLock);
+    std::memcpy(out, m_szStatus, sizeof out);
+}
+
+void UpdateRun::SetStatusLine(const char (&line)[kStatusLineSize]) {
+    std::lock_guard<std::mutex> hold(m_statusLock);
+    std::memcpy(m_szStatus, line, sizeof m_szStatus);
+    m_szStatus[kStatusLineSize - 1] = '\0';
+}
+
+bool UpdateRun::WaitBeforeRetry() {
+    const DWORD delay = RetryDelayMs(m_nFailures);
+    if (delay == 0) return !IsStopping();
+    if (m_stopEvent.IsValid()) {
+        WaitForSingleObject(m_stopEvent, delay);
+    } else {
+        for (DWORD waited = 0; waited < delay && !IsStopping(); waited += 100) Sleep(100);
+    }
+    return !IsStopping();
+}
+
+void UpdateRun::DownloadNextItem() {
+    if (m_nCurrentItem >= m_nItemCount) {
+        m_bStop = TRUE;
+        return;
+    }
+    if (!WaitBeforeRetry()) return;
+    UpdateItem& item = m_pItems[m_nCurrentItem];
+    ItemState& state = m_state[m_nCurrentItem];
+
+    ItemPaths paths;
+    if (!BuildItemPaths(m_strInstallDir, m_header.szServerUrl, item.szName, paths)) {
+        // An entry that cannot be placed inside the installation folder ends the run
+        // unfinished: no version is stored and nothing is started.
+        m_bStop = TRUE;
+        return;
+    }
+
+    ULONGLONG size = 0;
+    if (state.downloaded && !FileSizeOf(paths.download, &size)) state = ItemState();
+    if (!state.downloaded) {
+        if (!PathIsDirectoryA(paths.downloadFolder)) {
+            CreateDirectoryA(paths.downloadFolder, nullptr);
+        }
+        char status[kStatusLineSize];
+        FormatStatusLine(item.szName, status);
+        SetStatusLine(status);
+        if (!Download(paths.url, paths.download, item)) {
+            ++m_nFailures;
+            return;
+        }
+        state.downloaded = true;
+    }
+
+    const ItemOutcome outcome = IsZipName(item.szName)
+                                    ? InstallArchive(paths.download, item, state)
+                                    : InstallPlainFile(paths.download, paths.target, item);
+    switch (outcome) {
+        case ItemOutcome::InPlace:
+            state = ItemState();
+            m_nFailures = 0;
+            item.bDone = 1;
+            ++m_nCurrentItem;
+            m_dwSpeedBase = 0;
+            break;
+        case ItemOutcome::Refetch:
+            DeleteFileA(paths.download);
+            state = ItemState();
+            ++m_nFailures;
+            break;
+        case ItemOutcome::Retry:
+            ++m_nFailures;
+            break;
+        case ItemOutcome::Stopped:
+            break;
+    }
+}
+
+bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& item) {
+    DownloadStatusCallback callback;
+    callback.SetOwner(this);
+    ForgetCachedCopy(url);
+    HRESULT result;
+    {
+        ActiveDownload active(*this, callback);
+        result = URLDownloadToFileA(nullptr, url, path, 0, &callback);
+    }
+    DownloadFacts facts;
+    facts.result = result;
+    facts.fileExists = FileSizeOf(path, &facts.fileSize);
+    facts.httpStatus = callback.HttpStatus() != 0 ? callback.HttpStatus() : CachedHttpStatus(url);
+    facts.lengthAnnounced = callback.LengthAnnounced();
+    facts.announcedLength = callback.AnnouncedLength();
+    facts.receivedBytes = callback.ReceivedBytes();
+    facts.recordSize = item.dwSize;
+    // A download may end after the close command asked it to stop (the moniker does not
+    // always give up at the first E_ABORT): what was asked to stop is not installed.
+    if (IsStopping() || !IsWholeDownload(facts)) {
+        DeleteFileA(path);
+        return false;
+    }
+    return true;
+}
+
+UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const UpdateItem& item,
+                                                 ItemState& state) {
+    ZipHandle* zip = ZipOpen(archive, 0, ZipLocationFileName);
+    if (zip == nullptr) {
+        // A whole download that is no archive is the operator's to fix: it is dropped
+        // unrecorded. One that could not be opened here (held by another program) waits.
+        if (ZipLastResult == ZipOpenFailed) return ItemOutcome::Retry;
+        DeleteFileA(archive);
+        return ItemOutcome::InPlace;
+    }
+
+    ZipEntry count;
+    std::memset(&count, 0, sizeof count);
+    ZipGetEntry(zip, -1, &count);
+    if (state.entries.size() != static_cast<size_t>(count.index)) {
+        state.entries.assign(static_cast<size_t>(count.index), EntryOutcome::NotWritten);
+    }
+    bool foldersInPlace = true;
+    ItemOutcome outcome = ItemOutcome::InPlace;
+    for (int i = 0; i < count.index; ++i) {
+        if (IsStopping()) {
+            outcome = ItemOutcome::Stopped;
+            break;
+        }
+        EntryOutcome& entryOutcome = state.entries[static_cast<size_t>(i)];
+        if (entryOutcome == EntryOutcome::Written || entryOutcome == EntryOutcome::SkippedByRule)
+            continue;
+        ZipEntry entry;
+        std::memset(&entry, 0, sizeof entry);
+        // A damaged record ends the walk: what follows it cannot be trusted.
+        if (ZipGetEntry(zip, i, &entry) != ZipOk) {
+            outcome = ItemOutcome::Refetch;
+            break;
+        }
+        const bool folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        char target[kPathSize];
+        if (!BuildEntryTarget(m_strInstallDir, entry.name, target)) {
+            entryOutcome = EntryOutcome::SkippedByRule;
+            continue;
+        }
+        const ZipResult result = ZipExtractEntry(zip, i, target, 0, ZipLocationFileName);
+        char parent[kPathSize];
+        const bool folderMissing =
+            result == ZipOpenFailed && !folder && FolderOf(target, parent) && !FolderExists(parent);
+        entryOutcome = JudgeEntry(result, folderMissing, foldersInPlace);
+        if (entryOutcome == EntryOutcome::Damaged) {
+            outcome = ItemOutcome::Refetch;
+            break;
+        }
+        if (entryOutcome == EntryOutcome::NotWritten) {
+            outcome = ItemOutcome::Retry;
+            if (folder) foldersInPlace = false;
+        }
+    }
+    ZipClose(zip);
+    if (outcome != ItemOutcome::InPlace || !IsArchiveInPlace(state.entries)) {
+        return outcome == ItemOutcome::InPlace ? ItemOutcome::Retry : outcome;
+    }
+    if (!WriteRecord(item)) return ItemOutcome::Retry;
+    DeleteFileA(archive);
+    return ItemOutcome::InPlace;
+}
+
+UpdateRun::ItemOutcome UpdateRun::InstallPlainFile(const char* download, const char* target,
+                                                   const UpdateItem& item) {
+    CFile file;
+    if (file.Open(download, CFile::modeReadWrite)) {
+        FILETIME stamp;
+        stamp.dwLowDateTime = item.dwTime;
+        stamp.dwHighDateTime = item.dwDate;
+        SetFileTime(file.m_hFile, &stamp, &stamp, &stamp);
+        file.Close();
+    }
+    // The updater's own new program file waits in DownLoad\ for the lobby.
+    if (IsUpdaterName(item.szName)) return ItemOutcome::InPlace;
+    // Same volume: the replacement is a rename, so the target is old or new, never half.
+    if (MoveFileExA(download, target, MOVEFILE_REPLACE_EXISTING)) return ItemOutcome::InPlace;
+    return ItemOutcome::Retry;
+}

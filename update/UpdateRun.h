@@ -1,0 +1,128 @@
+// One update run: the hand-over header, the update list and what the worker keeps for the
+// window (status line, progress counters, stop flag). The worker thread calls
+// DownloadNextItem until IsStopping(); the window only reads.
+//
+// An item is done only when it is in place: a plain file moved into the installation
+// folder (the updater's own "Update.exe" left whole in DownLoad\), an archive once every
+// entry it should write is written and its "UpdateClient.txt" section is stored. Whatever
+// is not in place is tried again after a pause that grows from 1 s to 30 s; a download that
+// was whole is kept for that, so only what is missing is done again.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "HandOver.h"
+#include "Scoped.h"
+#include "StatusLine.h"
+#include "String.h"
+#include "Zip.h"
+
+class DownloadStatusCallback;
+
+// What became of one archive entry in one attempt.
+enum class EntryOutcome {
+    Written,        // in place
+    SkippedByRule,  // never written, by rule: unsafe name, or a file whose folder neither
+                    // exists nor is made by an earlier folder entry
+    NotWritten,     // failed here (in use, disk full, ...): try again later
+    Damaged,        // the archive itself is damaged: fetch it again
+};
+
+// The verdict on an entry that ZipExtractEntry answered with result. folderMissing: the
+// folder the file goes to does not exist; earlierFoldersInPlace: every folder entry before
+// it is in place (so none of them was meant to make that folder).
+EntryOutcome JudgeEntry(ZipResult result, bool folderMissing, bool earlierFoldersInPlace);
+
+// True when every entry is Written or SkippedByRule (an archive of no entries included).
+bool IsArchiveInPlace(const std::vector<EntryOutcome>& entries);
+
+// The pause before the next attempt after this many failures in a row: 0 for none, then
+// 1 s, doubling up to 30 s.
+DWORD RetryDelayMs(unsigned failures);
+
+// The stall limit from "DownloadStallSeconds" of section "Setting" of configFile: 30 s by
+// default and for values outside 1 to 3600.
+DWORD StallLimitMs(const char* configFile);
+
+class UpdateRun {
+public:
+    UpdateRun();
+    ~UpdateRun();
+    UpdateRun(const UpdateRun&) = delete;
+    UpdateRun& operator=(const UpdateRun&) = delete;
+
+    // Reads and consumes "~Update.tmp" into the header and the list, and reads the stall
+    // limit. False when the file is missing, unreadable or malformed (see ReadHandOver).
+    bool ReadHandOverFile();
+
+    // One step, on the worker thread: waits out the pause after a failure, then downloads
+    // (unless a whole download is kept) and installs the current entry, moving on only
+    // when it is in place; sets the stop flag when the list is exhausted or an entry cannot
+    // be placed inside the installation folder.
+    void DownloadNextItem();
+
+    // Any thread: ends the run at once (a running download is aborted, a pause cut short,
+    // an archive left between two entries).
+    void RequestStop();
+    bool IsStopping() const { return m_bStop.load() != 0; }
+    bool IsRunComplete() const { return m_nCurrentItem == m_nItemCount; }
+
+    // Progress of the running download: received bytes and the total the window uses
+    // (100000 when none was announced).
+    void SetProgress(DWORD progress, DWORD progressMax);
+    DWORD Progress() const { return m_dwProgress; }
+    DWORD ProgressMax() const { return m_dwProgressMax; }
+    DWORD SpeedBase() const { return m_dwSpeedBase; }
+    // The window's speed sample: the base becomes progress unless the worker reset it
+    // since base was read.
+    void AdvanceSpeedBase(DWORD base, DWORD progress);
+
+    // Copies the status line as a whole (never half-written).
+    void GetStatusLine(char (&out)[kStatusLineSize]) const;
+    void SetStatusLine(const char (&line)[kStatusLineSize]);
+
+    const HandOverHeader& Header() const { return m_header; }
+    const char* InstallDir() const { return m_strInstallDir; }
+    void SetInstallDir(const char* folder) { m_strInstallDir = folder; }
+    WORD CurrentItem() const { return m_nCurrentItem; }
+    WORD ItemCount() const { return m_nItemCount; }
+    const UpdateItem* Items() const { return m_pItems; }
+    unsigned Failures() const { return m_nFailures; }
+
+private:
+    enum class ItemOutcome { InPlace, Retry, Refetch, Stopped };
+    struct ItemState {
+        bool downloaded = false;            // a whole download waits in DownLoad\ .
+        std::vector<EntryOutcome> entries;  // an archive's entries, once opened
+    };
+    class ActiveDownload;
+
+    bool Download(const char* url, const char* path, const UpdateItem& item);
+    ItemOutcome InstallArchive(const char* archive, const UpdateItem& item, ItemState& state);
+    ItemOutcome InstallPlainFile(const char* download, const char* target,
+                                 const UpdateItem& item);
+    bool WaitBeforeRetry();
+
+    char m_szStatus[kStatusLineSize];
+    std::atomic<DWORD> m_dwProgress;
+    std::atomic<DWORD> m_dwProgressMax;
+    std::atomic<DWORD> m_dwSpeedBase;
+    CString m_strInstallDir;
+    HandOverHeader m_header;
+    UpdateItem* m_pItems;
+    WORD m_nItemCount;
+    std::atomic<BOOL> m_bStop;
+    WORD m_nCurrentItem;
+
+    mutable std::mutex m_statusLock;
+    std::vector<ItemState> m_state;
+    unsigned m_nFailures = 0;
+    DWORD m_dwStallMs;
+    ScopedHandle m_stopEvent;  // set with m_bStop: ends a pause at once
+    std::mutex m_activeLock;
+    DownloadStatusCallback* m_pActive = nullptr;  // the running download, for RequestStop
+};
