@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -512,6 +513,57 @@ void BenchDownload(const Options& o, Report& report) {
                                   0.9 - ratio, ratio));
 }
 
+// --- retries ----------------------------------------------------------------------------
+
+// Requests per minute against a file that never comes, over the first five minutes, from
+// the schedule alone (each failed request taken as instant: the worst case for a server).
+std::vector<int> ScheduledRequestsPerMinute() {
+    std::vector<int> perMinute(5, 0);
+    uint64_t at = 0;
+    for (unsigned failures = 0; at < 5 * 60000ull; ++failures) {
+        at += RetryDelayMs(failures);
+        if (at < 5 * 60000ull) ++perMinute[static_cast<size_t>(at / 60000)];
+    }
+    return perMinute;
+}
+
+void BenchRetry(const Options& o, Report& report) {
+    const std::vector<int> perMinute = ScheduledRequestsPerMinute();
+    std::string minutes;
+    for (int n : perMinute) minutes += Format("%s%d", minutes.empty() ? "" : "/", n);
+    report.Row("6 retries vs missing file, per minute 1-5", minutes,
+               "no pause: hundreds a second", "", "<= 2/min after minute 1");
+    Verdict(report, "6 retry schedule", perMinute[1] <= 2 && perMinute[4] <= 2,
+            Format("%s requests in minutes 1 to 5", minutes.c_str()));
+    if (o.port == 0) return;
+    // The real run against the server's 404 for a while: the pauses in front of a server.
+    const std::string dir = "retry";
+    if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, {"never-published.bin"})) {
+        Fail("cannot lay out the retry run");
+        return;
+    }
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    const std::string full = FullPath(dir);
+    SetCurrentDirectoryA(full.c_str());
+    UpdateRun run;
+    int requests = 0;
+    constexpr DWORD kWatchMs = 8000;
+    if (run.ReadHandOverFile()) {
+        run.SetInstallDir(full.c_str());
+        std::thread stopper([&run] {
+            Sleep(kWatchMs);
+            run.RequestStop();
+        });
+        while (!run.IsStopping()) run.DownloadNextItem();
+        stopper.join();
+        requests = static_cast<int>(run.Failures());
+    }
+    SetCurrentDirectoryA(previous);
+    report.Row(Format("6 requests for a 404 in %u s", kWatchMs / 1000), Format("%d", requests),
+               "schedule: 4 (at 0, 1, 3, 7 s)", "", "context");
+}
+
 // --- resources ---------------------------------------------------------------------------
 
 DWORD g_tick = 0;
@@ -708,6 +760,7 @@ int main(int argc, char** argv) {
         report.Verdict("3 download step        not measured: no server port given");
     }
     BenchResources(o, report);
+    BenchRetry(o, report);
     if (o.unzipMs >= 0) {
         report.Row("5 same archive, native unzip", Format("%.0f ms (ours, under Wine)", unpackMs),
                    Format("%.0f ms unzip -qq", o.unzipMs),
