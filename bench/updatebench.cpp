@@ -560,7 +560,7 @@ void BenchRetry(const Options& o, Report& report) {
         requests = static_cast<int>(run.Failures());
     }
     SetCurrentDirectoryA(previous);
-    report.Row(Format("6 requests for a 404 in %u s", kWatchMs / 1000), Format("%d", requests),
+    report.Row(Format("6 requests for a 404 in %u s", static_cast<unsigned>(kWatchMs / 1000)), Format("%d", requests),
                "schedule: 4 (at 0, 1, 3, 7 s)", "", "context");
 }
 

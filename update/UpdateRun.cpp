@@ -1,8 +1,5 @@
 #include "UpdateRun.h"
 
-#include <shlwapi.h>
-#include <urlmon.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -10,32 +7,16 @@
 
 #include "DownloadCheck.h"
 #include "DownloadStatusCallback.h"
-#include "File.h"
 #include "InstallPaths.h"
 #include "LobbyLaunch.h"
 
 namespace {
 
-const char kClientFile[] = "./UpdateClient.txt";
 constexpr DWORD kFirstRetryMs = 1000;
 constexpr DWORD kLongestRetryMs = 30000;
 constexpr UINT kDefaultStallSeconds = 30;
 constexpr UINT kLongestStallSeconds = 3600;
 constexpr DWORD kStallLookMs = 250;
-
-bool WriteRecordValue(const char* section, const char* key, DWORD value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
-    return WritePrivateProfileStringA(section, key, text, kClientFile) != FALSE;
-}
-
-bool WriteRecord(const UpdateItem& item) {
-    // All three, in this order, even when one fails: a partial section is still rewritten
-    // whole by the next attempt.
-    bool ok = WriteRecordValue(item.szName, "UpdateTorvelDate", item.dwDate);
-    ok = WriteRecordValue(item.szName, "UpdateTorvelTime", item.dwTime) && ok;
-    return WriteRecordValue(item.szName, "UpdateTorvelSize", item.dwSize) && ok;
-}
 
 // The folder part of path (up to its last "\"), or false when it has none.
 bool FolderOf(const char* path, char (&out)[kPathSize]) {
@@ -56,11 +37,6 @@ bool FolderOf(const char* path, char (&out)[kPathSize]) {
     std::memcpy(out, path, cut);
     out[cut] = '\0';
     return true;
-}
-
-bool FolderExists(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace
@@ -87,6 +63,11 @@ DWORD RetryDelayMs(unsigned failures) {
     DWORD delay = kFirstRetryMs;
     for (unsigned i = 1; i < failures && delay < kLongestRetryMs; ++i) delay *= 2;
     return delay < kLongestRetryMs ? delay : kLongestRetryMs;
+}
+
+static UpdateIo& SystemIo() {
+    static SystemUpdateIo io;
+    return io;
 }
 
 DWORD StallLimitMs(const char* configFile) {
@@ -139,8 +120,9 @@ private:
     std::thread m_watch;
 };
 
-UpdateRun::UpdateRun()
-    : m_dwProgress(0),
+UpdateRun::UpdateRun(UpdateIo* io)
+    : m_io(io != nullptr ? *io : SystemIo()),
+      m_dwProgress(0),
       m_dwProgressMax(0),
       m_dwSpeedBase(0),
       m_pItems(nullptr),
@@ -156,14 +138,21 @@ UpdateRun::UpdateRun()
 UpdateRun::~UpdateRun() { delete[] m_pItems; }
 
 bool UpdateRun::ReadHandOverFile() {
+    HandOverHeader header;
     UpdateItem* items = nullptr;
-    if (!ReadHandOver(kHandOverFileName, m_header, items)) return false;
-    delete[] m_pItems;
-    m_pItems = items;
-    m_nItemCount = m_header.wCount;
-    m_state.assign(m_nItemCount, ItemState());
+    if (!ReadHandOver(kHandOverFileName, header, items)) return false;
+    SetList(header, items);
     m_dwStallMs = StallLimitMs(kConfigFile);
     return true;
+}
+
+void UpdateRun::SetList(const HandOverHeader& header, UpdateItem* items) {
+    delete[] m_pItems;
+    m_header = header;
+    m_pItems = items;
+    m_nItemCount = header.wCount;
+    m_nCurrentItem = 0;
+    m_state.assign(m_nItemCount, ItemState());
 }
 
 void UpdateRun::RequestStop() {
@@ -195,12 +184,7 @@ void UpdateRun::SetStatusLine(const char (&line)[kStatusLineSize]) {
 
 bool UpdateRun::WaitBeforeRetry() {
     const DWORD delay = RetryDelayMs(m_nFailures);
-    if (delay == 0) return !IsStopping();
-    if (m_stopEvent.IsValid()) {
-        WaitForSingleObject(m_stopEvent, delay);
-    } else {
-        for (DWORD waited = 0; waited < delay && !IsStopping(); waited += 100) Sleep(100);
-    }
+    if (delay != 0 && !IsStopping()) m_io.Pause(delay, m_stopEvent);
     return !IsStopping();
 }
 
@@ -221,12 +205,9 @@ void UpdateRun::DownloadNextItem() {
         return;
     }
 
-    ULONGLONG size = 0;
-    if (state.downloaded && !FileSizeOf(paths.download, &size)) state = ItemState();
+    if (state.downloaded && !m_io.FileExists(paths.download)) state = ItemState();
     if (!state.downloaded) {
-        if (!PathIsDirectoryA(paths.downloadFolder)) {
-            CreateDirectoryA(paths.downloadFolder, nullptr);
-        }
+        m_io.MakeFolder(paths.downloadFolder);
         char status[kStatusLineSize];
         FormatStatusLine(item.szName, status);
         SetStatusLine(status);
@@ -249,7 +230,7 @@ void UpdateRun::DownloadNextItem() {
             m_dwSpeedBase = 0;
             break;
         case ItemOutcome::Refetch:
-            DeleteFileA(paths.download);
+            m_io.Delete(paths.download);
             state = ItemState();
             ++m_nFailures;
             break;
@@ -264,24 +245,16 @@ void UpdateRun::DownloadNextItem() {
 bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& item) {
     DownloadStatusCallback callback;
     callback.SetOwner(this);
-    ForgetCachedCopy(url);
-    HRESULT result;
+    DownloadFacts facts;
     {
         ActiveDownload active(*this, callback);
-        result = URLDownloadToFileA(nullptr, url, path, 0, &callback);
+        facts = m_io.Download(url, path, callback);
     }
-    DownloadFacts facts;
-    facts.result = result;
-    facts.fileExists = FileSizeOf(path, &facts.fileSize);
-    facts.httpStatus = callback.HttpStatus() != 0 ? callback.HttpStatus() : CachedHttpStatus(url);
-    facts.lengthAnnounced = callback.LengthAnnounced();
-    facts.announcedLength = callback.AnnouncedLength();
-    facts.receivedBytes = callback.ReceivedBytes();
     facts.recordSize = item.dwSize;
     // A download may end after the close command asked it to stop (the moniker does not
     // always give up at the first E_ABORT): what was asked to stop is not installed.
     if (IsStopping() || !IsWholeDownload(facts)) {
-        DeleteFileA(path);
+        m_io.Delete(path);
         return false;
     }
     return true;
@@ -289,24 +262,23 @@ bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& it
 
 UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const UpdateItem& item,
                                                  ItemState& state) {
-    ZipHandle* zip = ZipOpen(archive, 0, ZipLocationFileName);
-    if (zip == nullptr) {
+    ZipResult why = ZipOk;
+    std::unique_ptr<UpdateArchive> zip = m_io.OpenArchive(archive, &why);
+    if (!zip) {
         // A whole download that is no archive is the operator's to fix: it is dropped
         // unrecorded. One that could not be opened here (held by another program) waits.
-        if (ZipLastResult == ZipOpenFailed) return ItemOutcome::Retry;
-        DeleteFileA(archive);
+        if (why == ZipOpenFailed) return ItemOutcome::Retry;
+        m_io.Delete(archive);
         return ItemOutcome::InPlace;
     }
 
-    ZipEntry count;
-    std::memset(&count, 0, sizeof count);
-    ZipGetEntry(zip, -1, &count);
-    if (state.entries.size() != static_cast<size_t>(count.index)) {
-        state.entries.assign(static_cast<size_t>(count.index), EntryOutcome::NotWritten);
+    const int32_t count = zip->Count();
+    if (state.entries.size() != static_cast<size_t>(count)) {
+        state.entries.assign(static_cast<size_t>(count), EntryOutcome::NotWritten);
     }
     bool foldersInPlace = true;
     ItemOutcome outcome = ItemOutcome::InPlace;
-    for (int i = 0; i < count.index; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
         if (IsStopping()) {
             outcome = ItemOutcome::Stopped;
             break;
@@ -317,7 +289,7 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         ZipEntry entry;
         std::memset(&entry, 0, sizeof entry);
         // A damaged record ends the walk: what follows it cannot be trusted.
-        if (ZipGetEntry(zip, i, &entry) != ZipOk) {
+        if (zip->Entry(i, &entry) != ZipOk) {
             outcome = ItemOutcome::Refetch;
             break;
         }
@@ -327,10 +299,11 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
             entryOutcome = EntryOutcome::SkippedByRule;
             continue;
         }
-        const ZipResult result = ZipExtractEntry(zip, i, target, 0, ZipLocationFileName);
+        const ZipResult result = zip->Extract(i, target);
+        // Only a failed file needs the look at its folder.
         char parent[kPathSize];
-        const bool folderMissing =
-            result == ZipOpenFailed && !folder && FolderOf(target, parent) && !FolderExists(parent);
+        const bool folderMissing = result == ZipOpenFailed && !folder &&
+                                   FolderOf(target, parent) && !m_io.FolderExists(parent);
         entryOutcome = JudgeEntry(result, folderMissing, foldersInPlace);
         if (entryOutcome == EntryOutcome::Damaged) {
             outcome = ItemOutcome::Refetch;
@@ -341,28 +314,21 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
             if (folder) foldersInPlace = false;
         }
     }
-    ZipClose(zip);
-    if (outcome != ItemOutcome::InPlace || !IsArchiveInPlace(state.entries)) {
-        return outcome == ItemOutcome::InPlace ? ItemOutcome::Retry : outcome;
-    }
-    if (!WriteRecord(item)) return ItemOutcome::Retry;
-    DeleteFileA(archive);
+    zip.reset();
+    if (outcome != ItemOutcome::InPlace) return outcome;
+    if (!IsArchiveInPlace(state.entries) || !m_io.WriteRecord(item)) return ItemOutcome::Retry;
+    m_io.Delete(archive);
     return ItemOutcome::InPlace;
 }
 
 UpdateRun::ItemOutcome UpdateRun::InstallPlainFile(const char* download, const char* target,
                                                    const UpdateItem& item) {
-    CFile file;
-    if (file.Open(download, CFile::modeReadWrite)) {
-        FILETIME stamp;
-        stamp.dwLowDateTime = item.dwTime;
-        stamp.dwHighDateTime = item.dwDate;
-        SetFileTime(file.m_hFile, &stamp, &stamp, &stamp);
-        file.Close();
-    }
+    FILETIME stamp;
+    stamp.dwLowDateTime = item.dwTime;
+    stamp.dwHighDateTime = item.dwDate;
+    m_io.StampTimes(download, stamp);
     // The updater's own new program file waits in DownLoad\ for the lobby.
     if (IsUpdaterName(item.szName)) return ItemOutcome::InPlace;
     // Same volume: the replacement is a rename, so the target is old or new, never half.
-    if (MoveFileExA(download, target, MOVEFILE_REPLACE_EXISTING)) return ItemOutcome::InPlace;
-    return ItemOutcome::Retry;
+    return m_io.Move(download, target) ? ItemOutcome::InPlace : ItemOutcome::Retry;
 }

@@ -19,9 +19,8 @@
 #include "Scoped.h"
 #include "StatusLine.h"
 #include "String.h"
+#include "UpdateIo.h"
 #include "Zip.h"
-
-class DownloadStatusCallback;
 
 // What became of one archive entry in one attempt.
 enum class EntryOutcome {
@@ -50,14 +49,18 @@ DWORD StallLimitMs(const char* configFile);
 
 class UpdateRun {
 public:
-    UpdateRun();
+    // A run that acts through io (null: the system's own), which must outlive it.
+    explicit UpdateRun(UpdateIo* io = nullptr);
     ~UpdateRun();
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;
 
-    // Reads and consumes "~Update.tmp" into the header and the list, and reads the stall
-    // limit. False when the file is missing, unreadable or malformed (see ReadHandOver).
+    // Reads and consumes "~Update.tmp" into the header and the list (SetList), and reads
+    // the stall limit. False when the file is missing, unreadable or malformed (see
+    // ReadHandOver).
     bool ReadHandOverFile();
+    // Takes header.wCount entries of items (array new, or null for none) as the list.
+    void SetList(const HandOverHeader& header, UpdateItem* items);
 
     // One step, on the worker thread: waits out the pause after a failure, then downloads
     // (unless a whole download is kept) and installs the current entry, moving on only
@@ -107,6 +110,7 @@ private:
                                  const UpdateItem& item);
     bool WaitBeforeRetry();
 
+    UpdateIo& m_io;
     char m_szStatus[kStatusLineSize];
     std::atomic<DWORD> m_dwProgress;
     std::atomic<DWORD> m_dwProgressMax;

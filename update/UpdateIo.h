@@ -1,0 +1,65 @@
+// What an update run does to the world outside it: the network, the files of the
+// installation folder, the archives and the record of installed archives. The run decides;
+// this carries out. SystemUpdateIo is the real one; tests give the run one of their own.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "DownloadCheck.h"
+#include "HandOver.h"
+#include "Zip.h"
+
+class DownloadStatusCallback;
+
+// One open archive.
+class UpdateArchive {
+public:
+    virtual ~UpdateArchive() = default;
+    virtual int32_t Count() = 0;
+    // As ZipGetEntry.
+    virtual ZipResult Entry(int32_t index, ZipEntry* entry) = 0;
+    // As ZipExtractEntry to the path target.
+    virtual ZipResult Extract(int32_t index, const char* target) = 0;
+};
+
+class UpdateIo {
+public:
+    virtual ~UpdateIo() = default;
+    // Downloads url to path reporting to callback; the facts the verdict rests on.
+    virtual DownloadFacts Download(const char* url, const char* path,
+                                   DownloadStatusCallback& callback) = 0;
+    // Waits ms, or less when stop becomes signalled (a null stop: the whole time).
+    virtual void Pause(DWORD ms, HANDLE stop) = 0;
+    virtual bool FileExists(const char* path) = 0;
+    virtual bool FolderExists(const char* path) = 0;
+    // Makes folder when it is missing; the result is not looked at (a download into a
+    // missing folder fails and is tried again).
+    virtual void MakeFolder(const char* folder) = 0;
+    // Sets all three times of the file at path to stamp; nothing when it cannot be opened.
+    virtual void StampTimes(const char* path, const FILETIME& stamp) = 0;
+    // Replaces to with from (a rename on one volume); false when it was not replaced.
+    virtual bool Move(const char* from, const char* to) = 0;
+    virtual void Delete(const char* path) = 0;
+    // Writes the archive's section of "UpdateClient.txt"; false when a value was not written.
+    virtual bool WriteRecord(const UpdateItem& item) = 0;
+    // Opens an archive; null with *why set to the zip layer's result when it cannot.
+    virtual std::unique_ptr<UpdateArchive> OpenArchive(const char* path, ZipResult* why) = 0;
+};
+
+// The real world: URLDownloadToFileA, Win32 files, the zip layer, "./UpdateClient.txt".
+class SystemUpdateIo : public UpdateIo {
+public:
+    DownloadFacts Download(const char* url, const char* path,
+                           DownloadStatusCallback& callback) override;
+    void Pause(DWORD ms, HANDLE stop) override;
+    bool FileExists(const char* path) override;
+    bool FolderExists(const char* path) override;
+    void MakeFolder(const char* folder) override;
+    void StampTimes(const char* path, const FILETIME& stamp) override;
+    bool Move(const char* from, const char* to) override;
+    void Delete(const char* path) override;
+    bool WriteRecord(const UpdateItem& item) override;
+    std::unique_ptr<UpdateArchive> OpenArchive(const char* path, ZipResult* why) override;
+};
