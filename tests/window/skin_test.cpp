@@ -102,6 +102,17 @@ TEST(FormatSpeedLine, PrefixSizeTextSuffixInCodePage936) {
     }
 }
 
+// Also run under code page 1252, where the narrow call would garble the face name.
+TEST(SkinFont, FaceNameArrivesAsWritten) {
+    HFONT font = CreateSkinFont();
+    ASSERT_NE(nullptr, font);
+    LOGFONTW seen = {};
+    ASSERT_EQ(static_cast<int>(sizeof seen), GetObjectW(font, sizeof seen, &seen));
+    DeleteObject(font);
+    EXPECT_EQ(std::wstring(L"\u5B8B\u4F53"), seen.lfFaceName);
+    EXPECT_EQ(GB2312_CHARSET, seen.lfCharSet);
+}
+
 // The bitmaps' sizes and colours show in the paint pass's pixels; the icons show nowhere else.
 #pragma pack(push, 2)
 struct GroupIconEntry {
