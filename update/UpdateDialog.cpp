@@ -57,11 +57,7 @@ BOOL UpdateDialog::OnInitDialog() {
     InstallFolderOf(module, folder);
     m_strInstallDir = folder;
 
-    if (m_font.GetSafeHandle() == nullptr) {
-        m_font.CreateFont(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
-                          OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS, DRAFT_QUALITY,
-                          VARIABLE_PITCH | FF_DONTCARE, "宋体");
-    }
+    if (m_font.GetSafeHandle() == nullptr) m_font.Attach(CreateSkinFont());
 
     // The lobby writes the hand-over file just before it starts us; give it time to finish.
     Sleep(500);
