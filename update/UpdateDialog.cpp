@@ -118,7 +118,7 @@ void UpdateDialog::StopWorker() {
     // TerminateProcess rather than ExitProcess: the libraries' detach code could wait for
     // the very download the worker is caught in.
     if (WaitForSingleObject(m_hWorker, kWorkerStopWaitMs) == WAIT_TIMEOUT) {
-        TerminateProcess(GetCurrentProcess(), 0);
+        TerminateProcess(GetCurrentProcess(), kForcedEndExitCode);
     }
     CloseHandle(m_hWorker);
     m_hWorker = nullptr;

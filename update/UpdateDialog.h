@@ -15,11 +15,16 @@
 #include "StatusLine.h"
 #include "String.h"
 
+// The exit code of a program ended because its worker was still caught in a download 10 s
+// after the window closed (a clean end exits with 0).
+constexpr UINT kForcedEndExitCode = 3;
+
 class UpdateDialog : public CDialog {
 public:
     explicit UpdateDialog(CWnd* pParent = nullptr);
     // Stops the run and waits for the worker before the list and the counters go away;
-    // a worker still caught in a download after 10 s ends with the program (exit code 0).
+    // a worker still caught in a download after 10 s ends with the program (exit code
+    // kForcedEndExitCode).
     ~UpdateDialog() override;
 
     // Reads and consumes "~Update.tmp" into m_header and m_pItems. False when it is
