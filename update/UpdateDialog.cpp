@@ -61,9 +61,10 @@ BOOL UpdateDialog::OnInitDialog() {
 
     // The lobby writes the hand-over file just before it starts us; give it time to finish.
     Sleep(500);
-    if (ReadHandOverFile()) {
+    // A worker that could not be waited for could outlive the list and the counters it
+    // uses: without one the window closes as for a refused hand-over file.
+    if (ReadHandOverFile() && StartWorker()) {
         SetTimer(kRedrawTimer, kRedrawPeriodMs, nullptr);
-        StartWorker();
     } else {
         PostMessage(WM_CLOSE, 0, 0);
     }
@@ -96,15 +97,23 @@ void UpdateDialog::SetStatusLine(const char (&line)[kStatusLineSize]) {
     m_szStatus[kStatusLineSize - 1] = '\0';
 }
 
-void UpdateDialog::StartWorker() {
+bool UpdateDialog::StartWorker() {
     CWinThread* thread = AfxBeginThread(UpdateThreadProc, this, THREAD_PRIORITY_NORMAL, 0,
                                         CREATE_SUSPENDED, nullptr);
-    if (thread == nullptr) return;
+    if (thread == nullptr) return false;
     // The thread object deletes itself (and its handle) when the thread ends; a handle of
     // our own lets the dialog wait for the worker before it goes away.
-    DuplicateHandle(GetCurrentProcess(), thread->m_hThread, GetCurrentProcess(), &m_hWorker,
-                    SYNCHRONIZE, FALSE, 0);
+    if (!DuplicateHandle(GetCurrentProcess(), thread->m_hThread, GetCurrentProcess(),
+                         &m_hWorker, SYNCHRONIZE, FALSE, 0)) {
+        m_hWorker = nullptr;
+        // The suspended thread still has to run to its end to free its object; it runs
+        // nothing of the update.
+        thread->m_pfnThreadProc = [](LPVOID) -> UINT { return 0; };
+        thread->ResumeThread();
+        return false;
+    }
     thread->ResumeThread();
+    return true;
 }
 
 void UpdateDialog::StopWorker() {

@@ -74,7 +74,9 @@ protected:
 
 private:
     friend UINT UpdateThreadProc(LPVOID pParam);
-    void StartWorker();
+    // Starts UpdateThreadProc. False, with no worker run, when the thread cannot be made
+    // or no handle to wait for it can be had.
+    bool StartWorker();
     void StopWorker();
 
     CBitmap m_bmpBack;
