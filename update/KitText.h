@@ -12,8 +12,9 @@
 constexpr UINT kKitCodePage = 936;
 
 // The length of the longest start of text, at most maxBytes bytes, that ends on a whole
-// character of code page 936: a lead byte whose trail byte would fall beyond maxBytes (or
-// is the terminator) is left out. Stops at the terminator.
+// character of code page 936: a lead byte whose trail byte would fall beyond maxBytes is
+// left out. Stops at the terminator; a lead byte right before it counts as a character of
+// its own.
 size_t WholeKitCharacters(const char* text, size_t maxBytes);
 
 // text read as code page 936, in UTF-16; empty when text is empty or cannot be converted.
