@@ -12,11 +12,10 @@ size_t WholeKitCharacters(const char* text, size_t maxBytes) {
     return length;
 }
 
-std::wstring WideFromKitText(const char* text) {
-    const int n = MultiByteToWideChar(kKitCodePage, 0, text, -1, nullptr, 0);
-    if (n <= 1) return std::wstring();
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    if (MultiByteToWideChar(kKitCodePage, 0, text, -1, &wide[0], n) != n) return std::wstring();
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
+bool WideFromKitText(const char* text, wchar_t* out, int outChars) {
+    if (outChars <= 0) return false;
+    if (MultiByteToWideChar(kKitCodePage, MB_ERR_INVALID_CHARS, text, -1, out, outChars) > 0)
+        return true;
+    out[0] = L'\0';
+    return false;
 }

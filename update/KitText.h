@@ -7,8 +7,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 constexpr UINT kKitCodePage = 936;
 
 // The length of the longest start of text, at most maxBytes bytes, that ends on a whole
@@ -17,5 +15,6 @@ constexpr UINT kKitCodePage = 936;
 // its own.
 size_t WholeKitCharacters(const char* text, size_t maxBytes);
 
-// text read as code page 936, in UTF-16; empty when text is empty or cannot be converted.
-std::wstring WideFromKitText(const char* text);
+// text read as code page 936, into out as UTF-16 with its terminator. False, with out
+// empty, when text does not fit in outChars characters or cannot be converted.
+bool WideFromKitText(const char* text, wchar_t* out, int outChars);

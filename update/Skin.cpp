@@ -51,9 +51,7 @@ HFONT CreateSkinFont() {
     font.lfQuality = DRAFT_QUALITY;
     font.lfPitchAndFamily = VARIABLE_PITCH | FF_DONTCARE;
     // The wide call: the narrow one would read the name in the system's code page.
-    const std::wstring face = WideFromKitText("宋体");
-    if (face.empty() || face.size() >= LF_FACESIZE) return nullptr;
-    face.copy(font.lfFaceName, face.size());
+    if (!WideFromKitText("宋体", font.lfFaceName, LF_FACESIZE)) return nullptr;
     return CreateFontIndirectW(&font);
 }
 
