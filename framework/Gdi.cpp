@@ -33,21 +33,6 @@ BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight) {
     return Attach(::CreateCompatibleBitmap(pDC->m_hDC, nWidth, nHeight));
 }
 
-BOOL CFont::CreateFont(int nHeight, int nWidth, int nEscapement, int nOrientation, int nWeight,
-                       BYTE bItalic, BYTE bUnderline, BYTE cStrikeOut, BYTE nCharSet,
-                       BYTE nOutPrecision, BYTE nClipPrecision, BYTE nQuality, BYTE nPitchAndFamily,
-                       LPCTSTR lpszFacename) {
-    if (m_hObject != nullptr) return FALSE;
-    return Attach(::CreateFontA(nHeight, nWidth, nEscapement, nOrientation, nWeight, bItalic,
-                                bUnderline, cStrikeOut, nCharSet, nOutPrecision, nClipPrecision,
-                                nQuality, nPitchAndFamily, lpszFacename));
-}
-
-BOOL CFont::CreateFontIndirect(const LOGFONTA* lpLogFont) {
-    if (m_hObject != nullptr || lpLogFont == nullptr) return FALSE;
-    return Attach(::CreateFontIndirectA(lpLogFont));
-}
-
 CDC::~CDC() {
     if (m_bOwned && m_hDC != nullptr) ::DeleteDC(m_hDC);
 }
@@ -84,28 +69,13 @@ HGDIOBJ CDC::SelectObject(CBitmap* pBitmap) {
     return SelectObject(pBitmap ? pBitmap->m_hObject : nullptr);
 }
 
-HGDIOBJ CDC::SelectObject(CFont* pFont) { return SelectObject(pFont ? pFont->m_hObject : nullptr); }
-
 HGDIOBJ CDC::SelectObject(HGDIOBJ hObject) {
     if (m_hDC == nullptr || hObject == nullptr) return nullptr;
     HGDIOBJ prev = ::SelectObject(m_hDC, hObject);
     return prev == HGDI_ERROR ? nullptr : prev;
 }
 
-int CDC::SetBkMode(int nBkMode) { return m_hDC ? ::SetBkMode(m_hDC, nBkMode) : 0; }
-
-COLORREF CDC::SetTextColor(COLORREF crColor) {
-    return m_hDC ? ::SetTextColor(m_hDC, crColor) : CLR_INVALID;
-}
-
 COLORREF CDC::GetPixel(int x, int y) const { return m_hDC ? ::GetPixel(m_hDC, x, y) : CLR_INVALID; }
-
-BOOL CDC::TextOut(int x, int y, LPCTSTR lpszString, int nCount) {
-    if (m_hDC == nullptr || (lpszString == nullptr && nCount != 0)) return FALSE;
-    return ::TextOutA(m_hDC, x, y, lpszString, nCount);
-}
-
-BOOL CDC::TextOut(int x, int y, const CString& str) { return TextOut(x, y, str, str.GetLength()); }
 
 BOOL CDC::BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc,
                  DWORD dwRop) {

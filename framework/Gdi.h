@@ -50,15 +50,9 @@ public:
     int GetBitmap(BITMAP* pBitMap) const { return GetObject(sizeof(BITMAP), pBitMap); }
 };
 
+// A font, made elsewhere and handed over with Attach.
 class CFont : public CGdiObject {
 public:
-    // CreateFont with Win32's 14 arguments. FALSE when the object already holds a font
-    // or GDI refuses.
-    BOOL CreateFont(int nHeight, int nWidth, int nEscapement, int nOrientation, int nWeight,
-                    BYTE bItalic, BYTE bUnderline, BYTE cStrikeOut, BYTE nCharSet,
-                    BYTE nOutPrecision, BYTE nClipPrecision, BYTE nQuality, BYTE nPitchAndFamily,
-                    LPCTSTR lpszFacename);
-    BOOL CreateFontIndirect(const LOGFONTA* lpLogFont);
     operator HFONT() const { return static_cast<HFONT>(m_hObject); }
 };
 
@@ -86,15 +80,10 @@ public:
     // Select an object; return the one it replaces (null on failure, or when pObject
     // holds nothing). Select the returned object back before destroying pObject.
     HGDIOBJ SelectObject(CBitmap* pBitmap);
-    HGDIOBJ SelectObject(CFont* pFont);
     HGDIOBJ SelectObject(HGDIOBJ hObject);
 
-    // The previous mode / colour; 0 / CLR_INVALID on failure.
-    int SetBkMode(int nBkMode);
-    COLORREF SetTextColor(COLORREF crColor);
+    // CLR_INVALID on failure.
     COLORREF GetPixel(int x, int y) const;
-    BOOL TextOut(int x, int y, LPCTSTR lpszString, int nCount);
-    BOOL TextOut(int x, int y, const CString& str);
     // Copies nWidth x nHeight pixels from (xSrc, ySrc) of pSrcDC to (x, y); FALSE on
     // failure or when either DC is missing.
     BOOL BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc,

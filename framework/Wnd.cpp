@@ -10,6 +10,10 @@ namespace {
 // The object is found through a window property rather than GWLP_USERDATA, which the
 // window's class or its owner may use for itself.
 const char kObjectProp[] = "Kit.CWnd";
+// The procedure the object took over, kept on the window as well: when the object goes
+// while a later procedure is subclassed over ours, that procedure still calls ours, which
+// then passes everything here instead of to the freed object.
+const char kSuperProp[] = "Kit.CWnd.Super";
 
 void LeaveApplication(CWnd* pWnd) {
     CWinApp* app = AfxGetApp();
@@ -22,8 +26,11 @@ void LeaveApplication(CWnd* pWnd) {
 }  // namespace
 
 CWnd::~CWnd() {
+    // An object deleted while one of its messages is being handled: SubclassProc must not
+    // touch it once that handler returns.
+    if (m_pDestroyed != nullptr) *m_pDestroyed = true;
     ReleaseAllDCs();
-    if (m_pfnSuper != nullptr) UnsubclassWindow();
+    if (m_pfnSuper != nullptr && UnsubclassWindow() == nullptr) ::RemovePropA(m_hWnd, kObjectProp);
     // A main window object that goes before its window must not be left dangling.
     LeaveApplication(this);
 }
@@ -41,13 +48,17 @@ CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
 }
 
 BOOL CWnd::SubclassWindow(HWND hWnd) {
-    if (m_hWnd != nullptr || !::IsWindow(hWnd) || FromHandlePermanent(hWnd) != nullptr)
+    // A window whose earlier object went under a later subclasser still has our procedure
+    // in its chain: taking it over again would make that chain call itself.
+    if (m_hWnd != nullptr || !::IsWindow(hWnd) || FromHandlePermanent(hWnd) != nullptr ||
+        ::GetPropA(hWnd, kSuperProp) != nullptr)
         return FALSE;
     if (!::SetPropA(hWnd, kObjectProp, this)) return FALSE;
     m_hWnd = hWnd;
     WNDPROC old = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
-    if (old == nullptr) {
+    if (old == nullptr || !::SetPropA(hWnd, kSuperProp, reinterpret_cast<HANDLE>(old))) {
+        if (old != nullptr) ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
         ::RemovePropA(hWnd, kObjectProp);
         m_hWnd = nullptr;
         return FALSE;
@@ -64,6 +75,7 @@ HWND CWnd::UnsubclassWindow() {
     if (::IsWindow(m_hWnd)) {
         ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
         ::RemovePropA(m_hWnd, kObjectProp);
+        ::RemovePropA(m_hWnd, kSuperProp);
     }
     m_pfnSuper = nullptr;
     ReleaseAllDCs();
@@ -74,16 +86,32 @@ HWND CWnd::UnsubclassWindow() {
 
 LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CWnd* self = FromHandlePermanent(hWnd);
-    if (self == nullptr) return ::DefWindowProcA(hWnd, message, wParam, lParam);
+    if (self == nullptr) {
+        const WNDPROC super = reinterpret_cast<WNDPROC>(::GetPropA(hWnd, kSuperProp));
+        if (message == WM_NCDESTROY) ::RemovePropA(hWnd, kSuperProp);
+        return super != nullptr ? ::CallWindowProcA(super, hWnd, message, wParam, lParam)
+                                : ::DefWindowProcA(hWnd, message, wParam, lParam);
+    }
 
-    CurrentMessage saved = self->m_current;
+    bool destroyed = false;
+    bool* const outer = self->m_pDestroyed;
+    self->m_pDestroyed = &destroyed;
+    const CurrentMessage saved = self->m_current;
     self->m_current = {message, wParam, lParam, true};
     LRESULT result = self->WindowProc(message, wParam, lParam);
+    if (destroyed) {
+        // Deleted during the message (a handler, or PostNcDestroy after a DestroyWindow
+        // it called): the messages of the object it is nested in must not touch it either.
+        if (outer != nullptr) *outer = true;
+        return result;
+    }
+    self->m_pDestroyed = outer;
     self->m_current = saved;
 
     if (message == WM_NCDESTROY) {
         // The window is gone after this message: nothing may reach the object through it.
         ::RemovePropA(hWnd, kObjectProp);
+        ::RemovePropA(hWnd, kSuperProp);
         if (self->m_pfnSuper != nullptr && reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(
                                                hWnd, GWLP_WNDPROC)) == &CWnd::SubclassProc)
             ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->m_pfnSuper));
@@ -91,6 +119,7 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPAR
         self->ReleaseAllDCs();
         self->m_hWnd = nullptr;
         LeaveApplication(self);
+        // Last: the object may delete itself here.
         self->PostNcDestroy();
     }
     return result;

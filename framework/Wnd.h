@@ -5,7 +5,14 @@
 // every message of the window goes through WindowProc, which looks in the message map
 // first and passes what no entry takes to the window's previous procedure. A subclassed
 // object lets go of its window by itself when the window is destroyed (WM_NCDESTROY),
-// and gives the window its procedure back if the object is destroyed first.
+// and gives the window its procedure back if the object is destroyed first. When another
+// procedure was subclassed over the object's since, the window cannot be given back; the
+// object is cut off from it instead, and what that procedure passes on reaches the
+// window's procedure from before the object.
+//
+// An object may delete itself during one of its own messages (in a handler, or in
+// PostNcDestroy after a handler destroyed the window): the framework does not touch it
+// after that, in that message or in any of its messages the first was nested in.
 #pragma once
 
 #include <windows.h>
@@ -108,7 +115,8 @@ protected:
     // The window's previous procedure (or ::DefWindowProc when none).
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // Called after the last message of a subclassed window (WM_NCDESTROY), once the object
-    // has let go of it. The object may delete itself here.
+    // has let go of it. The object may delete itself here, even when WM_NCDESTROY came
+    // from inside another of its messages.
     virtual void PostNcDestroy() {}
 
     // Handlers that the maps of derived classes can name; each does the default
@@ -133,5 +141,7 @@ private:
         bool active;
     };
     CurrentMessage m_current = {0, 0, 0, false};
+    // Set by the innermost message being handled: the destructor marks it.
+    bool* m_pDestroyed = nullptr;
     std::vector<CDC*> m_windowDCs;
 };

@@ -66,17 +66,22 @@ bool IsZipName(const char* name) {
 
 bool IsUpdaterName(const char* name) { return std::strcmp(name, "Update.exe") == 0; }
 
+const char* FileNamePart(const char* path) {
+    // A forward scan: only it tells a lead byte from a trail byte.
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
+            ++p;
+        } else if (IsSeparator(*p)) {
+            name = p + 1;
+        }
+    }
+    return name;
+}
+
 void InstallFolderOf(const char* modulePath, char (&out)[kPathSize]) {
     std::memset(out, 0, sizeof out);
     std::strncpy(out, modulePath, kPathSize - 1);
-    // A forward scan, so that a double-byte character whose trail byte is "\" is not cut.
-    char* cut = out;
-    for (char* p = out; *p != '\0'; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-            ++p;
-        } else if (*p == '\\') {
-            cut = p;
-        }
-    }
-    *cut = '\0';
+    const char* name = FileNamePart(out);
+    out[name == out ? 0 : name - out - 1] = '\0';
 }

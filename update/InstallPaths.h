@@ -1,5 +1,8 @@
 // Where a listed file comes from and goes to, and which names may be written at all.
-// Paths are ANSI (the lobby's code page) in MAX_PATH buffers, joined with "\".
+// Paths are in the system's ANSI code page, as Windows gives them (GetModuleFileNameA, the
+// lobby's hand-over file) and as the narrow file calls take them back, in MAX_PATH buffers
+// joined with "\". They are not the kit's own text (KitText.h): a player's folder may be
+// named in whatever code page the system has, and converting it would lose it.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +39,11 @@ bool IsZipName(const char* name);
 // name is exactly "Update.exe": the updater's own new program file, left in DownLoad\.
 bool IsUpdaterName(const char* name);
 
-// The folder that holds the program file at modulePath, without a trailing "\": the text
-// before its last "\", or empty when there is none.
+// The name part of path: what follows its last "\" or "/", or the whole path when it has
+// none. A trail byte equal to "\" in a double-byte character of the ANSI code page is no
+// separator.
+const char* FileNamePart(const char* path);
+
+// The folder that holds the program file at modulePath, without a trailing separator: the
+// text before FileNamePart, or empty when there is no separator.
 void InstallFolderOf(const char* modulePath, char (&out)[kPathSize]);

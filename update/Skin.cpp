@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "KitText.h"
+
 namespace {
 
 TickSource g_tickSource = nullptr;
@@ -33,20 +35,24 @@ DWORD SpeedRate(DWORD progress, DWORD speedBase, DWORD elapsedMs) {
 void FormatSpeedLine(DWORD rate, char (&out)[kSpeedLineSize]) {
     char size[32] = {};
     if (StrFormatByteSizeA(rate, size, sizeof size) == nullptr) size[0] = '\0';
+    char full[kSpeedLineSize + sizeof size];
+    std::snprintf(full, sizeof full, "下载速度: %s/秒", size);
     std::memset(out, 0, sizeof out);
-    std::snprintf(out, sizeof out, "下载速度: %s/秒", size);
-    // snprintf cuts at a byte; drop a lead byte whose second half was cut off.
-    size_t at = 0;
-    while (out[at] != '\0') {
-        if (IsDBCSLeadByte(static_cast<BYTE>(out[at]))) {
-            if (out[at + 1] == '\0') {
-                out[at] = '\0';
-                break;
-            }
-            ++at;
-        }
-        ++at;
-    }
+    std::memcpy(out, full, WholeKitCharacters(full, kSpeedLineSize - 1));
+}
+
+HFONT CreateSkinFont() {
+    LOGFONTW font = {};
+    font.lfHeight = -12;
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = GB2312_CHARSET;
+    font.lfOutPrecision = OUT_STROKE_PRECIS;
+    font.lfClipPrecision = CLIP_STROKE_PRECIS;
+    font.lfQuality = DRAFT_QUALITY;
+    font.lfPitchAndFamily = VARIABLE_PITCH | FF_DONTCARE;
+    // The wide call: the narrow one would read the name in the system's code page.
+    if (!WideFromKitText("宋体", font.lfFaceName, LF_FACESIZE)) return nullptr;
+    return CreateFontIndirectW(&font);
 }
 
 void SetTickSource(TickSource source) { g_tickSource = source; }

@@ -38,8 +38,14 @@ DWORD SpeedRate(DWORD progress, DWORD speedBase, DWORD elapsedMs);
 
 // The speed line "下载速度: %s/秒" (code page 936) with rate formatted by StrFormatByteSizeA:
 // at most 31 bytes and a terminator, the rest of out zeroed. A text that would not fit is
-// cut before the character that crosses byte 31, never inside a double-byte character.
+// cut before the character that crosses byte 31, never inside a double-byte character of
+// code page 936 (WholeKitCharacters), whatever the system's code page.
 void FormatSpeedLine(DWORD rate, char (&out)[kSpeedLineSize]);
+
+// The window's font: 12 pixels, GB2312 character set, face "宋体" as the kit wrote it
+// (not read through the system's code page). Null when it cannot be created; the caller
+// deletes it.
+HFONT CreateSkinFont();
 
 // The tick source of the speed samples: returns milliseconds, as GetTickCount does.
 using TickSource = DWORD (*)();

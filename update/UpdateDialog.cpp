@@ -44,32 +44,37 @@ BOOL UpdateDialog::OnInitDialog() {
     InstallFolderOf(module, folder);
     m_run.SetInstallDir(folder);
 
-    if (m_font.GetSafeHandle() == nullptr) {
-        m_font.CreateFont(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
-                          OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS, DRAFT_QUALITY,
-                          VARIABLE_PITCH | FF_DONTCARE, "宋体");
-    }
+    if (m_font.GetSafeHandle() == nullptr) m_font.Attach(CreateSkinFont());
 
     // The lobby writes the hand-over file just before it starts us; give it time to finish.
     Sleep(500);
-    if (m_run.ReadHandOverFile()) {
+    // A worker that could not be waited for could outlive the list and the counters it
+    // uses: without one the window closes as for a refused hand-over file.
+    if (m_run.ReadHandOverFile() && StartWorker()) {
         SetTimer(kRedrawTimer, kRedrawPeriodMs, nullptr);
-        StartWorker();
     } else {
         PostMessage(WM_CLOSE, 0, 0);
     }
     return TRUE;
 }
 
-void UpdateDialog::StartWorker() {
+bool UpdateDialog::StartWorker() {
     CWinThread* thread = AfxBeginThread(UpdateThreadProc, this, THREAD_PRIORITY_NORMAL, 0,
                                         CREATE_SUSPENDED, nullptr);
-    if (thread == nullptr) return;
+    if (thread == nullptr) return false;
     // The thread object deletes itself (and its handle) when the thread ends; a handle of
     // our own lets the dialog wait for the worker before it goes away.
-    DuplicateHandle(GetCurrentProcess(), thread->m_hThread, GetCurrentProcess(), &m_hWorker,
-                    SYNCHRONIZE, FALSE, 0);
+    if (!DuplicateHandle(GetCurrentProcess(), thread->m_hThread, GetCurrentProcess(),
+                         &m_hWorker, SYNCHRONIZE, FALSE, 0)) {
+        m_hWorker = nullptr;
+        // The suspended thread still has to run to its end to free its object; it runs
+        // nothing of the update.
+        thread->m_pfnThreadProc = [](LPVOID) -> UINT { return 0; };
+        thread->ResumeThread();
+        return false;
+    }
     thread->ResumeThread();
+    return true;
 }
 
 void UpdateDialog::StopWorker() {
@@ -83,7 +88,7 @@ void UpdateDialog::StopWorker() {
     // TerminateProcess rather than ExitProcess: the libraries' detach code could wait for
     // the very download the worker is caught in.
     if (WaitForSingleObject(m_hWorker, kWorkerStopWaitMs) == WAIT_TIMEOUT) {
-        TerminateProcess(GetCurrentProcess(), 0);
+        TerminateProcess(GetCurrentProcess(), kForcedEndExitCode);
     }
     CloseHandle(m_hWorker);
     m_hWorker = nullptr;

@@ -9,11 +9,16 @@
 #include "Gdi.h"
 #include "UpdateRun.h"
 
+// The exit code of a program ended because its worker was still caught in a download 10 s
+// after the window closed (a clean end exits with 0).
+constexpr UINT kForcedEndExitCode = 3;
+
 class UpdateDialog : public CDialog {
 public:
     explicit UpdateDialog(CWnd* pParent = nullptr);
-    // Stops the run and waits for the worker before the run goes away; a worker still
-    // caught in a download after 10 s ends with the program (exit code 0).
+    // Stops the run and waits for the worker before the run goes away;
+    // a worker still caught in a download after 10 s ends with the program (exit code
+    // kForcedEndExitCode).
     ~UpdateDialog() override;
 
     // The run the worker drives and the window draws.
@@ -35,7 +40,9 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    void StartWorker();
+    // Starts UpdateThreadProc. False, with no worker run, when the thread cannot be made
+    // or no handle to wait for it can be had.
+    bool StartWorker();
     void StopWorker();
 
     CBitmap m_bmpBack;

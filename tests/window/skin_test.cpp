@@ -30,7 +30,6 @@ TEST(BarWidth, WholePercentStepsWithinTheBitmap) {
         {"99.9 % truncates to 99 %, not rounds, not exact pixels", 999, 1000, 322},
         {"percent from doubles, not a 32-bit product", 0xFFFFFFFE, 0xFFFFFFFF, 322},
         {"exactly complete", 100000, 100000, 326},
-        {"past the substitute size stays full, never wider", 150000, 100000, 326},
         {"far past: clamped before the percent is made an int", 0xFFFFFFFF, 1, 326},
     };
     for (const auto& c : cases) {
@@ -100,6 +99,16 @@ TEST(FormatSpeedLine, PrefixSizeTextSuffixInCodePage936) {
         EXPECT_EQ(prefix + size + suffix, std::string(line));
         for (size_t i = std::strlen(line); i < sizeof line; ++i) EXPECT_EQ('\0', line[i]);
     }
+}
+
+// Also run under code page 1252, where the narrow call would garble the face name.
+TEST(SkinFont, FaceNameArrivesAsWritten) {
+    HFONT font = CreateSkinFont();
+    LOGFONTW seen = {};
+    ASSERT_EQ(static_cast<int>(sizeof seen), GetObjectW(font, sizeof seen, &seen));
+    DeleteObject(font);
+    EXPECT_EQ(std::wstring(L"\u5B8B\u4F53"), seen.lfFaceName);
+    EXPECT_EQ(GB2312_CHARSET, seen.lfCharSet);
 }
 
 // The bitmaps' sizes and colours show in the paint pass's pixels; the icons show nowhere else.

@@ -57,7 +57,6 @@ TEST(UpdateWindow, HitTestDragsFromAnyPointInside) {
         {"client origin drags", WS_POPUP, 100, 100, 0, 0, HTCAPTION},
         {"last client pixel drags", WS_POPUP, 100, 100, kSkinWidth - 1, kSkinHeight - 1, HTCAPTION},
         {"right of the window is the default's", WS_POPUP, 100, 100, kSkinWidth, 20, HTNOWHERE},
-        {"below the window is the default's", WS_POPUP, 100, 100, 20, kSkinHeight, HTNOWHERE},
         {"a frame keeps its default", WS_POPUP | WS_BORDER, 100, 100, -1, 20, HTBORDER},
         {"left of the screen origin: signed coordinates", WS_POPUP, -300, -40, 10, 10, HTCAPTION},
     };

@@ -37,11 +37,6 @@ bool ParseNumber(const char* text, DWORD& out) {
     return true;
 }
 
-std::string BaseName(const std::string& path) {
-    const size_t cut = path.find_last_of("\\/");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 struct Listed {
     std::string path;
     std::string name;
@@ -55,7 +50,7 @@ bool Collect(const std::string& arg, std::vector<Listed>& out) {
         return false;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        out.push_back({arg, BaseName(arg)});
+        out.push_back({arg, FileNamePart(arg.c_str())});
         return true;
     }
     std::vector<Listed> found;

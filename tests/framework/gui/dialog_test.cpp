@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -244,22 +245,69 @@ TEST(Dialog, SameObjectRunsTwice) {
     EXPECT_EQ(2, d.ddxLoads);
 }
 
-// A window left with the procedure of a deleted object would call into freed memory.
-TEST(Dialog, ObjectGoneBeforeItsWindowGivesTheProcedureBack) {
-    HWND button = CreateWindowExA(0, "BUTTON", "b", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                  nullptr, nullptr);
-    ASSERT_NE(nullptr, button);
-    LONG_PTR original = GetWindowLongPtrA(button, GWLP_WNDPROC);
-    {
-        CButton b;
-        ASSERT_TRUE(b.SubclassWindow(button));
-        CButton other;
-        EXPECT_FALSE(other.SubclassWindow(button)) << "two objects on one window";
+// Deletes itself once its window is gone, into a block its deletion fills with kFreed: a
+// later write to it shows there, a later call through it fails.
+alignas(16) unsigned char g_block[512];
+size_t g_blockUsed = 0;
+constexpr unsigned char kFreed = 0xDD;
+class SelfDeleting : public CButton {
+public:
+    static constexpr UINT kDestroyMsg = WM_APP + 1;
+    static void* operator new(size_t n) {
+        return (g_blockUsed = n) <= sizeof g_block ? g_block : nullptr;
     }
-    EXPECT_EQ(original, GetWindowLongPtrA(button, GWLP_WNDPROC));
-    EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(button));
-    EXPECT_EQ(0, SendMessageA(button, BM_GETCHECK, 0, 0)) << "no longer a working button";
-    DestroyWindow(button);
+    static void operator delete(void* p, size_t n) { std::memset(p, kFreed, n); }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message != kDestroyMsg) return CButton::WindowProc(message, wParam, lParam);
+        DestroyWindow();
+        return 7;
+    }
+
+protected:
+    void PostNcDestroy() override { delete this; }
+};
+
+LRESULT CALLBACK PassOn(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcA(reinterpret_cast<WNDPROC>(GetPropA(hWnd, "Test.Next")), hWnd, message,
+                           wParam, lParam);
+}
+
+TEST(WindowLifetime, ADeletedObjectIsNeverReachedAgain) {
+    const struct {
+        const char* fault;
+        bool overSubclassed;     // another procedure is installed over the object's
+        bool destroyFromInside;  // kDestroyMsg instead of deleting the object from outside
+    } cases[] = {
+        {"the window keeps the procedure of an object deleted first", false, false},
+        {"a later subclasser calls into an object deleted first", true, false},
+        {"an object deleted inside its own message is touched afterwards", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        HWND button = CreateWindowExA(0, "BUTTON", "b", WS_POPUP | BS_CHECKBOX, 0, 0, 10, 10,
+                                      nullptr, nullptr, nullptr, nullptr);
+        const LONG_PTR original = GetWindowLongPtrA(button, GWLP_WNDPROC);
+        SelfDeleting* object = new SelfDeleting;
+        ASSERT_TRUE(object->SubclassWindow(button));
+        if (c.overSubclassed) {
+            SetPropA(button, "Test.Next",
+                     reinterpret_cast<HANDLE>(GetWindowLongPtrA(button, GWLP_WNDPROC)));
+            SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PassOn));
+        }
+        if (c.destroyFromInside) {
+            EXPECT_EQ(7, SendMessageA(button, SelfDeleting::kDestroyMsg, 0, 0));
+        } else {
+            delete object;
+            EXPECT_EQ(!c.overSubclassed, original == GetWindowLongPtrA(button, GWLP_WNDPROC));
+            CButton other;
+            EXPECT_EQ(!c.overSubclassed, other.SubclassWindow(button) != FALSE)
+                << "taken over again while our procedure is still in its chain";
+            SendMessageA(button, BM_SETCHECK, BST_CHECKED, 0);
+            EXPECT_EQ(BST_CHECKED, SendMessageA(button, BM_GETCHECK, 0, 0)) << "button cut off";
+            DestroyWindow(button);
+        }
+        for (size_t i = 0; i < g_blockUsed; ++i) ASSERT_EQ(kFreed, g_block[i]) << "at " << i;
+    }
 }
 
 }  // namespace
