@@ -7,17 +7,17 @@ download files from a loopback HTTP server, runs the benchmark once and removes 
 run unpacked. Exits with the benchmark's status.
 """
 import argparse
-import http.server
 import io
 import os
 import shutil
 import statistics
 import subprocess
 import sys
-import threading
 import time
-import urllib.parse
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from loopback import Served, Server  # noqa: E402
 
 FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, downloads=200,
             passes=2000, budget_s=20)
@@ -39,50 +39,18 @@ def small_file(name):
     return (("%s " % stem) * 400).encode()[: 1000 + 7 * int(stem[1:] or 0)]
 
 
-class Server:
-    """Serves /Torvel/big.bin (download_mb MiB) and the small files, on 127.0.0.1 only."""
+def release(download_mb):
+    """What the benchmark's server answers: /Torvel/big.bin (download_mb MiB) and the small
+    files; anything else is missing."""
+    big = Served(os.urandom(download_mb * 1024 * 1024))
 
-    def __init__(self, download_mb):
-        self.big = os.urandom(download_mb * 1024 * 1024)
-        outer = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
-
-            def do_GET(self):
-                path = urllib.parse.unquote(self.path).replace("\\", "/")
-                name = path[len("/Torvel/"):] if path.startswith("/Torvel/") else ""
-                if name == "big.bin":
-                    body = outer.big
-                elif name[:1] == "r" and name[1:4].isdigit() and name[4:] in (".bin", ".zip"):
-                    body = small_file(name)
-                else:
-                    body = b"missing"
-                    self.send_response(404)
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body)
-                    return
-                self.send_response(200)
-                self.send_header("Content-Type", "application/octet-stream")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                view = memoryview(body)
-                for at in range(0, len(body), 1 << 20):
-                    self.wfile.write(view[at:at + (1 << 20)])
-
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.httpd.daemon_threads = True
-        self.port = self.httpd.server_address[1]
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
-
-    def stop(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
+    def resolve(name):
+        if name == "big.bin":
+            return big
+        if name[:1] == "r" and name[1:4].isdigit() and name[4:] in (".bin", ".zip"):
+            return Served(small_file(name))
+        return None
+    return resolve
 
 
 def sizes_args(s):
@@ -143,7 +111,7 @@ def main():
             f.write(wanted)
 
     unzip_ms = time_unzip(work, sizes["reps"])
-    server = Server(sizes["download_mb"])
+    server = Server(resolve=release(sizes["download_mb"]))
     try:
         args = sizes_args(sizes) + ["--port", str(server.port)]
         if unzip_ms is not None:

@@ -1,7 +1,9 @@
-"""The loopback update server and the hand-over file the end-to-end tests share.
+"""The loopback update server of the tests, the benchmark and the demo, and the hand-over
+file the lobby writes.
 
-Server serves "Torvel/<name>" from its files dictionary on 127.0.0.1 only and can misbehave
-on purpose (Served); hand_over builds the binary "~Update.tmp" the lobby writes.
+Server serves "Torvel/<name>" (the updater's "Torvel\\" arrives as "Torvel/" or "Torvel%5C")
+on 127.0.0.1 only, from its files dictionary or a resolve function, at full speed or slowed,
+and can misbehave on purpose (Served); hand_over builds the binary "~Update.tmp".
 """
 import gzip
 import http.server
@@ -31,17 +33,26 @@ class Served:
     per request. fail/drop are shorthands for that many "503-empty"/"cut" faults."""
 
     def __init__(self, body, mode="length", faults=(), fail=0, drop=0, no_length=False,
-                 trickle=0.0, stall_s=60.0):
+                 trickle=0.0, rate=0, stall_s=60.0):
         self.body = body
         self.mode = "close" if no_length else mode
         self.faults = list(faults) + ["503-body"] * fail + ["cut"] * drop
-        self.trickle = trickle    # seconds between 4 KiB pieces
         self.stall_s = stall_s
+        # How the body goes out: pieces and the pause after each.
+        if rate:
+            self.piece = max(1024, rate // 20)
+            self.pause = self.piece / rate
+        else:
+            self.piece = 4096 if trickle else 1 << 20
+            self.pause = trickle
 
 
 class Server:
-    def __init__(self):
-        self.files = {}
+    """files: name -> Served; resolve(name) -> Served or None is asked for other names."""
+
+    def __init__(self, files=None, resolve=None, log=None):
+        self.files = files if files is not None else {}
+        self.resolve = resolve
         self.requests = []
         self.began = threading.Event()  # set when a file's body starts going out
         outer = self
@@ -49,8 +60,9 @@ class Server:
         class Handler(http.server.BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
 
-            def log_message(self, *args):
-                pass
+            def log_message(self, fmt, *values):
+                if log:
+                    log.write("serve: " + fmt % values + "\n")
 
             def do_GET(self):
                 path = urllib.parse.unquote(self.path).replace("\\", "/")
@@ -59,6 +71,8 @@ class Server:
                 name = path[len("/Torvel/"):] if path.startswith("/Torvel/") else None
                 outer.requests.append(name)
                 served = outer.files.get(name)
+                if served is None and outer.resolve is not None and name is not None:
+                    served = outer.resolve(name)
                 if served is None:
                     return self.answer(404, b"missing")
                 fault = served.faults.pop(0) if served.faults else None
@@ -95,11 +109,12 @@ class Server:
                     self.close_connection = True
                 self.end_headers()
                 end = len(body) // 2 if fault in ("cut", "stall") else len(body)
-                for at in range(0, end, 4096):
-                    self.send_piece(served, body[at:min(at + 4096, end)])
-                    if served.trickle:
+                view = memoryview(body)
+                for at in range(0, end, served.piece):
+                    self.send_piece(served, view[at:min(at + served.piece, end)])
+                    if served.pause:
                         self.wfile.flush()
-                        time.sleep(served.trickle)
+                        time.sleep(served.pause)
                 if fault == "stall":
                     self.wfile.flush()
                     time.sleep(served.stall_s)
@@ -111,7 +126,7 @@ class Server:
 
             def send_piece(self, served, piece):
                 if served.mode == "chunked":
-                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), bytes(piece)))
                 else:
                     self.wfile.write(piece)
 
@@ -132,8 +147,12 @@ class Server:
         self.thread.start()
 
     @property
+    def port(self):
+        return self.httpd.server_address[1]
+
+    @property
     def base_url(self):
-        return "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+        return "http://127.0.0.1:%d/" % self.port
 
     def stop(self):
         self.httpd.shutdown()
