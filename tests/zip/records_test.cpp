@@ -193,15 +193,19 @@ TEST(Find, FindsTheFirstEqualName) {
     }
 }
 
-TEST(Find, FailureOfTheFoundEntrysRecordIsReturnedWithItsIndex) {
+// The found entry's record decides, wanted or not, and a failure leaves no index behind.
+TEST(Find, FailureOfTheFoundEntrysRecordIsTheAnswer) {
     Bytes archive = BuildPatched(kNamed, SetMethod(12, 5));
     ZipHandle* zip = OpenInMemory(archive);
     ASSERT_NE(nullptr, zip);
-    int32_t index = -1;
+    int32_t index = 5;
     ZipEntry record;
+    std::memset(&record, 0xAB, sizeof record);
     EXPECT_EQ(ZipCorrupt, ZipFindEntry(zip, "broken.bz2", false, &index, &record));
-    EXPECT_EQ(5, index);
-    EXPECT_EQ(ZipOk, ZipFindEntry(zip, "broken.bz2", false, &index, nullptr));
+    EXPECT_EQ(-1, index);
+    EXPECT_EQ(-1, record.index);
+    EXPECT_STREQ("", record.name);
+    EXPECT_EQ(ZipCorrupt, ZipFindEntry(zip, "broken.bz2", false, nullptr, nullptr));
     EXPECT_EQ(ZipOk, ZipFindEntry(zip, "Readme.TXT", false, nullptr, nullptr));
     ZipClose(zip);
 }
