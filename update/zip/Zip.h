@@ -88,8 +88,9 @@ struct ZipHandle {
 ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
 
 // Index -1: fills entry with index = number of entries, an empty name and zeros elsewhere,
-// leaving the one-record cache alone. index is the count the end record gives; it is not
-// checked against the directory, whose records are read only when asked for. Index 0 to
+// leaving the one-record cache alone. The number is the count of the end record, cut to
+// what the archive can hold at 46 bytes a central header (a larger claim is damage: the
+// records that exist are served, the rest are corrupt as below). Index 0 to
 // count-1: fills entry with that entry's record (name, attributes, sizes, times; see below).
 // Any open memory extraction is abandoned first. Every central header passed is remembered,
 // so an entry reached once is reached again with one header read, and a pass over all
@@ -98,7 +99,8 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
 // Damage: the first central header that cannot be reached from the one before it (its own
 // or an earlier record damaged, or a count larger than the directory holds) makes that
 // index and every later one ZipCorrupt, at once and without reading, for the rest of the
-// handle's life; entries before it are served as usual.
+// handle's life; entries before it are served as usual. A forward walk over n entries
+// thus reads O(n) headers however damaged the archive.
 // One answer per entry: an entry gets the same result and the same record whatever the
 // source (name, handle or memory, given the same bytes), the order of the calls before it
 // and the cache, and the same result from ZipFindEntry and ZipExtractEntry when those fail

@@ -16,6 +16,7 @@ constexpr int32_t kReadingHandle = 1;
 constexpr uint64_t kReaderSearchWindow = 0xFFFF;
 constexpr uint32_t kEndRecordSize = 22;
 constexpr uint32_t kLongestComment = 0xFFFF;
+constexpr uint64_t kSmallestCentralHeader = 46;
 
 struct Message {
     ZipResult code;
@@ -137,6 +138,11 @@ ZipResult OpenArchive(ZipReader* reader) {
 
 }  // namespace
 
+int32_t BelievedEntryCount(uint64_t claimed, uint64_t archiveLength) {
+    const uint64_t room = archiveLength / kSmallestCentralHeader;
+    return static_cast<int32_t>(claimed < room ? claimed : room);
+}
+
 ZipResult Finish(ZipResult result) {
     ZipLastResult = result;
     return result;
@@ -161,6 +167,7 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index) {
     if (index == reader->current) return ZipOk;
     auto standOn = [&](int32_t known) {
         reader->current = -1;
+        ++reader->directorySteps;
         if (unzSetOffset64(archive, reader->offsets[known]) != UNZ_OK) return ZipCorrupt;
         reader->current = known;
         return ZipOk;
@@ -176,6 +183,7 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index) {
     const int32_t known = static_cast<int32_t>(reader->offsets.size());
     if (index < known) return standOn(index);
     if (known == 0) {
+        ++reader->directorySteps;
         if (unzGoToFirstFile(archive) != UNZ_OK) return damaged(0);
         reader->offsets.push_back(unzGetOffset64(archive));
         reader->current = 0;
@@ -183,6 +191,7 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index) {
         return ZipCorrupt;
     }
     while (reader->current < index) {
+        ++reader->directorySteps;
         if (unzGoToNextFile(archive) != UNZ_OK) return damaged(reader->current + 1);
         reader->offsets.push_back(unzGetOffset64(archive));
         ++reader->current;
@@ -211,6 +220,10 @@ uint64_t ZipBytesRead(const ZipHandle* handle) {
     return CheckHandle(handle) == ZipOk ? handle->reader->source.bytesRead : 0;
 }
 
+uint64_t ZipDirectorySteps(const ZipHandle* handle) {
+    return CheckHandle(handle) == ZipOk ? handle->reader->directorySteps : 0;
+}
+
 uint64_t ZipReadCalls(const ZipHandle* handle) {
     return CheckHandle(handle) == ZipOk ? handle->reader->source.readCalls : 0;
 }
@@ -232,7 +245,9 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location) {
             global.number_entry > 0x7FFFFFFF) {
             result = ZipBadEndRecord;
         } else {
-            reader->count = static_cast<int32_t>(global.number_entry);
+            uint64_t length = 0;
+            SourceLength(&reader->source, &length);
+            reader->count = BelievedEntryCount(global.number_entry, length);
             reader->damagedFrom = reader->count;
         }
     }

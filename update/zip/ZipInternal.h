@@ -171,6 +171,7 @@ struct ZipReader {
     // The first entry whose central header cannot be reached from the one before: it and
     // every later entry are corrupt without another read. count while none is known.
     int32_t damagedFrom = 0;
+    uint64_t directorySteps = 0;  // central headers minizip was moved to, for the cost checks
     int32_t openEntry = -1;      // the entry whose data is open for the memory form, or -1
     uint64_t openDelivered = 0;  // bytes of openEntry handed out so far
     uint64_t openExpected = 0;   // its size in the central directory
@@ -202,10 +203,17 @@ ZipResult GetEntryRecord(ZipReader* reader, int32_t index, ZipEntry* entry);
 // made for them (0 for a memory source).
 uint64_t ZipBytesRead(const ZipHandle* handle);
 uint64_t ZipReadCalls(const ZipHandle* handle);
+// The central headers the walk has moved minizip to so far (first, next or by offset).
+uint64_t ZipDirectorySteps(const ZipHandle* handle);
 // Stores result in ZipLastResult and returns it.
 ZipResult Finish(ZipResult result);
 
 // ---- Decisions --------------------------------------------------------------------------
+
+// The entry count an archive of archiveLength bytes is believed to hold when its end record
+// claims claimed (at most 0x7FFFFFFF): no more than the archive can hold at 46 bytes a
+// central header, however much more the record claims.
+int32_t BelievedEntryCount(uint64_t claimed, uint64_t archiveLength);
 
 // Windows attributes from the central header's external attributes and the stored name.
 uint32_t DeriveAttributes(uint32_t external, const char* name);
