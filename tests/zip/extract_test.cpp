@@ -270,13 +270,6 @@ TEST(ExtractToMemory, RefusesMissingTargets) {
     ZipClose(zip);
 }
 
-TEST(Paths, TrailByteThatLooksLikeABackslashIsNoSeparator) {
-    EXPECT_EQ(-1, LastSeparator("\x95\\"));
-    EXPECT_EQ(2, LastSeparator("\x95\\/x"));
-    EXPECT_EQ(3, LastSeparator("a/b\\c"));
-    EXPECT_EQ(-1, LastSeparator("abc"));
-}
-
 TEST(Paths, EnsureDirectoryMakesNestedFoldersAndRefusesTheRest) {
     ScratchFolder root;
     std::string base = root.Path() + "\\";

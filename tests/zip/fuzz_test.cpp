@@ -1,8 +1,6 @@
 // Damaged archives by the thousand through every access path (bench/ZipFuzz.h says how).
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "ZipFuzz.h"
 #include "ZipTestSupport.h"
 
@@ -19,9 +17,6 @@ TEST(Fuzz, EveryMutantGetsOneAnswerInBoundedStepsAndWritesOnlyBelowItsBase) {
     EXPECT_EQ(settings.count, f.mutants);
     // Mutants that all fail at opening would test nothing past ZipOpen.
     EXPECT_GT(f.opened, settings.count / 4);
-    std::printf("%u mutants, %u opened, %llu answers compared, at most %llu steps a call\n",
-                f.mutants, f.opened, static_cast<unsigned long long>(f.answers),
-                static_cast<unsigned long long>(f.mostStepsPerCall));
 }
 
 }  // namespace
