@@ -143,7 +143,9 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
 //   without read-only, and its creation, access and write times are the entry's
 //   creationTime read as local time. On failure the temporary file is deleted and an
 //   existing target stays as it was. A relative target's folders are made below the base
-//   folder first; absolute targets are used as given and get no folders made. A folder
+//   folder first when its folder part is a safe name (IsSafeRelativeName); absolute
+//   targets are used as given and get no folders made; the file name itself is the
+//   caller's choice. A folder
 //   entry makes base folder + its name instead (the target is not used).
 // ZipLocationHandle: target is a HANDLE written at its position and left open; a disk file
 //   also gets the times. A pipe gets the data only. Folder entries write nothing.
@@ -157,7 +159,7 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
 //   ZipModeMixed     a handle of another kind;
 //   ZipOpenFailed    the target (or its temporary file) cannot be created or put in place;
 //                    a target of 260 characters or more; a folder entry whose name is
-//                    absolute, climbs with "..", or cannot be made;
+//                    not a safe name (see EnsureDirectory) or cannot be made;
 //   ZipWriteFailed   file or handle form: entry data cannot be opened, read or inflated,
 //                    or a write failed;
 //   ZipInflateError  memory form: entry data cannot be opened, read or inflated;
