@@ -79,7 +79,8 @@ Bytes ReadFileBytes(const std::string& path) {
 
 bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 
@@ -125,7 +126,8 @@ std::vector<Bytes> BuildSeeds(const std::string& work) {
         {},
     };
     for (int i = 0; i < 12; ++i) {
-        sets[1].push_back({"f" + std::to_string(i) + ".txt", text.substr(0, 40 + 20 * i), i % 2 * 8, ""});
+        sets[1].push_back(
+            {"f" + std::to_string(i) + ".txt", text.substr(0, 40 + 20 * i), i % 2 * 8, ""});
     }
     std::vector<Bytes> seeds;
     for (size_t i = 0; i < sets.size(); ++i) {
@@ -146,10 +148,21 @@ std::vector<size_t> Signatures(const Bytes& b, uint8_t third) {
 }
 
 uint32_t ExtremeValue(Random& r, size_t size) {
-    const uint32_t values[] = {0,          1,      2,          0x7F,        0x80,
-                               0xFF,       0xFFFF, 0x8000,     0x7FFFFFFF,  0x80000000u,
-                               0xFFFFFFFF, 0xFFFE, static_cast<uint32_t>(size),
-                               static_cast<uint32_t>(size - 1), static_cast<uint32_t>(size + 1)};
+    const uint32_t values[] = {0,
+                               1,
+                               2,
+                               0x7F,
+                               0x80,
+                               0xFF,
+                               0xFFFF,
+                               0x8000,
+                               0x7FFFFFFF,
+                               0x80000000u,
+                               0xFFFFFFFF,
+                               0xFFFE,
+                               static_cast<uint32_t>(size),
+                               static_cast<uint32_t>(size - 1),
+                               static_cast<uint32_t>(size + 1)};
     if (r.Below(8) == 0) return static_cast<uint32_t>(r.Next());
     return values[r.Below(sizeof values / sizeof values[0])];
 }
@@ -189,8 +202,8 @@ void Mutate(Bytes& b, Random& r) {
                 uint32_t n = Get16(b, ends.back() + 10) + 1;
                 Put16(b, ends.back() + 8, n);
                 Put16(b, ends.back() + 10, n);
-                Put32(b, ends.back() + 12, static_cast<uint32_t>(
-                                               Get16(b, ends.back() + 12) + length));
+                Put32(b, ends.back() + 12,
+                      static_cast<uint32_t>(Get16(b, ends.back() + 12) + length));
             }
             break;
         }
@@ -243,8 +256,7 @@ void RemoveBelow(const std::string& folder) {
 bool IsTemporaryName(const std::string& relative) {
     size_t slash = relative.find_last_of('\\');
     std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
-    return name.size() == 15 && name.compare(0, 3, "~zp") == 0 &&
-           name.compare(11, 4, ".tmp") == 0;
+    return name.size() == 15 && name.compare(0, 3, "~zp") == 0 && name.compare(11, 4, ".tmp") == 0;
 }
 
 // ---- Observations -------------------------------------------------------------------------
@@ -305,8 +317,9 @@ private:
         } else if (!(known->second.first == answer)) {
             char line[160];
             std::snprintf(line, sizeof line, "entry %d: %s gave %08X, %s gave %08X", index,
-                          known->second.second.c_str(), static_cast<unsigned>(known->second.first.result),
-                          path, static_cast<unsigned>(answer.result));
+                          known->second.second.c_str(),
+                          static_cast<unsigned>(known->second.first.result), path,
+                          static_cast<unsigned>(answer.result));
             Fail(m_figures.disagreements, line);
         }
     }
@@ -436,8 +449,7 @@ void Checker::Finds(Source source, bool afterWalk) {
             // The entries before it answer Ok; an earlier one of the same name may not.
             continue;
         }
-        if (found > wanted.first || a.record.index != found ||
-            wanted.second != a.record.name) {
+        if (found > wanted.first || a.record.index != found || wanted.second != a.record.name) {
             Fail(m_figures.disagreements, path + ": entry " + std::to_string(wanted.first) +
                                               " found as " + std::to_string(found));
             continue;
@@ -480,7 +492,8 @@ void Checker::Extractions() {
             }
             const Answer& record = m_answers[index].first;
             if (record.result != ZipOk && result != record.result) {
-                Fail(m_figures.disagreements, "memory extraction of entry " + std::to_string(index) +
+                Fail(m_figures.disagreements, "memory extraction of entry " +
+                                                  std::to_string(index) +
                                                   " fails otherwise than its record");
             }
         }
@@ -502,8 +515,8 @@ void Checker::Extractions() {
             // Folder entries are left to the layer's own rule.
             const bool folder = (record.record.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             if (record.result == ZipOk && !folder && !IsSafeRelativeName(name)) continue;
-            ZipResult result = ZipExtractEntry(zip, index, const_cast<char*>(name), 0,
-                                               ZipLocationFileName);
+            ZipResult result =
+                ZipExtractEntry(zip, index, const_cast<char*>(name), 0, ZipLocationFileName);
             if (record.result != ZipOk && result != record.result) {
                 Fail(m_figures.disagreements, "extraction of entry " + std::to_string(index) +
                                                   " fails otherwise than its record");
@@ -522,8 +535,8 @@ void Checker::Extractions() {
 
 void Checker::CheckFolders() {
     ForEachBelow(m_settings.work, "", [&](const std::string& relative, bool) {
-        const bool inBase = relative.compare(0, 6, "base1\\") == 0 ||
-                            relative.compare(0, 6, "base2\\") == 0;
+        const bool inBase =
+            relative.compare(0, 6, "base1\\") == 0 || relative.compare(0, 6, "base2\\") == 0;
         if (!inBase && relative != "base1" && relative != "base2" && relative != kArchiveName)
             Fail(m_figures.escapes, "written outside the base: " + relative);
         if (IsTemporaryName(relative)) Fail(m_figures.leftovers, "left behind: " + relative);
@@ -587,7 +600,8 @@ void Checker::Run(uint32_t number, const Bytes& bytes) {
 FuzzFigures RunZipFuzz(const FuzzSettings& settings) {
     FuzzFigures figures;
     CreateDirectoryA(settings.work.c_str(), nullptr);
-    for (const char* base : kBases) CreateDirectoryA((settings.work + "\\" + base).c_str(), nullptr);
+    for (const char* base : kBases)
+        CreateDirectoryA((settings.work + "\\" + base).c_str(), nullptr);
     if (!settings.saveTo.empty()) CreateDirectoryA(settings.saveTo.c_str(), nullptr);
     const std::vector<Bytes> seeds = BuildSeeds(settings.work);
     Checker checker(settings, figures);

@@ -19,12 +19,12 @@ struct FuzzSettings {
 
 struct FuzzFigures {
     uint32_t mutants = 0;
-    uint32_t opened = 0;   // mutants that opened (from every source alike)
-    uint64_t answers = 0;  // entry answers compared across paths
-    uint32_t escapes = 0;  // something written outside the base folder
-    uint32_t leftovers = 0;  // a temporary file left behind
+    uint32_t opened = 0;         // mutants that opened (from every source alike)
+    uint64_t answers = 0;        // entry answers compared across paths
+    uint32_t escapes = 0;        // something written outside the base folder
+    uint32_t leftovers = 0;      // a temporary file left behind
     uint32_t disagreements = 0;  // an entry answered otherwise by source, order or cache
-    uint32_t slowWalks = 0;  // an entry that cost more than its bound in header steps or bytes
+    uint32_t slowWalks = 0;      // an entry that cost more than its bound in header steps or bytes
     uint64_t mostStepsPerCall = 0;
     std::vector<std::string> failures;  // "mutant N: what failed"
 };

@@ -35,16 +35,23 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const char* value = argv[i + 1];
-        if (option == "--work") g_settings.work = value;
-        else if (option == "--save") g_settings.saveTo = value;
-        else if (option == "--seed") g_settings.seed = std::strtoul(value, nullptr, 10);
-        else if (option == "--first") g_settings.first = std::strtoul(value, nullptr, 10);
-        else if (option == "--count") g_settings.count = std::strtoul(value, nullptr, 10);
-        else return 2;
+        if (option == "--work")
+            g_settings.work = value;
+        else if (option == "--save")
+            g_settings.saveTo = value;
+        else if (option == "--seed")
+            g_settings.seed = std::strtoul(value, nullptr, 10);
+        else if (option == "--first")
+            g_settings.first = std::strtoul(value, nullptr, 10);
+        else if (option == "--count")
+            g_settings.count = std::strtoul(value, nullptr, 10);
+        else
+            return 2;
     }
     if (g_settings.work.empty() || argc % 2 == 0) {
-        std::fprintf(stderr, "usage: zipfuzz --work FOLDER [--save FOLDER] [--seed N] "
-                             "[--first N] [--count N]\n");
+        std::fprintf(stderr,
+                     "usage: zipfuzz --work FOLDER [--save FOLDER] [--seed N] "
+                     "[--first N] [--count N]\n");
         return 2;
     }
     SetUnhandledExceptionFilter(SaveCrash);
@@ -56,9 +63,10 @@ int main(int argc, char** argv) {
     std::printf("mutants %u (from %u, seed %u) in %.1f s: %u opened, %llu entry answers compared\n",
                 f.mutants, g_settings.first, g_settings.seed, seconds, f.opened,
                 static_cast<unsigned long long>(f.answers));
-    std::printf("escapes %u, leftovers %u, disagreements %u, slow walks %u; "
-                "most header steps in one call %llu\n",
-                f.escapes, f.leftovers, f.disagreements, f.slowWalks,
-                static_cast<unsigned long long>(f.mostStepsPerCall));
+    std::printf(
+        "escapes %u, leftovers %u, disagreements %u, slow walks %u; "
+        "most header steps in one call %llu\n",
+        f.escapes, f.leftovers, f.disagreements, f.slowWalks,
+        static_cast<unsigned long long>(f.mostStepsPerCall));
     return f.failures.empty() ? 0 : 1;
 }

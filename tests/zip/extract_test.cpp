@@ -137,8 +137,6 @@ const DataCase kDataCases[] = {
     {"CrcMismatch", New(), FlipCrc(), ZipCorrupt, ZipCorrupt, ZipCorrupt},
     {"DataShorterThanTheDirectorySays", EntrySpec("x.txt", kText, 0), PromiseMore(), ZipCorrupt,
      ZipCorrupt, ZipCorrupt},
-    {"UnsupportedMethod", EntrySpec("x.txt", kText, 0), SetMethod(12), ZipCorrupt, ZipCorrupt,
-     ZipCorrupt},
 };
 
 // Written files get the entry's creationTime, read as local time, as all three times (a

@@ -9,7 +9,6 @@ namespace {
 TEST(Fuzz, EveryMutantGetsOneAnswerInBoundedStepsAndWritesOnlyBelowItsBase) {
     ScratchFolder scratch;
     FuzzSettings settings;
-    settings.seed = 12;
     settings.count = 2000;
     settings.work = scratch / "fuzz";
     const FuzzFigures f = RunZipFuzz(settings);

@@ -83,8 +83,6 @@ const RecordCase kRecordCases[] = {
      nullptr},
     {"LocalNameOfOtherLength", File(),
      [](Bytes& a, const Layout& l) { Put16(a, l.local[0] + kLocalNameLength, 4); }, nullptr},
-    {"DamagedCentralHeaderOnTheWay", File(),
-     [](Bytes& a, const Layout& l) { Put32(a, l.central[1], 1); }, nullptr, 2},
     {"EntryCountedByTheEndRecordButMissing", File(),
      [](Bytes& a, const Layout& l) { Put32(a, l.endRecord + kEndEntriesHere, 0x00040004); },
      nullptr, 3},

@@ -37,8 +37,8 @@ bool IsDeviceName(const char* component, size_t length) {
     const bool numbered = EqualsUpper(component, 3, "COM") || EqualsUpper(component, 3, "LPT");
     // Windows also takes the superscripts 1, 2 and 3 of code page 1252 for the digit.
     const unsigned char digit = static_cast<unsigned char>(component[3]);
-    return numbered && ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 ||
-                        digit == 0xB3);
+    return numbered &&
+           ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 bool IsSafeComponent(const char* component, size_t length) {

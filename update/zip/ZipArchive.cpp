@@ -102,7 +102,8 @@ ZipResult OpenSource(ZipSource* source, const void* where, uint32_t length, ZipL
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(source->handle, &size)) return ZipUnseekable;
     const uint64_t fileLength = static_cast<uint64_t>(size.QuadPart);
-    source->handleLength = fileLength > source->initialOffset ? fileLength - source->initialOffset : 0;
+    source->handleLength =
+        fileLength > source->initialOffset ? fileLength - source->initialOffset : 0;
     return ZipOk;
 }
 

@@ -164,7 +164,7 @@ struct ZipReader {
     ZipSource source;
     ScopedArchive archive;  // empty for an archive of no entries minizip cannot open
     int32_t count = 0;
-    int32_t current = -1;        // the entry minizip stands on; -1 when unknown
+    int32_t current = -1;  // the entry minizip stands on; -1 when unknown
     // Where each entry reached so far starts in the central directory (minizip's offsets):
     // an entry passed once is one header read away, whatever the order of the calls.
     std::vector<uint64_t> offsets;
@@ -172,9 +172,9 @@ struct ZipReader {
     // every later entry are corrupt without another read. count while none is known.
     int32_t damagedFrom = 0;
     uint64_t directorySteps = 0;  // central headers minizip was moved to, for the cost checks
-    int32_t openEntry = -1;      // the entry whose data is open for the memory form, or -1
-    uint64_t openDelivered = 0;  // bytes of openEntry handed out so far
-    uint64_t openExpected = 0;   // its size in the central directory
+    int32_t openEntry = -1;       // the entry whose data is open for the memory form, or -1
+    uint64_t openDelivered = 0;   // bytes of openEntry handed out so far
+    uint64_t openExpected = 0;    // its size in the central directory
     ZipEntry cachedEntry{};
     int32_t cachedIndex = -1;
     char baseFolder[MAX_PATH] = "";
