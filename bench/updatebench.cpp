@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -631,29 +632,35 @@ void BenchResources(const Options& o, Report& report) {
 
 // One stored entry whose central header's extra field runs past the end, before an end
 // record claiming 65535 entries; padding bytes of stored data make the archive large
-// enough to hold that many central headers, so that the count is believed in full.
-std::string DamagedCountArchive(size_t padding) {
-    auto le = [](std::string& s, uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+// enough to hold that many central headers, so that the count is believed in full. With
+// zip64, a zip64 end record claiming 0x7FFFFFFF entries comes before the end record.
+std::string DamagedCountArchive(size_t padding, bool zip64) {
+    std::string a;
+    // Appends each value little-endian, in 2 bytes for a 16-bit field, else in 4.
+    auto put = [&a](std::initializer_list<std::pair<uint32_t, int>> fields) {
+        for (const auto& f : fields) {
+            for (int i = 0; i < f.second; ++i) a += static_cast<char>(f.first >> (8 * i));
+        }
     };
     const std::string name = "a.txt", data(padding + 1, 'x');
-    std::string a;
-    le(a, 0x04034b50, 4);
-    le(a, 10, 2), le(a, 0, 2), le(a, 0, 2), le(a, 0, 4), le(a, 0, 4);
-    le(a, static_cast<uint32_t>(data.size()), 4), le(a, static_cast<uint32_t>(data.size()), 4);
-    le(a, static_cast<uint32_t>(name.size()), 2), le(a, 0, 2);
+    const uint32_t length = static_cast<uint32_t>(data.size()), nameLength = 5;
+    put({{0x04034b50, 4}, {10, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}, {length, 4}, {length, 4},
+         {nameLength, 2}, {0, 2}});
     a += name + data;
     const uint32_t directory = static_cast<uint32_t>(a.size());
-    le(a, 0x02014b50, 4);
-    le(a, 20, 2), le(a, 10, 2), le(a, 0, 2), le(a, 0, 2), le(a, 0, 4), le(a, 0, 4);
-    le(a, static_cast<uint32_t>(data.size()), 4), le(a, static_cast<uint32_t>(data.size()), 4);
-    le(a, static_cast<uint32_t>(name.size()), 2), le(a, 0xFFFF, 2), le(a, 0, 2);
-    le(a, 0, 2), le(a, 0, 2), le(a, 0, 4), le(a, 0, 4);
+    put({{0x02014b50, 4}, {20, 2}, {10, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}, {length, 4},
+         {length, 4}, {nameLength, 2}, {0xFFFF, 2}, {0, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}});
     a += name;
     const uint32_t size = static_cast<uint32_t>(a.size()) - directory;
-    le(a, 0x06054b50, 4);
-    le(a, 0, 2), le(a, 0, 2), le(a, 0xFFFF, 2), le(a, 0xFFFF, 2), le(a, size, 4), le(a, directory, 4);
-    le(a, 0, 2);
+    if (zip64) {
+        const uint32_t record = static_cast<uint32_t>(a.size());
+        put({{0x06064b50, 4}, {44, 4}, {0, 4}, {45, 2}, {45, 2}, {0, 4}, {0, 4},
+             {0x7FFFFFFF, 4}, {0, 4}, {0x7FFFFFFF, 4}, {0, 4}, {size, 4}, {0, 4},
+             {directory, 4}, {0, 4}});
+        put({{0x07064b50, 4}, {0, 4}, {record, 4}, {0, 4}, {1, 4}});
+    }
+    put({{0x06054b50, 4}, {0, 2}, {0, 2}, {0xFFFF, 2}, {0xFFFF, 2}, {size, 4}, {directory, 4},
+         {0, 2}});
     return a;
 }
 
@@ -674,11 +681,14 @@ void BenchDamagedCount(const Options& o, Report& report) {
     const struct {
         const char* figure;
         size_t padding;
-    } archives[] = {{"6 walk damaged count, 109 bytes", 0},
-                    {"6 walk damaged count, 3 MB", 65535 * 46}};
+        bool zip64;
+    } archives[] = {{"6 walk damaged count, 109 bytes", 0, false},
+                    {"6 walk damaged count, 3 MB", 65535 * 46, false},
+                    {"6 walk damaged count, zip64 2^31-1", 0, true}};
     for (const auto& a : archives) {
-        const std::string path = Format("archives\\damaged%u.zip", static_cast<unsigned>(a.padding));
-        const std::string bytes = DamagedCountArchive(a.padding);
+        const std::string path = Format("archives\\damaged%u%s.zip",
+                                        static_cast<unsigned>(a.padding), a.zip64 ? "z" : "");
+        const std::string bytes = DamagedCountArchive(a.padding, a.zip64);
         FILE* out = std::fopen(path.c_str(), "wb");
         if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
             Fail("cannot write " + path);
@@ -691,9 +701,8 @@ void BenchDamagedCount(const Options& o, Report& report) {
             ms.push_back(Timed([&] { return WalkEveryIndex(path.c_str(), &count, &failed); }));
         }
         const double median = Median(ms);
-        report.Row(a.figure,
-                   Format("%.1f ms: %d indexes, %d corrupt", median, count, failed),
-                   "-", "-", "< 1000 ms");
+        report.Row(a.figure, Format("%.1f ms: %d indexes, %d corrupt", median, count, failed), "-",
+                   "-", "< 1000 ms");
         Verdict(report, "6 damaged count", median >= 0 && median < 1000,
                 Format("%.1f ms for the walk, %s (goal below a second)", median, a.figure + 22));
     }

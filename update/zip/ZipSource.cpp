@@ -63,6 +63,10 @@ SourceWindow* RefillWindow(ZipSource* source) {
 uLong ReadFromHandle(ZipSource* source, uint8_t* out, uLong size) {
     uLong got = 0;
     while (got < size) {
+        // A damaged length makes minizip read on past the end a byte or a field at a time,
+        // tens of thousands of times; past the length taken at opening there is nothing to
+        // ask the system for.
+        if (source->cursor >= source->handleLength) break;
         SourceWindow* window = WindowAtCursor(source);
         const uLong left = size - got;
         if (window == nullptr && left < SourceWindow::kSize) {
