@@ -4,6 +4,7 @@
 // is saved and named; run again from the next one with --first).
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 namespace {
 
+constexpr uint32_t kProgressStep = 5000;
 FuzzSettings g_settings;
 
 LONG WINAPI SaveCrash(EXCEPTION_POINTERS* info) {
@@ -57,9 +59,29 @@ int main(int argc, char** argv) {
     SetUnhandledExceptionFilter(SaveCrash);
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     const DWORD start = GetTickCount();
-    FuzzFigures f = RunZipFuzz(g_settings);
+    // In parts, so that a long campaign shows how far it got.
+    FuzzFigures f;
+    const uint32_t end = g_settings.first + g_settings.count;
+    for (uint32_t first = g_settings.first; first < end; first += kProgressStep) {
+        FuzzSettings part = g_settings;
+        part.first = first;
+        part.count = end - first < kProgressStep ? end - first : kProgressStep;
+        const FuzzFigures p = RunZipFuzz(part);
+        for (const std::string& line : p.failures) std::printf("failed: %s\n", line.c_str());
+        f.mutants += p.mutants;
+        f.opened += p.opened;
+        f.answers += p.answers;
+        f.escapes += p.escapes;
+        f.leftovers += p.leftovers;
+        f.disagreements += p.disagreements;
+        f.slowWalks += p.slowWalks;
+        f.mostStepsPerCall = std::max(f.mostStepsPerCall, p.mostStepsPerCall);
+        f.failures.insert(f.failures.end(), p.failures.begin(), p.failures.end());
+        std::printf("progress: %u mutants done, %u failed, %.0f s\n", first + part.count,
+                    static_cast<unsigned>(f.failures.size()), (GetTickCount() - start) / 1000.0);
+        std::fflush(stdout);
+    }
     const double seconds = (GetTickCount() - start) / 1000.0;
-    for (const std::string& line : f.failures) std::printf("failed: %s\n", line.c_str());
     std::printf("mutants %u (from %u, seed %u) in %.1f s: %u opened, %llu entry answers compared\n",
                 f.mutants, g_settings.first, g_settings.seed, seconds, f.opened,
                 static_cast<unsigned long long>(f.answers));
