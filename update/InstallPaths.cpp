@@ -22,26 +22,6 @@ bool Join(char (&out)[kPathSize], std::initializer_list<const char*> parts) {
 
 }  // namespace
 
-bool IsSafeRelativeName(const char* name) {
-    if (name == nullptr || name[0] == '\0') return false;
-    if (IsSeparator(name[0])) return false;
-    if (name[1] == ':') return false;
-
-    const char* component = name;
-    for (const char* p = name;; ++p) {
-        if (*p != '\0' && IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-            ++p;
-            continue;
-        }
-        if (*p == '\0' || IsSeparator(*p)) {
-            if (p - component == 2 && component[0] == '.' && component[1] == '.') return false;
-            if (*p == '\0') break;
-            component = p + 1;
-        }
-    }
-    return true;
-}
-
 bool BuildItemPaths(const char* installDir, const char* serverUrl, const char* name,
                     ItemPaths& out) {
     if (!IsSafeRelativeName(name)) return false;

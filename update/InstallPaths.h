@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "SafeName.h"
+
 constexpr size_t kPathSize = MAX_PATH;  // 259 characters and the terminator
 
 // The three paths of one update-list entry.
@@ -16,12 +18,6 @@ struct ItemPaths {
     char download[kPathSize];        // installDir + "\DownLoad\" + name
     char url[kPathSize];             // serverUrl + "Torvel\" + name
 };
-
-// True when name is a relative path that stays inside the folder it is joined to: not empty,
-// no leading "\" or "/", no drive colon, and no ".." component under either separator.
-// Double-byte characters of the ANSI code page are skipped whole, so a trail byte that
-// equals "\" is not taken for a separator.
-bool IsSafeRelativeName(const char* name);
 
 // Builds the paths of one entry. False when the name is not safe (IsSafeRelativeName) or
 // any of the paths does not fit in kPathSize bytes with its terminator; out is then

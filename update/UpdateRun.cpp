@@ -222,17 +222,12 @@ void UpdateRun::DownloadNextItem() {
                                     ? InstallArchive(paths.download, item, state)
                                     : InstallPlainFile(paths.download, paths.target, item);
     switch (outcome) {
-        case ItemOutcome::InPlace:
+        case ItemOutcome::Done:
             state = ItemState();
             m_nFailures = 0;
             item.bDone = 1;
             ++m_nCurrentItem;
             m_dwSpeedBase = 0;
-            break;
-        case ItemOutcome::Refetch:
-            m_io.Delete(paths.download);
-            state = ItemState();
-            ++m_nFailures;
             break;
         case ItemOutcome::Retry:
             ++m_nFailures;
@@ -269,7 +264,7 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         // unrecorded. One that could not be opened here (held by another program) waits.
         if (why == ZipOpenFailed) return ItemOutcome::Retry;
         m_io.Delete(archive);
-        return ItemOutcome::InPlace;
+        return ItemOutcome::Done;
     }
 
     const int32_t count = zip->Count();
@@ -277,7 +272,8 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         state.entries.assign(static_cast<size_t>(count), EntryOutcome::NotWritten);
     }
     bool foldersInPlace = true;
-    ItemOutcome outcome = ItemOutcome::InPlace;
+    bool damaged = false;
+    ItemOutcome outcome = ItemOutcome::Done;
     for (int32_t i = 0; i < count; ++i) {
         if (IsStopping()) {
             outcome = ItemOutcome::Stopped;
@@ -290,7 +286,7 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         std::memset(&entry, 0, sizeof entry);
         // A damaged record ends the walk: what follows it cannot be trusted.
         if (zip->Entry(i, &entry) != ZipOk) {
-            outcome = ItemOutcome::Refetch;
+            damaged = true;
             break;
         }
         const bool folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -306,7 +302,7 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
                                    FolderOf(target, parent) && !m_io.FolderExists(parent);
         entryOutcome = JudgeEntry(result, folderMissing, foldersInPlace);
         if (entryOutcome == EntryOutcome::Damaged) {
-            outcome = ItemOutcome::Refetch;
+            damaged = true;
             break;
         }
         if (entryOutcome == EntryOutcome::NotWritten) {
@@ -315,10 +311,16 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         }
     }
     zip.reset();
-    if (outcome != ItemOutcome::InPlace) return outcome;
-    if (!IsArchiveInPlace(state.entries) || !m_io.WriteRecord(item)) return ItemOutcome::Retry;
+    if (outcome == ItemOutcome::Stopped) return outcome;
+    if (damaged) {
+        m_io.Delete(archive);
+        return ItemOutcome::Done;
+    }
+    if (outcome != ItemOutcome::Done || !IsArchiveInPlace(state.entries) ||
+        !m_io.WriteRecord(item))
+        return ItemOutcome::Retry;
     m_io.Delete(archive);
-    return ItemOutcome::InPlace;
+    return ItemOutcome::Done;
 }
 
 UpdateRun::ItemOutcome UpdateRun::InstallPlainFile(const char* download, const char* target,
@@ -328,7 +330,7 @@ UpdateRun::ItemOutcome UpdateRun::InstallPlainFile(const char* download, const c
     stamp.dwHighDateTime = item.dwDate;
     m_io.StampTimes(download, stamp);
     // The updater's own new program file waits in DownLoad\ for the lobby.
-    if (IsUpdaterName(item.szName)) return ItemOutcome::InPlace;
+    if (IsUpdaterName(item.szName)) return ItemOutcome::Done;
     // Same volume: the replacement is a rename, so the target is old or new, never half.
-    return m_io.Move(download, target) ? ItemOutcome::InPlace : ItemOutcome::Retry;
+    return m_io.Move(download, target) ? ItemOutcome::Done : ItemOutcome::Retry;
 }

@@ -6,7 +6,10 @@
 // folder (the updater's own "Update.exe" left whole in DownLoad\), an archive once every
 // entry it should write is written and its "UpdateClient.txt" section is stored. Whatever
 // is not in place is tried again after a pause that grows from 1 s to 30 s; a download that
-// was whole is kept for that, so only what is missing is done again.
+// was whole is kept for that, so only what is missing is done again. The one exception is
+// an archive that came whole but is broken (no archive at all, a damaged directory record
+// or entry data): retrying cannot mend it, so it is dropped unrecorded, with whatever came
+// before the damage installed, and the run goes on.
 #pragma once
 
 #include <windows.h>
@@ -28,7 +31,7 @@ enum class EntryOutcome {
     SkippedByRule,  // never written, by rule: unsafe name, or a file whose folder neither
                     // exists nor is made by an earlier folder entry
     NotWritten,     // failed here (in use, disk full, ...): try again later
-    Damaged,        // the archive itself is damaged: fetch it again
+    Damaged,        // the archive itself is damaged: the operator's to fix
 };
 
 // The verdict on an entry that ZipExtractEntry answered with result. folderMissing: the
@@ -97,7 +100,9 @@ public:
     unsigned Failures() const { return m_nFailures; }
 
 private:
-    enum class ItemOutcome { InPlace, Retry, Refetch, Stopped };
+    // Done: in place, or an archive the operator must fix (dropped unrecorded). Retry: try
+    // what is missing again after the pause, from the kept download.
+    enum class ItemOutcome { Done, Retry, Stopped };
     struct ItemState {
         bool downloaded = false;            // a whole download waits in DownLoad\ .
         std::vector<EntryOutcome> entries;  // an archive's entries, once opened

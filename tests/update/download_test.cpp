@@ -117,7 +117,7 @@ TEST(ArchiveEntries, InPlaceOnlyWhenNothingIsLeftToWrite) {
         E outcome;
     } cases[] = {
         {"written", ZipOk, false, true, E::Written},
-        {"damaged data is fetched again", ZipCorrupt, false, true, E::Damaged},
+        {"damaged data", ZipCorrupt, false, true, E::Damaged},
         {"target in use", ZipOpenFailed, false, true, E::NotWritten},
         {"disk full", ZipWriteFailed, false, true, E::NotWritten},
         {"folder that nothing makes", ZipOpenFailed, true, true, E::SkippedByRule},

@@ -53,6 +53,10 @@ const OpenCase kOpenCases[] = {
     {"NoEndRecordGivesMinusOne", kByName, [] { return Patched(0, 0x12345678); }, ZipNoEndRecord, 0},
     {"TooShortForAnEndRecordGivesMinusOne", kFromMemory, [] { return Bytes(10, 'P'); },
      ZipNoEndRecord, 0},
+    // 65535 claimed: the count is cut to what the archive can hold; the rest are corrupt.
+    {"CountBeyondWhatTheArchiveCanHoldIsCut", kFromMemory,
+     [] { return Patched(kEndEntriesHere, ~0u); }, ZipOk,
+     static_cast<int32_t>(SmallArchive().size() / 46)},
     {"InconsistentEntryCountsGiveMinus103", kFromMemory, [] { return Patched(kEndEntriesHere, 7); },
      ZipBadEndRecord, 0},
     {"DirectoryOverlappingTheEndRecordGivesMinus103", kByHandle,

@@ -73,7 +73,8 @@ bool Collect(const std::string& arg, std::vector<Listed>& out) {
 // The reasons a name cannot go into a record, or null when it can.
 const char* RefusalOf(const std::string& name) {
     if (name.size() > sizeof(HandOverRecord::szName) - 1) return "longer than 35 bytes";
-    if (!IsSafeRelativeName(name.c_str())) return "absolute, empty or climbing out of the folder";
+    if (!IsSafeRelativeName(name.c_str()))
+        return "not a safe name (absolute, empty, climbing out, or one Windows reads otherwise)";
     return nullptr;
 }
 

@@ -88,11 +88,23 @@ struct ZipHandle {
 ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
 
 // Index -1: fills entry with index = number of entries, an empty name and zeros elsewhere,
-// leaving the one-record cache alone. Index 0 to count-1: fills entry with that entry's
-// record (name, attributes, sizes, times; see below). Any open memory extraction is
-// abandoned first. Walking forward from the previous call continues where it stopped, so a
-// pass over all entries in index order reads the central directory once; the last record
-// is cached, so asking again for the same index reads nothing.
+// leaving the one-record cache alone. The number is the count of the end record, cut to
+// what the archive can hold at 46 bytes a central header (a larger claim is damage: the
+// records that exist are served, the rest are corrupt as below). Index 0 to
+// count-1: fills entry with that entry's record (name, attributes, sizes, times; see below).
+// Any open memory extraction is abandoned first. Every central header passed is remembered,
+// so an entry reached once is reached again with one header read, and a pass over all
+// entries in any order reads the central directory once; the last record is cached, so
+// asking again for the same index reads nothing.
+// Damage: the first central header that cannot be reached from the one before it (its own
+// or an earlier record damaged, or a count larger than the directory holds) makes that
+// index and every later one ZipCorrupt, at once and without reading, for the rest of the
+// handle's life; entries before it are served as usual. A forward walk over n entries
+// thus reads O(n) headers however damaged the archive.
+// One answer per entry: an entry gets the same result and the same record whatever the
+// source (name, handle or memory, given the same bytes), the order of the calls before it
+// and the cache, and the same result from ZipFindEntry and ZipExtractEntry when those fail
+// on the record.
 // Attributes: 0x80, plus 0x10 for a folder (Unix directory type, MS-DOS directory bit, or
 // a name ending in "/" or "\"), 0x20/0x02/0x04 for the MS-DOS archive/hidden/system bits,
 // 0x01 when the MS-DOS read-only bit is set or the Unix owner-write bit is missing.
@@ -110,13 +122,16 @@ ZipResult ZipGetEntry(ZipHandle* handle, int32_t index, ZipEntry* entry);
 
 // Looks an entry up by name in directory order; the first equal name wins. With ignoreCase
 // the ASCII letters compare without case (bytes of double-byte characters never fold).
-// Any open memory extraction is abandoned first. On a match indexOut (if given) gets the
-// index and recordOut (if given) is filled as by ZipGetEntry, whose result is returned.
+// Any open memory extraction is abandoned first. The found entry's record is built as by
+// ZipGetEntry, whether or not recordOut is given, and its result is returned: on ZipOk
+// indexOut (if given) gets the index and recordOut (if given) the record.
+// On every failure indexOut (if given) is -1 and recordOut (if given) is cleared with
+// index -1.
 // Results: ZipOk; ZipBadArguments (null handle or name), ZipModeMixed;
-//   ZipEntryNotFound  no match, or a name of 256 bytes or more: indexOut = -1, recordOut
-//                     cleared with index -1;
-//   ZipCorrupt        a damaged central header ended the search (outputs as for no match);
-//   the results of ZipGetEntry when recordOut is given.
+//   ZipEntryNotFound  no match, or a name of 256 bytes or more;
+//   ZipCorrupt        a damaged central header (or a damaged count) ended the search before
+//                     a match;
+//   the failures of ZipGetEntry for the found entry (ZipCorrupt, ZipReadFailed).
 ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int32_t* indexOut,
                        ZipEntry* recordOut);
 
@@ -128,7 +143,9 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
 //   without read-only, and its creation, access and write times are the entry's
 //   creationTime read as local time. On failure the temporary file is deleted and an
 //   existing target stays as it was. A relative target's folders are made below the base
-//   folder first; absolute targets are used as given and get no folders made. A folder
+//   folder first when its folder part is a safe name (IsSafeRelativeName); absolute
+//   targets are used as given and get no folders made; the file name itself is the
+//   caller's choice. A folder
 //   entry makes base folder + its name instead (the target is not used).
 // ZipLocationHandle: target is a HANDLE written at its position and left open; a disk file
 //   also gets the times. A pipe gets the data only. Folder entries write nothing.
@@ -142,7 +159,7 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
 //   ZipModeMixed     a handle of another kind;
 //   ZipOpenFailed    the target (or its temporary file) cannot be created or put in place;
 //                    a target of 260 characters or more; a folder entry whose name is
-//                    absolute, climbs with "..", or cannot be made;
+//                    not a safe name (see EnsureDirectory) or cannot be made;
 //   ZipWriteFailed   file or handle form: entry data cannot be opened, read or inflated,
 //                    or a write failed;
 //   ZipInflateError  memory form: entry data cannot be opened, read or inflated;
@@ -165,8 +182,8 @@ uint32_t ZipFormatMessage(ZipResult code, char* buffer, uint32_t length);
 bool ZipIsReadingHandle(const ZipHandle* handle);
 
 // Makes the folder base + relative and each folder above it that lies inside relative.
-// Makes nothing and returns false when base or relative is null or empty, relative is
-// absolute ("/" or "\" first, or a drive colon), holds a ".." component under either
-// separator, or base + relative is longer than 259 characters. Otherwise returns whether
-// the folder exists afterwards (existing folders are no failure).
+// Makes nothing and returns false when base is null or empty, relative is not a safe name
+// (IsSafeRelativeName of SafeName.h: the one rule for every name written below a folder),
+// or base + relative is longer than 259 characters. Otherwise returns whether the folder
+// exists afterwards (existing folders are no failure).
 bool EnsureDirectory(const char* base, const char* relative);

@@ -16,6 +16,7 @@ constexpr int32_t kReadingHandle = 1;
 constexpr uint64_t kReaderSearchWindow = 0xFFFF;
 constexpr uint32_t kEndRecordSize = 22;
 constexpr uint32_t kLongestComment = 0xFFFF;
+constexpr uint64_t kSmallestCentralHeader = 46;
 
 struct Message {
     ZipResult code;
@@ -98,6 +99,11 @@ ZipResult OpenSource(ZipSource* source, const void* where, uint32_t length, ZipL
     LARGE_INTEGER zero{}, now{};
     if (!SetFilePointerEx(source->handle, zero, &now, FILE_CURRENT)) return ZipUnseekable;
     source->initialOffset = static_cast<uint64_t>(now.QuadPart);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(source->handle, &size)) return ZipUnseekable;
+    const uint64_t fileLength = static_cast<uint64_t>(size.QuadPart);
+    source->handleLength =
+        fileLength > source->initialOffset ? fileLength - source->initialOffset : 0;
     return ZipOk;
 }
 
@@ -133,6 +139,11 @@ ZipResult OpenArchive(ZipReader* reader) {
 
 }  // namespace
 
+int32_t BelievedEntryCount(uint64_t claimed, uint64_t archiveLength) {
+    const uint64_t room = archiveLength / kSmallestCentralHeader;
+    return static_cast<int32_t>(claimed < room ? claimed : room);
+}
+
 ZipResult Finish(ZipResult result) {
     ZipLastResult = result;
     return result;
@@ -153,21 +164,37 @@ void CloseOpenEntry(ZipReader* reader) {
 
 ZipResult GoToEntry(ZipReader* reader, int32_t index) {
     unzFile archive = reader->archive.Get();
-    if (archive == nullptr || index < 0 || index >= reader->count) return ZipCorrupt;
-    if (reader->current < 0 || index < reader->current) {
-        if (unzGoToFirstFile(archive) != UNZ_OK) {
-            reader->current = -1;
-            return ZipCorrupt;
-        }
+    if (archive == nullptr || index < 0 || index >= reader->damagedFrom) return ZipCorrupt;
+    if (index == reader->current) return ZipOk;
+    auto standOn = [&](int32_t known) {
+        reader->current = -1;
+        ++reader->directorySteps;
+        if (unzSetOffset64(archive, reader->offsets[known]) != UNZ_OK) return ZipCorrupt;
+        reader->current = known;
+        return ZipOk;
+    };
+    // A damaged header ends the walk for good: minizip would answer every later step with
+    // "end of list", and walking there again from the first entry costs the whole directory
+    // for each index a damaged count makes the caller ask for.
+    auto damaged = [&](int32_t at) {
+        reader->current = -1;
+        reader->damagedFrom = at;
+        return ZipCorrupt;
+    };
+    const int32_t known = static_cast<int32_t>(reader->offsets.size());
+    if (index < known) return standOn(index);
+    if (known == 0) {
+        ++reader->directorySteps;
+        if (unzGoToFirstFile(archive) != UNZ_OK) return damaged(0);
+        reader->offsets.push_back(unzGetOffset64(archive));
         reader->current = 0;
+    } else if (reader->current != known - 1 && standOn(known - 1) != ZipOk) {
+        return ZipCorrupt;
     }
-    // A damaged header ends the walk: minizip would answer every later step with "end of
-    // list", and the entry asked for would never come.
     while (reader->current < index) {
-        if (unzGoToNextFile(archive) != UNZ_OK) {
-            reader->current = -1;
-            return ZipCorrupt;
-        }
+        ++reader->directorySteps;
+        if (unzGoToNextFile(archive) != UNZ_OK) return damaged(reader->current + 1);
+        reader->offsets.push_back(unzGetOffset64(archive));
         ++reader->current;
     }
     return ZipOk;
@@ -194,6 +221,10 @@ uint64_t ZipBytesRead(const ZipHandle* handle) {
     return CheckHandle(handle) == ZipOk ? handle->reader->source.bytesRead : 0;
 }
 
+uint64_t ZipDirectorySteps(const ZipHandle* handle) {
+    return CheckHandle(handle) == ZipOk ? handle->reader->directorySteps : 0;
+}
+
 uint64_t ZipReadCalls(const ZipHandle* handle) {
     return CheckHandle(handle) == ZipOk ? handle->reader->source.readCalls : 0;
 }
@@ -215,7 +246,10 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location) {
             global.number_entry > 0x7FFFFFFF) {
             result = ZipBadEndRecord;
         } else {
-            reader->count = static_cast<int32_t>(global.number_entry);
+            uint64_t length = 0;
+            SourceLength(&reader->source, &length);
+            reader->count = BelievedEntryCount(global.number_entry, length);
+            reader->damagedFrom = reader->count;
         }
     }
     if (result != ZipOk) {

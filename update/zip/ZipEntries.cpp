@@ -185,13 +185,7 @@ ZipResult GetEntryRecord(ZipReader* reader, int32_t index, ZipEntry* entry) {
 
 ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int32_t* indexOut,
                        ZipEntry* recordOut) {
-    ZipResult result = CheckHandle(handle);
-    if (result != ZipOk) return Finish(result);
-    if (name == nullptr) return Finish(ZipBadArguments);
-    ZipReader* reader = handle->reader;
-    CloseOpenEntry(reader);
-
-    auto notFound = [&](ZipResult why) {
+    auto fail = [&](ZipResult why) {
         if (indexOut != nullptr) *indexOut = -1;
         if (recordOut != nullptr) {
             std::memset(recordOut, 0, sizeof *recordOut);
@@ -199,22 +193,32 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
         }
         return Finish(why);
     };
-    if (std::strlen(name) > kLongestSearchName) return notFound(ZipEntryNotFound);
+    ZipResult result = CheckHandle(handle);
+    if (result != ZipOk) return fail(result);
+    if (name == nullptr) return fail(ZipBadArguments);
+    ZipReader* reader = handle->reader;
+    CloseOpenEntry(reader);
+    if (std::strlen(name) > kLongestSearchName) return fail(ZipEntryNotFound);
 
     for (int32_t i = 0; i < reader->count; ++i) {
-        if (GoToEntry(reader, i) != ZipOk) return notFound(ZipCorrupt);
+        if (GoToEntry(reader, i) != ZipOk) return fail(ZipCorrupt);
         unz_file_info64 info;
         char stored[MAX_PATH];
         if (unzGetCurrentFileInfo64(reader->archive.Get(), &info, stored, sizeof stored, nullptr, 0,
                                     nullptr, 0) != UNZ_OK) {
-            return notFound(ZipCorrupt);
+            return fail(ZipCorrupt);
         }
         // Longer stored names cannot equal an accepted search name, and do not fit stored.
         if (info.size_filename > kLongestSearchName) continue;
         if (!NamesEqual(stored, name, ignoreCase)) continue;
+        // The record is built whether or not the caller wants it, so that the entry gets the
+        // same answer as from ZipGetEntry.
+        ZipEntry record;
+        result = GetEntry(reader, i, &record);
+        if (result != ZipOk) return fail(result);
         if (indexOut != nullptr) *indexOut = i;
-        if (recordOut == nullptr) return Finish(ZipOk);
-        return Finish(GetEntry(reader, i, recordOut));
+        if (recordOut != nullptr) *recordOut = record;
+        return Finish(ZipOk);
     }
-    return notFound(ZipEntryNotFound);
+    return fail(ZipEntryNotFound);
 }

@@ -36,20 +36,6 @@ void ForEachSeparator(const char* path, Visit visit) {
     }
 }
 
-// Dots and spaces only, with at least two dots: the system reads such a component as
-// "..", since it drops trailing dots and spaces from names.
-bool ClimbsUp(const char* component, size_t length) {
-    size_t dots = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (component[i] == '.') {
-            ++dots;
-        } else if (component[i] != ' ') {
-            return false;
-        }
-    }
-    return dots >= 2;
-}
-
 // "~zp" and 8 hexadecimal digits and ".tmp": a temporary file of this layer.
 bool IsTemporaryName(const char* name) {
     const size_t prefix = sizeof kTemporaryPrefix - 1;
@@ -171,7 +157,7 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
     TemporaryFile temporary;
     ScopedHandle out(temporary.Create(folder, attributes));
     if (!out.IsValid() && GetLastError() == ERROR_PATH_NOT_FOUND && directory[0] != '\0' &&
-        IsSafeRelativePath(directory) && EnsureDirectory(reader->baseFolder, directory)) {
+        IsSafeRelativeName(directory) && EnsureDirectory(reader->baseFolder, directory)) {
         out.Reset(temporary.Create(folder, attributes));
     }
     if (!out.IsValid()) return ZipOpenFailed;
@@ -216,15 +202,15 @@ ZipResult ExtractToMemory(ZipReader* reader, int32_t index, uint8_t* buffer, uin
     if (index != reader->openEntry) {
         CloseOpenEntry(reader);
         if (index < 0 || index >= reader->count) return ZipBadArguments;
-        ZipResult result = GoToEntry(reader, index);
-        if (result != ZipOk) return result;
-        EntryInfo entry;
-        result = ReadEntryInfo(reader, &entry);
+        // The record first, so that the entry fails here as it does from ZipGetEntry.
+        ZipEntry record;
+        ZipResult result = GetEntryRecord(reader, index, &record);
+        if (result == ZipOk) result = GoToEntry(reader, index);
         if (result != ZipOk) return result;
         if (unzOpenCurrentFile(archive) != UNZ_OK) return ZipInflateError;
         reader->openEntry = index;
         reader->openDelivered = 0;
-        reader->openExpected = entry.info.uncompressed_size;
+        reader->openExpected = record.uncompressedSize;
     }
 
     uint64_t delivered = 0;
@@ -283,22 +269,8 @@ int LastSeparator(const char* path) {
     return last;
 }
 
-bool IsSafeRelativePath(const char* path) {
-    if (path == nullptr || path[0] == '\0' || IsSeparator(path[0])) return false;
-    // A colon never belongs to a name: it is a drive ("c:") or a stream ("name:stream").
-    // Double-byte characters cannot hide one, their trail bytes start at 0x40.
-    if (std::strchr(path, ':') != nullptr) return false;
-    bool safe = true;
-    size_t start = 0;
-    ForEachSeparator(path, [&](size_t i) {
-        if (ClimbsUp(path + start, i - start)) safe = false;
-        start = i + 1;
-    });
-    return safe && !ClimbsUp(path + start, std::strlen(path + start));
-}
-
 bool EnsureDirectory(const char* base, const char* relative) {
-    if (base == nullptr || base[0] == '\0' || !IsSafeRelativePath(relative)) return false;
+    if (base == nullptr || base[0] == '\0' || !IsSafeRelativeName(relative)) return false;
     size_t baseLength = std::strlen(base);
     size_t relativeLength = std::strlen(relative);
     if (baseLength + relativeLength >= MAX_PATH) return false;

@@ -13,6 +13,7 @@
 
 #include <unzip.h>
 
+#include "SafeName.h"
 #include "Zip.h"
 
 // ---- Owners -----------------------------------------------------------------------------
@@ -126,6 +127,7 @@ struct ZipSource {
     ScopedHandle handle;
     bool readError = false;
     uint64_t initialOffset = 0;  // the handle's position when the source was opened
+    uint64_t handleLength = 0;   // the file's length from initialOffset on, taken at opening
     uint64_t cursor = 0;         // a handle source's position for minizip
     SourceWindow windows[2];
     uint64_t uses = 0;
@@ -163,10 +165,17 @@ struct ZipReader {
     ZipSource source;
     ScopedArchive archive;  // empty for an archive of no entries minizip cannot open
     int32_t count = 0;
-    int32_t current = -1;        // the entry minizip stands on; -1 when unknown
-    int32_t openEntry = -1;      // the entry whose data is open for the memory form, or -1
-    uint64_t openDelivered = 0;  // bytes of openEntry handed out so far
-    uint64_t openExpected = 0;   // its size in the central directory
+    int32_t current = -1;  // the entry minizip stands on; -1 when unknown
+    // Where each entry reached so far starts in the central directory (minizip's offsets):
+    // an entry passed once is one header read away, whatever the order of the calls.
+    std::vector<uint64_t> offsets;
+    // The first entry whose central header cannot be reached from the one before: it and
+    // every later entry are corrupt without another read. count while none is known.
+    int32_t damagedFrom = 0;
+    uint64_t directorySteps = 0;  // central headers minizip was moved to, for the cost checks
+    int32_t openEntry = -1;       // the entry whose data is open for the memory form, or -1
+    uint64_t openDelivered = 0;   // bytes of openEntry handed out so far
+    uint64_t openExpected = 0;    // its size in the central directory
     ZipEntry cachedEntry{};
     int32_t cachedIndex = -1;
     char baseFolder[MAX_PATH] = "";
@@ -183,8 +192,9 @@ struct EntryInfo {
 ZipResult CheckHandle(const ZipHandle* handle);
 // Abandons the memory form's open entry, if any.
 void CloseOpenEntry(ZipReader* reader);
-// Moves minizip to entry index (0 to count-1), forward from where it stands when it can.
-// ZipCorrupt when a central header on the way cannot be read.
+// Moves minizip to entry index (0 to count-1): straight to an entry reached before, else
+// forward from the last one reached. ZipCorrupt when a central header on the way cannot be
+// read, and at once for every index from the first such header on.
 ZipResult GoToEntry(ZipReader* reader, int32_t index);
 // Reads and checks the central facts of the current entry: ZipCorrupt for a name of 260
 // bytes or more, a method other than 0 or 8, encryption, or sizes beyond 32 bits.
@@ -195,10 +205,17 @@ ZipResult GetEntryRecord(ZipReader* reader, int32_t index, ZipEntry* entry);
 // made for them (0 for a memory source).
 uint64_t ZipBytesRead(const ZipHandle* handle);
 uint64_t ZipReadCalls(const ZipHandle* handle);
+// The central headers the walk has moved minizip to so far (first, next or by offset).
+uint64_t ZipDirectorySteps(const ZipHandle* handle);
 // Stores result in ZipLastResult and returns it.
 ZipResult Finish(ZipResult result);
 
 // ---- Decisions --------------------------------------------------------------------------
+
+// The entry count an archive of archiveLength bytes is believed to hold when its end record
+// claims claimed (at most 0x7FFFFFFF): no more than the archive can hold at 46 bytes a
+// central header, however much more the record claims.
+int32_t BelievedEntryCount(uint64_t claimed, uint64_t archiveLength);
 
 // Windows attributes from the central header's external attributes and the stored name.
 uint32_t DeriveAttributes(uint32_t external, const char* name);
@@ -213,6 +230,3 @@ bool NamesEqual(const char* a, const char* b, bool ignoreCase);
 // The offset of the last "/" or "\" that is not the second byte of a double-byte
 // character, or -1.
 int LastSeparator(const char* path);
-// A relative path that names something inside its base: not empty, no "/" or "\" first,
-// no colon, no component of dots (and spaces) that climbs (".." and its look-alikes).
-bool IsSafeRelativePath(const char* path);

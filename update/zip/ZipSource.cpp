@@ -18,13 +18,6 @@ uint32_t Get32(const uint8_t* p) {
 
 ZipSource* AsSource(voidpf stream) { return static_cast<ZipSource*>(stream); }
 
-bool HandleSize(HANDLE h, uint64_t* size) {
-    LARGE_INTEGER s{};
-    if (!GetFileSizeEx(h, &s)) return false;
-    *size = static_cast<uint64_t>(s.QuadPart);
-    return true;
-}
-
 // One ReadFile at offset (from where the archive begins); read is what arrived.
 bool ReadHandleAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t size, DWORD* read) {
     *read = 0;
@@ -70,6 +63,10 @@ SourceWindow* RefillWindow(ZipSource* source) {
 uLong ReadFromHandle(ZipSource* source, uint8_t* out, uLong size) {
     uLong got = 0;
     while (got < size) {
+        // A damaged length makes minizip read on past the end a byte or a field at a time,
+        // tens of thousands of times; past the length taken at opening there is nothing to
+        // ask the system for.
+        if (source->cursor >= source->handleLength) break;
         SourceWindow* window = WindowAtCursor(source);
         const uLong left = size - got;
         if (window == nullptr && left < SourceWindow::kSize) {
@@ -107,9 +104,7 @@ bool SourceEnd(ZipSource* source, uint64_t* end) {
         *end = source->length;
         return true;
     }
-    uint64_t size = 0;
-    if (!HandleSize(source->handle, &size)) return false;
-    *end = size > source->initialOffset ? size - source->initialOffset : 0;
+    *end = source->handleLength;
     return true;
 }
 
@@ -164,8 +159,8 @@ long ZCALLBACK SeekSource(voidpf, voidpf stream, uLong offset, int origin) {
         source->position = static_cast<uint32_t>(target);
         return 0;
     }
-    // As with a file pointer, a position past the end is allowed; reading there gives 0.
-    if (target > static_cast<uint64_t>(LLONG_MAX) - source->initialOffset) return -1;
+    // Refused as for memory, so that a damaged offset fails the same way from either.
+    if (target > source->handleLength) return -1;
     source->cursor = target;
     return 0;
 }
