@@ -43,6 +43,17 @@ def make_zip(entries):
     return buf.getvalue()
 
 
+def damaged_count_zip():
+    """A stored entry, then a second whose central header's extra field runs past the end of
+    the file, under an end record that claims 65,535 entries."""
+    data = bytearray(make_zip([("first.txt", b"first"), ("second.txt", b"second")]))
+    central = data.rfind(b"PK\x01\x02")
+    data[central + 30:central + 32] = (0xFFFF).to_bytes(2, "little")
+    end = data.rfind(b"PK\x05\x06")
+    data[end + 8:end + 12] = (0xFFFF).to_bytes(2, "little") * 2
+    return bytes(data)
+
+
 def wine(*args, gui=False, **kw):
     return subprocess.run([ARGS.wine_run, "--gui" if gui else "--console", *args],
                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -167,6 +178,7 @@ class UpdateRun(unittest.TestCase):
             "PATCH.ZIP": Served(b"PK not unpacked"),
             "empty.zip": Served(make_zip([])),
             "broken.zip": Served(b"not an archive at all"),
+            "damaged.zip": Served(damaged_count_zip()),
         }
         stamp = FILETIME_2020
         self.write_hand_over([
@@ -176,8 +188,10 @@ class UpdateRun(unittest.TestCase):
             ("PATCH.ZIP", 15, 3, 4),
             ("empty.zip", 22, 6, 7),
             ("broken.zip", 21, 8, 9),
+            ("damaged.zip", len(damaged_count_zip()), 10, 11),
         ], version1=0x00020001, version2=0x80000002)
-        self.run_update()
+        took = self.run_update()
+        self.assertLess(took, 60, "a damaged count does not hold the run")
 
         self.assertFalse(os.path.exists(self.path("~Update.tmp")), "hand-over consumed")
         self.assertEqual(b"map data " * 1000, self.read("maps", "a.map"))
@@ -204,6 +218,8 @@ class UpdateRun(unittest.TestCase):
         self.assertNotIn("[broken.zip]", client, "an archive that cannot be opened is not recorded")
         self.assertNotIn("PATCH.ZIP", client)
         self.assertFalse(os.path.exists(self.path("DownLoad", "broken.zip")))
+        self.assertNotIn("[damaged.zip]", client, "a damaged archive is not recorded")
+        self.assertEqual(b"first", self.read("first.txt"), "what came before the damage stays")
 
         self.assertEqual({"FileVersion1": 0x00020001, "FileVersion2": 0x80000002},
                          registry_versions())
