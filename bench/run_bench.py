@@ -47,6 +47,8 @@ def release(download_mb):
     def resolve(name):
         if name == "big.bin":
             return big
+        if name == "stall.bin":
+            return Served(bytes(1 << 20), faults=["stall"], stall_s=10)
         if name[:1] == "r" and name[1:4].isdigit() and name[4:] in (".bin", ".zip"):
             return Served(small_file(name))
         return None

@@ -303,11 +303,11 @@ double BenchUnpack(const Options& o, Report& report) {
     const double ratio = bareRate > 0 ? oursRate / bareRate : 0;
     report.Row(Format("1 unpack %.0f MB archive to files", bytes / 1048576.0),
                Format("%.1f MB/s", oursRate), Format("%.1f MB/s bare minizip loop", bareRate),
-               Format("%.2f", ratio), ">= 0.90");
-    Verdict(report, "1 unpack", ratio >= 0.9,
-            ratio >= 0.9
-                ? Format("%.2f of the bare loop (goal 0.90)", ratio)
-                : Format("short by %.2f: %.2f of the bare loop (goal 0.90)", 0.9 - ratio, ratio));
+               Format("%.2f", ratio), ">= 0.95");
+    Verdict(report, "1 unpack", ratio >= 0.95,
+            ratio >= 0.95
+                ? Format("%.2f of the bare loop (goal 0.95)", ratio)
+                : Format("short by %.2f: %.2f of the bare loop (goal 0.95)", 0.95 - ratio, ratio));
     return Median(ours);
 }
 
@@ -319,6 +319,67 @@ void OverBudgetRow(Report& report, const std::string& figure, int count, int bud
                Format("over budget: %d of %d entries in %d s (%.0f us/entry)", g_entriesDone, count,
                       budgetS, budgetS * 1e6 / done),
                "-", "-", "-");
+}
+
+// Entries to files, 500 to a folder: into an empty installation (a first install, every
+// target new) or over one where every target exists (an update).
+void ManyToFiles(const Options& o, Report& report, bool over) {
+    const char* what = over ? "over existing files" : "to new files";
+    const double goal = over ? 0.8 : 0.9;
+    double worst = 1e9, worstExtra = 0;
+    bool stopped = false;
+    for (int count : o.many) {
+        const std::string figure = Format("2 unpack %d entries %s", count, what);
+        if (stopped) {
+            report.Row(figure, "skipped: a smaller size overran the budget", "-", "-", "-");
+            continue;
+        }
+        const std::string archive = ManyArchive(count);
+        // The targets are laid out by the bare loop beforehand, untimed.
+        const auto prepare = [&](const std::string& dir) {
+            return PrepareFolders(dir, count, o.perFolder) &&
+                   (!over || UnpackBare(archive.c_str(), dir));
+        };
+        std::vector<double> ours, bare;
+        if (!TimePair(
+                o.reps,
+                [&](int r) {
+                    const std::string dir = Format("out\\many%d-%d-ours-%d", count, over, r);
+                    if (!prepare(dir)) return -1.0;
+                    return Timed([&] { return UnpackOurs(archive.c_str(), dir, r == o.reps - 1); });
+                },
+                [&](int r) {
+                    const std::string dir = Format("out\\many%d-%d-bare-%d", count, over, r);
+                    if (!prepare(dir)) return -1.0;
+                    return Timed([&] { return UnpackBare(archive.c_str(), dir); });
+                },
+                ours, bare, o.budgetS)) {
+            OverBudgetRow(report, figure, count, o.budgetS);
+            stopped = true;
+            continue;
+        }
+        const double ratio = Median(ours) > 0 ? Median(bare) / Median(ours) : 0;
+        const double extraUs = (Median(ours) - Median(bare)) * 1000 / count;
+        if (ratio < worst) {
+            worst = ratio;
+            worstExtra = extraUs;
+        }
+        report.Row(
+            figure, Format("%.0f ms (%.0f us/entry)", Median(ours), Median(ours) * 1000 / count),
+            Format("%.0f ms bare loop (%.0f us/entry)", Median(bare), Median(bare) * 1000 / count),
+            Format("%.2f", ratio), Format(">= %.2f", goal));
+    }
+    const std::string goalName = Format("2 many %s", over ? "over files" : "to new files");
+    if (stopped) {
+        Verdict(report, goalName.c_str(), false,
+                Format("not measurable: unpacking overran the %d s budget", o.budgetS));
+        return;
+    }
+    Verdict(report, goalName.c_str(), worst >= goal,
+            Format("%s%.2f of the bare loop at worst (goal %.2f); the layer adds %.0f us per "
+                   "entry",
+                   worst >= goal ? "" : Format("short by %.2f: ", goal - worst).c_str(), worst,
+                   goal, worstExtra));
 }
 
 void BenchMany(const Options& o, Report& report) {
@@ -351,7 +412,7 @@ void BenchMany(const Options& o, Report& report) {
     if (o.many.size() >= 2) {
         const size_t a = o.many.size() - 2, b = o.many.size() - 1;
         const double linear = static_cast<double>(o.many[b]) / o.many[a];
-        const double allowed = linear * 1.15;
+        const double allowed = linear * 1.05;
         if (walkMs.size() == o.many.size()) {
             const double growth = walkMs[a] > 0 ? walkMs[b] / walkMs[a] : 0;
             report.Row(Format("2 walk growth %d -> %d", o.many[a], o.many[b]),
@@ -369,55 +430,8 @@ void BenchMany(const Options& o, Report& report) {
                            o.budgetS, o.many[b]));
         }
     }
-    double worst = 1e9, worstExtra = 0;
-    stopped = false;
-    for (int count : o.many) {
-        const std::string figure = Format("2 unpack %d entries to files", count);
-        if (stopped) {
-            report.Row(figure, "skipped: a smaller size overran the budget", "-", "-", "-");
-            continue;
-        }
-        const std::string archive = ManyArchive(count);
-        std::vector<double> ours, bare;
-        if (!TimePair(
-                o.reps,
-                [&](int r) {
-                    const std::string dir = Format("out\\many%d-ours-%d", count, r);
-                    if (!PrepareFolders(dir, count, o.perFolder)) return -1.0;
-                    return Timed([&] { return UnpackOurs(archive.c_str(), dir, r == o.reps - 1); });
-                },
-                [&](int r) {
-                    const std::string dir = Format("out\\many%d-bare-%d", count, r);
-                    if (!PrepareFolders(dir, count, o.perFolder)) return -1.0;
-                    return Timed([&] { return UnpackBare(archive.c_str(), dir); });
-                },
-                ours, bare, o.budgetS)) {
-            OverBudgetRow(report, figure, count, o.budgetS);
-            stopped = true;
-            worst = 0;
-            continue;
-        }
-        const double ratio = Median(ours) > 0 ? Median(bare) / Median(ours) : 0;
-        const double extraUs = (Median(ours) - Median(bare)) * 1000 / count;
-        if (ratio < worst) {
-            worst = ratio;
-            worstExtra = extraUs;
-        }
-        report.Row(
-            figure, Format("%.0f ms (%.0f us/entry)", Median(ours), Median(ours) * 1000 / count),
-            Format("%.0f ms bare loop (%.0f us/entry)", Median(bare), Median(bare) * 1000 / count),
-            Format("%.2f", ratio), ">= 0.60");
-    }
-    if (stopped) {
-        Verdict(report, "2 many to files", false,
-                Format("not measurable: unpacking overran the %d s budget", o.budgetS));
-        return;
-    }
-    Verdict(report, "2 many to files", worst >= 0.6,
-            Format("%s%.2f of the bare loop at worst (goal 0.60); the layer adds %.0f us per "
-                   "entry",
-                   worst >= 0.6 ? "" : Format("short by %.2f: ", 0.6 - worst).c_str(), worst,
-                   worstExtra));
+    ManyToFiles(o, report, false);
+    ManyToFiles(o, report, true);
 }
 
 // --- the download step -------------------------------------------------------------------
@@ -528,6 +542,40 @@ std::vector<int> ScheduledRequestsPerMinute() {
     return perMinute;
 }
 
+// A server that sends half of the body and then nothing, the connection left open: how
+// long the step takes to give the download up, against a stall limit of 2 s.
+void BenchStall(const Options& o, Report& report) {
+    const std::string dir = "stall";
+    if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, {"stall.bin"})) {
+        Fail("cannot lay out the stall run");
+        return;
+    }
+    WritePrivateProfileStringA("Setting", "DownloadStallSeconds", "2",
+                               (FullPath(dir) + "\\UpdateConfig.txt").c_str());
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    const std::string full = FullPath(dir);
+    SetCurrentDirectoryA(full.c_str());
+    UpdateRun run;
+    double ms = -1;
+    if (run.ReadHandOverFile()) {
+        run.SetInstallDir(full.c_str());
+        ms = Timed([&run] {
+            run.DownloadNextItem();
+            return run.Failures() == 1;
+        });
+    }
+    SetCurrentDirectoryA(previous);
+    if (ms < 0) {
+        Fail("the stalled download did not end as a failure");
+        return;
+    }
+    report.Row("7 stalled download given up after", Format("%.2f s", ms / 1000),
+               "stall limit 2 s", "", "<= 2.5 s");
+    Verdict(report, "7 stall detection", ms <= 2500,
+            Format("the download was aborted %.2f s after it began (limit 2 s)", ms / 1000));
+}
+
 void BenchRetry(const Options& o, Report& report) {
     const std::vector<int> perMinute = ScheduledRequestsPerMinute();
     std::string minutes;
@@ -561,8 +609,9 @@ void BenchRetry(const Options& o, Report& report) {
         requests = static_cast<int>(run.Failures());
     }
     SetCurrentDirectoryA(previous);
-    report.Row(Format("6 requests for a 404 in %u s", static_cast<unsigned>(kWatchMs / 1000)), Format("%d", requests),
-               "schedule: 4 (at 0, 1, 3, 7 s)", "", "context");
+    report.Row(Format("6 requests for a 404 in %u s", static_cast<unsigned>(kWatchMs / 1000)),
+               Format("%d", requests), "schedule: 4 (at 0, 1, 3, 7 s)", "", "context");
+    BenchStall(o, report);
 }
 
 // --- resources ---------------------------------------------------------------------------
@@ -843,9 +892,11 @@ int main(int argc, char** argv) {
     if (!MakeFolders("archives")) Fail("cannot make archives\\");
     BenchDamagedCount(o, report);
     if (o.unzipMs >= 0) {
+        const double ahead = unpackMs > 0 ? o.unzipMs / unpackMs : 0;
         report.Row("5 same archive, native unzip", Format("%.0f ms (ours, under Wine)", unpackMs),
-                   Format("%.0f ms unzip -qq", o.unzipMs),
-                   Format("%.2f", unpackMs > 0 ? o.unzipMs / unpackMs : 0), "context");
+                   Format("%.0f ms unzip -qq", o.unzipMs), Format("%.2f", ahead), ">= 1.00");
+        Verdict(report, "5 ahead of unzip", ahead >= 1.0,
+                Format("unzip takes %.2fx our time (goal: ours no slower)", ahead));
     }
     report.Print();
     CoUninitialize();

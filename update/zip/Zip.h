@@ -136,17 +136,20 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
                        ZipEntry* recordOut);
 
 // Writes entry index out.
-// ZipLocationFileName: target is a path (length unused). The data goes to a temporary file
-//   in the target's folder first; only when every byte was read, inflated and written and
-//   the CRC-32 and size match does it replace the target (an existing target loses its
-//   read-only, hidden and system bits first). The file then carries the entry's attributes
-//   without read-only, and its creation, access and write times are the entry's
-//   creationTime read as local time. On failure the temporary file is deleted and an
-//   existing target stays as it was. A relative target's folders are made below the base
+// ZipLocationFileName: target is a path (length unused). A target that does not exist yet
+//   is created under its own name and removed again on any failure. An existing target is
+//   replaced only whole: the data goes to a temporary file in the target's folder first
+//   ("~zp" + 8 hex digits + ".tmp"), and only when every byte was read, inflated and
+//   written and the CRC-32 and size match does it replace the target (which loses its
+//   read-only, hidden and system bits first); on failure the temporary file is deleted and
+//   the target stays as it was. Before its first write into a folder, a handle removes the
+//   leftover temporary files of that pattern there. The file then carries the entry's
+//   attributes without read-only, and its creation, access and write times are the entry's
+//   creationTime read as local time. A relative target's folders are made below the base
 //   folder first when its folder part is a safe name (IsSafeRelativeName); absolute
 //   targets are used as given and get no folders made; the file name itself is the
-//   caller's choice. A folder
-//   entry makes base folder + its name instead (the target is not used).
+//   caller's choice. A folder entry makes base folder + its name instead (the target is
+//   not used).
 // ZipLocationHandle: target is a HANDLE written at its position and left open; a disk file
 //   also gets the times. A pipe gets the data only. Folder entries write nothing.
 // ZipLocationMemory: target is a buffer of length bytes, filled as far as the entry goes.

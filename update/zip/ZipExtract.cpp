@@ -148,18 +148,40 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
         folder[separator + 1] = '\0';
     }
 
-    // The folders are made only when the temporary file finds none: entries mostly land
-    // in folders that already exist. Absolute and climbing targets are the caller's
-    // business: no folders for them.
     DWORD attributes = record.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
     SweepLeftovers(reader, folder);
+    // The folders are made only when a file finds none: entries mostly land in folders that
+    // already exist. Absolute and climbing targets are the caller's business: no folders.
+    const auto makeFolders = [&] {
+        return GetLastError() == ERROR_PATH_NOT_FOUND && directory[0] != '\0' &&
+               IsSafeRelativeName(directory) && EnsureDirectory(reader->baseFolder, directory);
+    };
+
+    // A target that does not exist yet is written under its own name: there is nothing to
+    // replace, and the name is looked up once (Wine reads the whole folder to look up a
+    // name that is not there). It is removed again on any failure; a run killed in the
+    // middle leaves a partial file where there was none, which the next one replaces.
+    // CREATE_NEW fails at once, without that read, when the target is there.
+    ScopedHandle direct(
+        CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    if (!direct.IsValid() && makeFolders()) {
+        direct.Reset(
+            CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    }
+    if (direct.IsValid()) {
+        ZipResult result = CopyEntryData(reader, record, direct);
+        if (result == ZipOk) SetEntryTimes(direct, record);
+        direct.Reset();
+        if (result != ZipOk) DeleteFileA(target);
+        return result;
+    }
+
+    // An existing target is only ever replaced whole: the data goes to a temporary file
+    // beside it first.
     TemporaryFile temporary;
     ScopedHandle out(temporary.Create(folder, attributes));
-    if (!out.IsValid() && GetLastError() == ERROR_PATH_NOT_FOUND && directory[0] != '\0' &&
-        IsSafeRelativeName(directory) && EnsureDirectory(reader->baseFolder, directory)) {
-        out.Reset(temporary.Create(folder, attributes));
-    }
+    if (!out.IsValid() && makeFolders()) out.Reset(temporary.Create(folder, attributes));
     if (!out.IsValid()) return ZipOpenFailed;
     ZipResult result = CopyEntryData(reader, record, out);
     if (result != ZipOk) return result;
