@@ -51,6 +51,12 @@ EntryOutcome JudgeEntry(ZipResult result, bool folderMissing, bool earlierFolder
     return EntryOutcome::NotWritten;
 }
 
+bool IsEntryFolderMissing(const char* target, bool folderEntry,
+                          const std::function<bool(const char*)>& folderExists) {
+    char parent[kPathSize];
+    return !folderEntry && FolderOf(target, parent) && !folderExists(parent);
+}
+
 bool IsArchiveInPlace(const std::vector<EntryOutcome>& entries) {
     for (EntryOutcome e : entries) {
         if (e != EntryOutcome::Written && e != EntryOutcome::SkippedByRule) return false;
@@ -301,9 +307,10 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         }
         const ZipResult result = zip->Extract(i, target);
         // Only a failed file needs the look at its folder.
-        char parent[kPathSize];
-        const bool folderMissing = result == ZipOpenFailed && !folder &&
-                                   FolderOf(target, parent) && !m_io.FolderExists(parent);
+        const bool folderMissing =
+            result == ZipOpenFailed &&
+            IsEntryFolderMissing(target, folder,
+                                 [this](const char* path) { return m_io.FolderExists(path); });
         entryOutcome = JudgeEntry(result, folderMissing, foldersInPlace);
         if (entryOutcome == EntryOutcome::Damaged) {
             outcome = ItemOutcome::Refetch;

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -35,6 +36,12 @@ enum class EntryOutcome {
 // folder the file goes to does not exist; earlierFoldersInPlace: every folder entry before
 // it is in place (so none of them was meant to make that folder).
 EntryOutcome JudgeEntry(ZipResult result, bool folderMissing, bool earlierFoldersInPlace);
+
+// A file entry whose folder is missing: target (the entry's full path) has a folder part
+// and folderExists says that folder does not exist. Never a folder entry, which makes its
+// own folder when extracted.
+bool IsEntryFolderMissing(const char* target, bool folderEntry,
+                          const std::function<bool(const char*)>& folderExists);
 
 // True when every entry is Written or SkippedByRule (an archive of no entries included).
 bool IsArchiveInPlace(const std::vector<EntryOutcome>& entries);
