@@ -248,14 +248,15 @@ void UpdateRun::DownloadNextItem() {
     }
 }
 
-bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& item) {
+DownloadFacts UpdateRun::Fetch(const char* url, const char* path) {
     DownloadStatusCallback callback;
     callback.SetOwner(this);
-    DownloadFacts facts;
-    {
-        ActiveDownload active(*this, callback);
-        facts = m_io.Download(url, path, callback);
-    }
+    ActiveDownload active(*this, callback);
+    return m_io.Download(url, path, callback);
+}
+
+bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& item) {
+    DownloadFacts facts = Fetch(url, path);
     facts.recordSize = item.dwSize;
     // A download may end after the close command asked it to stop (the moniker does not
     // always give up at the first E_ABORT): what was asked to stop is not installed.

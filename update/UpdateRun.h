@@ -75,6 +75,11 @@ public:
     // be placed inside the installation folder.
     void DownloadNextItem();
 
+    // One download attempt of url to path, as DownloadNextItem makes it: progress into this
+    // run, aborted by RequestStop or after the stall limit. Returns the facts (recordSize
+    // left 0) and passes no verdict: whatever arrived stays at path.
+    DownloadFacts Fetch(const char* url, const char* path);
+
     // Any thread: ends the run at once (a running download is aborted, a pause cut short,
     // an archive left between two entries).
     void RequestStop();
