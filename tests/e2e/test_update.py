@@ -7,7 +7,6 @@ misbehave on purpose, runs the updater there as the lobby would, and looks at wh
 files, "UpdateClient.txt", the registry values and whether the lobby was started.
 """
 import argparse
-import io
 import os
 import re
 import shutil
@@ -19,29 +18,13 @@ import tempfile
 import threading
 import time
 import unittest
-import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from loopback import Served, Server, hand_over  # noqa: E402
+from loopback import Served, Server, hand_over, make_zip  # noqa: E402
 
 ARGS = None
 VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
 FILETIME_2020 = 132223104000000000  # 2020-01-01 00:00:00 UTC
-
-
-def make_zip(entries):
-    """entries: (name, bytes or None for a folder entry)."""
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in entries:
-            info = zipfile.ZipInfo(name, date_time=(2021, 6, 1, 12, 0, 0))
-            if data is None:
-                info.external_attr = 0x10
-                z.writestr(info, b"")
-            else:
-                info.compress_type = zipfile.ZIP_DEFLATED
-                z.writestr(info, data)
-    return buf.getvalue()
 
 
 def wine(*args, gui=False, **kw):

@@ -1,15 +1,18 @@
-"""The loopback update server and the hand-over file the end-to-end tests share.
+"""The loopback update server, the hand-over file and the archives the Wine tests share.
 
 Server serves "Torvel/<name>" from its files dictionary on 127.0.0.1 only and can misbehave
-on purpose (Served); hand_over builds the binary "~Update.tmp" the lobby writes.
+on purpose (Served); hand_over builds the binary "~Update.tmp" the lobby writes; make_zip
+builds an archive in memory.
 """
 import gzip
 import http.server
+import io
 import socket
 import struct
 import threading
 import time
 import urllib.parse
+import zipfile
 
 # How a request can go wrong, one per request, before the file is served whole.
 FAULTS = (
@@ -146,3 +149,18 @@ def hand_over(url, records, version1=0x00020001, version2=0x80000002, declared=N
     for name, size, date, time_ in records:
         out += struct.pack("<36sIII", name.encode("gbk"), size, date, time_)
     return out
+
+
+def make_zip(entries):
+    """entries: (name, bytes or None for a folder entry)."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(2021, 6, 1, 12, 0, 0))
+            if data is None:
+                info.external_attr = 0x10
+                z.writestr(info, b"")
+            else:
+                info.compress_type = zipfile.ZIP_DEFLATED
+                z.writestr(info, data)
+    return buf.getvalue()
