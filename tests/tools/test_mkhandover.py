@@ -76,6 +76,8 @@ class MkHandOver(unittest.TestCase):
              "longer than 259"),
             ("version not a number", ["--url", "u", "--v1", "x", "--v2", "2"], "usage"),
             ("dump of a short file", ["--dump", "release/ok.txt"], "not a valid hand-over"),
+            ("pack to a name moved as a plain file", ["--pack", "release", "OUT.ZIP"],
+             "lower case"),
         ]
         for fault, args, message in cases:
             with self.subTest(fault):
