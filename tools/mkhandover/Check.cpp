@@ -274,6 +274,10 @@ void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem&
         row.why = "unsafe name or path too long: the run stops here, nothing after it";
         return;
     }
+    const auto realFolder = [realInstall](const char* folder) {
+        const DWORD a = GetFileAttributesA(folder);
+        return realInstall && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    };
     const std::string download = scratch.File("download");
     std::fprintf(stderr, "%s: fetching %s\n", label.c_str(), paths.url);
     {
@@ -292,11 +296,8 @@ void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem&
     } else if (EndsInZipAnyCase(item.szName)) {
         row.why = "moved as a plain file, not unpacked: only \".zip\" in lower case is an archive";
     } else if (FileNamePart(item.szName) != item.szName &&
-               IsEntryFolderMissing(paths.download, false, [realInstall](const char* folder) {
-                   const DWORD a = GetFileAttributesA(folder);
-                   return realInstall && a != INVALID_FILE_ATTRIBUTES &&
-                          (a & FILE_ATTRIBUTE_DIRECTORY);
-               })) {
+               (IsEntryFolderMissing(paths.download, false, realFolder) ||
+                IsEntryFolderMissing(paths.target, false, realFolder))) {
         row.why = "a folder part: the updater makes only DownLoad\\ itself, so it fails for ever";
     } else {
         if (IsUpdaterName(item.szName)) row.notes.push_back("waits in DownLoad\\ for the lobby");
