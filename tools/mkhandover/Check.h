@@ -8,8 +8,8 @@
 // would install it whole and why not), then what each archive would skip and write.
 // installDir: an existing installation folder whose folders count as present and whose
 // length counts in the path limits; null judges against a bare installation. Progress goes
-// to stderr, one line per file (and more for long downloads); nothing is written outside
-// a temporary folder, which is removed.
+// to stderr: a line as each file starts and ends, and every 2 s while it downloads.
+// Nothing is written outside a temporary folder, which is removed.
 // Returns 0 when every file would be installed whole, 1 when any would not, 2 when the
 // hand-over file cannot be read or the updater would refuse it.
 int CheckHandOver(const char* handOverPath, const char* installDir);
