@@ -33,9 +33,9 @@ struct Row {
     std::string name;
     bool fetched = false;
     DownloadFacts facts;
-    bool whole = false;               // installed whole by the updater
-    std::string why;                  // why not, when not
-    std::vector<std::string> notes;   // what the operator should know either way
+    bool whole = false;              // installed whole by the updater
+    std::string why;                 // why not, when not
+    std::vector<std::string> notes;  // what the operator should know either way
 };
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -53,7 +53,8 @@ bool ReadWholeFile(const char* path, std::vector<unsigned char>& out) {
     if (in == nullptr) return false;
     unsigned char chunk[4096];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.insert(out.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+        out.insert(out.end(), chunk, chunk + got);
     const bool ok = std::ferror(in) == 0;
     std::fclose(in);
     return ok;
@@ -182,15 +183,17 @@ std::string DownloadFault(const DownloadFacts& f) {
     if (f.httpStatus == 0) return "no answer from the server";
     if (f.httpStatus < 200 || f.httpStatus > 299)
         return Format("error answer %lu", static_cast<unsigned long>(f.httpStatus));
-    if (f.result != S_OK) return Format("download failed (0x%08lX)", static_cast<unsigned long>(f.result));
+    if (f.result != S_OK)
+        return Format("download failed (0x%08lX)", static_cast<unsigned long>(f.result));
     if (!f.fileExists) return "nothing was stored";
     if (f.fileSize != f.receivedBytes) return "bytes were lost on the way to the disk";
     if (f.lengthAnnounced)
         return Format("cut short: %llu of %lu announced bytes", f.fileSize,
                       static_cast<unsigned long>(f.announcedLength));
-    return Format("%llu bytes arrived without an announced length (compressed, chunked or "
-                  "closed) but the record says %lu",
-                  f.fileSize, static_cast<unsigned long>(f.recordSize));
+    return Format(
+        "%llu bytes arrived without an announced length (compressed, chunked or "
+        "closed) but the record says %lu",
+        f.fileSize, static_cast<unsigned long>(f.recordSize));
 }
 
 // What the updater would do with the archive at path, entry by entry, in its own order.
@@ -233,8 +236,7 @@ void InspectArchive(const char* path, const std::string& scratchEntry, const cha
             continue;
         }
         const bool missing = IsEntryFolderMissing(target, false, folderExists);
-        const ZipResult result =
-            missing ? ZipOpenFailed : zip->Extract(i, scratchEntry.c_str());
+        const ZipResult result = missing ? ZipOpenFailed : zip->Extract(i, scratchEntry.c_str());
         DeleteFileA(scratchEntry.c_str());
         switch (JudgeEntry(result, missing, true)) {
             case EntryOutcome::Written:
@@ -242,12 +244,13 @@ void InspectArchive(const char* path, const std::string& scratchEntry, const cha
                 break;
             case EntryOutcome::SkippedByRule:
                 ++skipped;
-                row.notes.push_back(Format(
-                    "skipped %s: no earlier folder entry makes its folder%s", entry.name,
-                    realInstall ? " and it does not exist in the installation" : ""));
+                row.notes.push_back(
+                    Format("skipped %s: no earlier folder entry makes its folder%s", entry.name,
+                           realInstall ? " and it does not exist in the installation" : ""));
                 break;
             case EntryOutcome::Damaged:
-                row.notes.push_back(Format("entry %s: damaged data (checksum or length)", entry.name));
+                row.notes.push_back(
+                    Format("entry %s: damaged data (checksum or length)", entry.name));
                 row.why = "damaged archive: fetched again for ever, never recorded";
                 return;
             case EntryOutcome::NotWritten:
@@ -256,8 +259,8 @@ void InspectArchive(const char* path, const std::string& scratchEntry, const cha
                 return;
         }
     }
-    row.notes.push_back(Format("writes %u file(s) and %u folder(s), skips %u entr%s", files,
-                               made, skipped, skipped == 1 ? "y" : "ies"));
+    row.notes.push_back(Format("writes %u file(s) and %u folder(s), skips %u entr%s", files, made,
+                               skipped, skipped == 1 ? "y" : "ies"));
     if (skipped != 0) {
         row.why = Format("%u entr%s skipped", skipped, skipped == 1 ? "y" : "ies");
         return;
@@ -341,8 +344,10 @@ int CheckHandOver(const char* handOverPath, const char* installDir) {
     HandOverHeader header;
     UpdateItem* parsed = nullptr;
     if (!ParseHandOver(bytes.data(), bytes.size(), header, parsed)) {
-        std::fprintf(stderr, "mkhandover: %s: not a valid hand-over file (the updater would "
-                             "refuse it)\n", handOverPath);
+        std::fprintf(stderr,
+                     "mkhandover: %s: not a valid hand-over file (the updater would "
+                     "refuse it)\n",
+                     handOverPath);
         return 2;
     }
     std::unique_ptr<UpdateItem[]> items(parsed);

@@ -20,8 +20,8 @@ constexpr size_t kLongestName = 259;  // the zip layer refuses a record of 260 b
 constexpr DWORD kCopyChunk = 65536;
 constexpr WORD kFirstDosYear = 1980;
 constexpr WORD kLastDosYear = 2107;
-constexpr DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 
 struct PackEntry {
     std::wstring path;  // on disk
@@ -58,8 +58,8 @@ private:
 
 std::string Narrow(const std::wstring& text, UINT codePage, bool* lost) {
     BOOL usedDefault = FALSE;
-    const int n = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr,
-                                      0, nullptr, &usedDefault);
+    const int n = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0,
+                                      nullptr, &usedDefault);
     std::string out(n > 0 ? n : 1, '\0');
     if (n > 0)
         WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, &out[0], n, nullptr,
@@ -183,8 +183,10 @@ int PackFolder(const char* dir, const char* out) {
         return 1;
     }
     if (!IsZipName(FileNamePart(out))) {
-        std::fprintf(stderr, "mkhandover: %s: the name must end in \".zip\" in lower case, or "
-                             "the updater moves it as a plain file\n", out);
+        std::fprintf(stderr,
+                     "mkhandover: %s: the name must end in \".zip\" in lower case, or "
+                     "the updater moves it as a plain file\n",
+                     out);
         return 1;
     }
     if (LiesInside(FullPath(out), FullPath(dir))) {
@@ -214,8 +216,9 @@ int PackFolder(const char* dir, const char* out) {
         ok = zip.Get() != nullptr;
         for (size_t i = 0; ok && i < entries.size(); ++i) {
             ok = AddEntry(zip.Get(), entries[i]);
-            if (!ok) std::fprintf(stderr, "mkhandover: %s: cannot be read or written\n",
-                                  entries[i].name.c_str());
+            if (!ok)
+                std::fprintf(stderr, "mkhandover: %s: cannot be read or written\n",
+                             entries[i].name.c_str());
             ++((entries[i].data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? folders : files);
         }
         ok = zip.Close() && ok;
