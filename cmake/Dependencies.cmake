@@ -19,7 +19,7 @@ target_compile_definitions(minizip PUBLIC NOCRYPT NOUNCRYPT)
 target_compile_options(minizip PRIVATE -w)
 target_link_libraries(minizip PUBLIC kit_zlib)
 
-# The writing side, only for tests that build their archives at run time.
+# The writing side, for tests that build their archives at run time and mkhandover --pack.
 add_library(minizip_zip STATIC ${KIT_MINIZIP_DIR}/zip.c)
 target_compile_options(minizip_zip PRIVATE -w)
 target_link_libraries(minizip_zip PUBLIC minizip)

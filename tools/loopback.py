@@ -3,15 +3,18 @@ file the lobby writes.
 
 Server serves "Torvel/<name>" (the updater's "Torvel\\" arrives as "Torvel/" or "Torvel%5C")
 on 127.0.0.1 only, from its files dictionary or a resolve function, at full speed or slowed,
-and can misbehave on purpose (Served); hand_over builds the binary "~Update.tmp".
+and can misbehave on purpose (Served); hand_over builds the binary "~Update.tmp" and make_zip
+an archive in memory.
 """
 import gzip
 import http.server
+import io
 import socket
 import struct
 import threading
 import time
 import urllib.parse
+import zipfile
 
 # How a request can go wrong, one per request, before the file is served whole.
 FAULTS = (
@@ -165,3 +168,18 @@ def hand_over(url, records, version1=0x00020001, version2=0x80000002, declared=N
     for name, size, date, time_ in records:
         out += struct.pack("<36sIII", name.encode("gbk"), size, date, time_)
     return out
+
+
+def make_zip(entries):
+    """entries: (name, bytes or None for a folder entry)."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(2021, 6, 1, 12, 0, 0))
+            if data is None:
+                info.external_attr = 0x10
+                z.writestr(info, b"")
+            else:
+                info.compress_type = zipfile.ZIP_DEFLATED
+                z.writestr(info, data)
+    return buf.getvalue()

@@ -1,9 +1,7 @@
 #include "UpdateRun.h"
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "DownloadCheck.h"
 #include "DownloadStatusCallback.h"
@@ -51,6 +49,12 @@ EntryOutcome JudgeEntry(ZipResult result, bool folderMissing, bool earlierFolder
     return EntryOutcome::NotWritten;
 }
 
+bool IsEntryFolderMissing(const char* target, bool folderEntry,
+                          const std::function<bool(const char*)>& folderExists) {
+    char parent[kPathSize];
+    return !folderEntry && FolderOf(target, parent) && !folderExists(parent);
+}
+
 bool IsArchiveInPlace(const std::vector<EntryOutcome>& entries) {
     for (EntryOutcome e : entries) {
         if (e != EntryOutcome::Written && e != EntryOutcome::SkippedByRule) return false;
@@ -83,20 +87,19 @@ DWORD StallLimitMs(const char* configFile) {
 class UpdateRun::ActiveDownload {
 public:
     ActiveDownload(UpdateRun& run, DownloadStatusCallback& callback)
-        : m_run(run), m_callback(callback) {
+        : m_run(run), m_callback(callback), m_done(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
         {
             std::lock_guard<std::mutex> hold(m_run.m_activeLock);
             m_run.m_pActive = &m_callback;
         }
-        m_watch = std::thread([this] { Watch(); });
+        // Without a watcher the download runs unwatched: the stop still aborts it.
+        if (m_done.IsValid()) m_watch.Reset(CreateThread(nullptr, 0, &Watch, this, 0, nullptr));
     }
     ~ActiveDownload() {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_done = true;
+        if (m_watch.IsValid()) {
+            SetEvent(m_done);
+            WaitForSingleObject(m_watch, INFINITE);
         }
-        m_wake.notify_all();
-        m_watch.join();
         std::lock_guard<std::mutex> hold(m_run.m_activeLock);
         m_run.m_pActive = nullptr;
     }
@@ -104,20 +107,18 @@ public:
     ActiveDownload& operator=(const ActiveDownload&) = delete;
 
 private:
-    void Watch() {
-        std::unique_lock<std::mutex> hold(m_lock);
-        while (!m_wake.wait_for(hold, std::chrono::milliseconds(kStallLookMs),
-                                [this] { return m_done; })) {
-            m_callback.AbortIfStalled(GetTickCount64(), m_run.m_dwStallMs);
+    static DWORD WINAPI Watch(LPVOID self) {
+        auto* me = static_cast<ActiveDownload*>(self);
+        while (WaitForSingleObject(me->m_done, kStallLookMs) == WAIT_TIMEOUT) {
+            me->m_callback.AbortIfStalled(GetTickCount64(), me->m_run.m_dwStallMs);
         }
+        return 0;
     }
 
     UpdateRun& m_run;
     DownloadStatusCallback& m_callback;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    bool m_done = false;
-    std::thread m_watch;
+    ScopedHandle m_done;
+    ScopedHandle m_watch;
 };
 
 UpdateRun::UpdateRun(UpdateIo* io)
@@ -237,14 +238,15 @@ void UpdateRun::DownloadNextItem() {
     }
 }
 
-bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& item) {
+DownloadFacts UpdateRun::Fetch(const char* url, const char* path) {
     DownloadStatusCallback callback;
     callback.SetOwner(this);
-    DownloadFacts facts;
-    {
-        ActiveDownload active(*this, callback);
-        facts = m_io.Download(url, path, callback);
-    }
+    ActiveDownload active(*this, callback);
+    return m_io.Download(url, path, callback);
+}
+
+bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& item) {
+    DownloadFacts facts = Fetch(url, path);
     facts.recordSize = item.dwSize;
     // A download may end after the close command asked it to stop (the moniker does not
     // always give up at the first E_ABORT): what was asked to stop is not installed.
@@ -297,9 +299,10 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         }
         const ZipResult result = zip->Extract(i, target);
         // Only a failed file needs the look at its folder.
-        char parent[kPathSize];
-        const bool folderMissing = result == ZipOpenFailed && !folder &&
-                                   FolderOf(target, parent) && !m_io.FolderExists(parent);
+        const bool folderMissing =
+            result == ZipOpenFailed &&
+            IsEntryFolderMissing(target, folder,
+                                 [this](const char* path) { return m_io.FolderExists(path); });
         entryOutcome = JudgeEntry(result, folderMissing, foldersInPlace);
         if (entryOutcome == EntryOutcome::Damaged) {
             damaged = true;

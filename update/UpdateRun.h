@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -38,6 +39,12 @@ enum class EntryOutcome {
 // folder the file goes to does not exist; earlierFoldersInPlace: every folder entry before
 // it is in place (so none of them was meant to make that folder).
 EntryOutcome JudgeEntry(ZipResult result, bool folderMissing, bool earlierFoldersInPlace);
+
+// A file entry whose folder is missing: target (the entry's full path) has a folder part
+// and folderExists says that folder does not exist. Never a folder entry, which makes its
+// own folder when extracted.
+bool IsEntryFolderMissing(const char* target, bool folderEntry,
+                          const std::function<bool(const char*)>& folderExists);
 
 // True when every entry is Written or SkippedByRule (an archive of no entries included).
 bool IsArchiveInPlace(const std::vector<EntryOutcome>& entries);
@@ -70,6 +77,11 @@ public:
     // when it is in place; sets the stop flag when the list is exhausted or an entry cannot
     // be placed inside the installation folder.
     void DownloadNextItem();
+
+    // One download attempt of url to path, as DownloadNextItem makes it: progress into this
+    // run, aborted by RequestStop or after the stall limit. Returns the facts (recordSize
+    // left 0) and passes no verdict: whatever arrived stays at path.
+    DownloadFacts Fetch(const char* url, const char* path);
 
     // Any thread: ends the run at once (a running download is aborted, a pause cut short,
     // an archive left between two entries).

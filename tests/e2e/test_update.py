@@ -7,7 +7,6 @@ misbehave on purpose, runs the updater there as the lobby would, and looks at wh
 files, "UpdateClient.txt", the registry values and whether the lobby was started.
 """
 import argparse
-import io
 import os
 import re
 import shutil
@@ -18,29 +17,13 @@ import tempfile
 import threading
 import time
 import unittest
-import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from loopback import Served, Server, hand_over  # noqa: E402
+from loopback import Served, Server, hand_over, make_zip  # noqa: E402
 
 ARGS = None
 VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
 FILETIME_2020 = 132223104000000000  # 2020-01-01 00:00:00 UTC
-
-
-def make_zip(entries):
-    """entries: (name, bytes or None for a folder entry)."""
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in entries:
-            info = zipfile.ZipInfo(name, date_time=(2021, 6, 1, 12, 0, 0))
-            if data is None:
-                info.external_attr = 0x10
-                z.writestr(info, b"")
-            else:
-                info.compress_type = zipfile.ZIP_DEFLATED
-                z.writestr(info, data)
-    return buf.getvalue()
 
 
 def damaged_count_zip():
@@ -160,6 +143,33 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual([], self.lobby_starts())
 
     # --- complete runs -------------------------------------------------------------------
+
+    def test_packed_tree_installs_whole(self):
+        tree = os.path.join(ARGS.work, "pack-tree")
+        shutil.rmtree(tree, ignore_errors=True)
+        files = {("readme.txt",): b"top", ("maps", "deep", "a.map"): b"map " * 5000,
+                 ("\u5730\u56fe", "\u8bf4\u660e.txt"): b"a name in code page 936",
+                 ("empty.dat",): b""}
+        for parts, data in files.items():
+            os.makedirs(os.path.join(tree, *parts[:-1]), exist_ok=True)
+            with open(os.path.join(tree, *parts), "wb") as f:
+                f.write(data)
+            os.utime(os.path.join(tree, *parts), (1600000000, 1600000000))
+        os.makedirs(os.path.join(tree, "bare"))
+        packed = wine(ARGS.mkhandover, "--pack", "pack-tree", "packed.zip", cwd=ARGS.work)
+        self.assertEqual(0, packed.returncode)
+        with open(os.path.join(ARGS.work, "packed.zip"), "rb") as f:
+            pack = f.read()
+        self.server.files = {"packed.zip": Served(pack)}
+        self.write_hand_over([("packed.zip", len(pack), 1, 2)])
+        self.run_update()
+
+        for parts, data in files.items():
+            self.assertEqual(data, self.read(*parts))
+            self.assertAlmostEqual(1600000000, os.stat(self.path(*parts)).st_mtime, delta=2)
+        self.assertTrue(os.path.isdir(self.path("bare")))
+        self.assertEqual({"FileVersion1": 0x00020001, "FileVersion2": 0x80000002},
+                         registry_versions())
 
     def test_archives_plain_files_and_records(self):
         pack = make_zip([
@@ -538,7 +548,8 @@ class UpdateRun(unittest.TestCase):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for name in ("--update", "--lobby", "--send-close", "--hold-open", "--wine-run", "--work"):
+    for name in ("--update", "--lobby", "--send-close", "--hold-open", "--mkhandover",
+                 "--wine-run", "--work"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args()
     os.makedirs(ARGS.work, exist_ok=True)

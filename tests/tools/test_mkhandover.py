@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""mkhandover under Wine: what it writes is what the updater reads, and it refuses what the
-updater could not place safely."""
+"""mkhandover under Wine: what it writes is what the updater reads, it refuses what the
+updater could not place safely, and its check of a release against the loopback server says
+what the updater would do."""
 import argparse
 import os
 import shutil
@@ -8,6 +9,9 @@ import struct
 import subprocess
 import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from loopback import Served, Server, hand_over, make_zip  # noqa: E402
 
 ARGS = None
 UNIX_EPOCH_AS_FILETIME = 116444736000000000
@@ -66,14 +70,14 @@ class MkHandOver(unittest.TestCase):
         cases = [
             ("name longer than 35 bytes", ["--url", "u", "--v1", "1", "--v2", "2",
                                            "release/" + long_name], "longer than 35"),
-            ("folder holding a long name", ["--url", "u", "--v1", "1", "--v2", "2", "release"],
-             "longer than 35"),
             ("missing file", ["--url", "u", "--v1", "1", "--v2", "2", "nothere.zip"],
              "no such file"),
             ("URL too long", ["--url", "u" * 260, "--v1", "1", "--v2", "2", "release/ok.txt"],
              "longer than 259"),
             ("version not a number", ["--url", "u", "--v1", "x", "--v2", "2"], "usage"),
             ("dump of a short file", ["--dump", "release/ok.txt"], "not a valid hand-over"),
+            ("pack to a name moved as a plain file", ["--pack", "release", "OUT.ZIP"],
+             "lower case"),
         ]
         for fault, args, message in cases:
             with self.subTest(fault):
@@ -84,6 +88,63 @@ class MkHandOver(unittest.TestCase):
                 self.assertIn(message, err)
                 if not args[0].startswith("--dump"):
                     self.assertFalse(os.path.exists(os.path.join(self.dir, "~Update.tmp")))
+
+
+class Check(unittest.TestCase):
+    FOLDERED = make_zip([("maps/", None), ("maps/a.map", b"map " * 3000), ("top.txt", b"t")])
+
+    def setUp(self):
+        self.server = Server()
+        self.dir = os.path.join(ARGS.work, self.id().split(".")[-1])
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+
+    def tearDown(self):
+        self.server.stop()
+
+    def check(self, served, records):
+        """served: name -> Served; records: (name, size) in hand-over order."""
+        self.server.files = served
+        with open(os.path.join(self.dir, "~Update.tmp"), "wb") as f:
+            f.write(hand_over(self.server.base_url, [(n, size, 1, 2) for n, size in records]))
+        return run("--check", "~Update.tmp", cwd=self.dir)
+
+    def test_release_that_installs_whole(self):
+        plain = b"plain " * 20000
+        code, out, err = self.check(
+            {"pack.zip": Served(self.FOLDERED), "big.dat": Served(plain, mode="gzip"),
+             "Update.exe": Served(b"MZ", mode="chunked")},
+            [("pack.zip", len(self.FOLDERED)), ("big.dat", len(plain)), ("Update.exe", 2)])
+        self.assertEqual(0, code, out + err)
+        self.assertNotIn("NO", out)
+        self.assertIn("writes 2 file(s) and 1 folder(s), skips 0 entries", out)
+        self.assertIn("waits in DownLoad", out)
+        self.assertIn("[3/3] Update.exe", err)
+
+    def test_releases_that_fail(self):
+        cases = [
+            ("missing file", {}, ("gone.txt", 5), "error answer 404"),
+            ("error answer", {"a.txt": Served(b"abc", faults=["500-body"])}, ("a.txt", 3),
+             "error answer 500"),
+            ("record size wrong behind a compressed answer",
+             {"a.txt": Served(b"abc" * 100, mode="gzip")}, ("a.txt", 301), "record says 301"),
+            ("archive without folder entries",
+             {"p.zip": Served(make_zip([("maps/a.map", b"m")]))}, ("p.zip", 0),
+             "skipped maps/a.map: no earlier folder entry makes its folder"),
+            ("unsafe entry", {"p.zip": Served(make_zip([("../evil.txt", b"e")]))}, ("p.zip", 0),
+             "skipped ../evil.txt: unsafe name"),
+            ("upper-case archive name", {"P.ZIP": Served(self.FOLDERED)}, ("P.ZIP", 0),
+             "moved as a plain file"),
+        ]
+        for fault, served, record, reason in cases:
+            with self.subTest(fault):
+                code, out, err = self.check(served, [record])
+                self.assertEqual(1, code, out + err)
+                self.assertRegex(out, r"\n0\s+%s .* NO " % record[0].replace(".", r"\."))
+                self.assertIn(reason, out)
+
+    def test_unreadable_hand_over_is_a_usage_error(self):
+        self.assertEqual(2, run("--check", "nothere.tmp", cwd=self.dir)[0])
 
 
 def main():

@@ -1,8 +1,11 @@
 // mkhandover: writes the hand-over file "~Update.tmp" that tells Update.exe what to fetch,
-// or prints an existing one.
+// prints one, checks one against the live server (Check.h), or packs a folder into an
+// archive the updater unpacks as meant (Pack.h).
 //
 //   mkhandover --url BASE --v1 N --v2 N [--out FILE] FILE|FOLDER...
 //   mkhandover --dump FILE
+//   mkhandover --check FILE [--install DIR]
+//   mkhandover --pack DIR OUT.zip
 //
 // Each listed file becomes one record: its name (without folders), its size and its
 // last-write time as the record's FILETIME. A folder lists the files directly in it.
@@ -15,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "Check.h"
 #include "HandOver.h"
 #include "InstallPaths.h"
+#include "Pack.h"
 
 namespace {
 
@@ -24,6 +29,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: mkhandover --url BASE --v1 N --v2 N [--out FILE] FILE|FOLDER...\n"
                  "       mkhandover --dump FILE\n"
+                 "       mkhandover --check FILE [--install DIR]\n"
+                 "       mkhandover --pack DIR OUT.zip\n"
                  "Names are at most 35 bytes, relative, without \"..\"; BASE gets "
                  "\"Torvel\\\" and the name appended.\n");
     return 2;
@@ -201,6 +208,14 @@ int Dump(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--check") == 0) {
+        if (argc == 3) return CheckHandOver(argv[2], nullptr);
+        if (argc == 5 && std::strcmp(argv[3], "--install") == 0)
+            return CheckHandOver(argv[2], argv[4]);
+        return Usage();
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--pack") == 0)
+        return argc == 4 ? PackFolder(argv[2], argv[3]) : Usage();
     std::string url, out = kHandOverFileName, dump;
     DWORD v1 = 0, v2 = 0;
     bool haveUrl = false, haveV1 = false, haveV2 = false;

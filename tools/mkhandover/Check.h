@@ -1,0 +1,15 @@
+// mkhandover --check: every record of a hand-over file fetched from its server the way
+// Update.exe fetches it (the same URL join, the same download attempt) and judged by the
+// updater's own decisions, so that a release is known to install before players get it.
+#pragma once
+
+// Fetches every record of the hand-over file at handOverPath and prints one table row per
+// record (HTTP status, announced length, bytes received, record size, whether the updater
+// would install it whole and why not), then what each archive would skip and write.
+// installDir: an existing installation folder whose folders count as present and whose
+// length counts in the path limits; null judges against a bare installation. Progress goes
+// to stderr: a line as each file starts and ends, and every 2 s while it downloads.
+// Nothing is written outside a temporary folder, which is removed.
+// Returns 0 when every file would be installed whole, 1 when any would not, 2 when the
+// hand-over file cannot be read or the updater would refuse it.
+int CheckHandOver(const char* handOverPath, const char* installDir);
