@@ -3,7 +3,6 @@
 #include <wininet.h>
 
 #include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -30,18 +29,23 @@ DWORD StatusOfEntry(const char* url) {
 
 wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
 
-bool SameWord(const std::wstring& a, const wchar_t* b) {
-    if (a.size() != std::wcslen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) return false;
+// One field of a header line: [begin, end) with the blanks around it left out.
+struct Field {
+    const wchar_t* begin;
+    const wchar_t* end;
+    bool Is(const wchar_t* word) const {
+        const wchar_t* p = begin;
+        for (; p != end && *word != L'\0'; ++p, ++word) {
+            if (Lower(*p) != Lower(*word)) return false;
+        }
+        return p == end && *word == L'\0';
     }
-    return true;
-}
+};
 
-std::wstring Trimmed(const std::wstring& s) {
-    const size_t first = s.find_first_not_of(L" \t");
-    if (first == std::wstring::npos) return std::wstring();
-    return s.substr(first, s.find_last_not_of(L" \t") - first + 1);
+Field Trimmed(const wchar_t* begin, const wchar_t* end) {
+    while (begin != end && (*begin == L' ' || *begin == L'\t')) ++begin;
+    while (end != begin && (end[-1] == L' ' || end[-1] == L'\t')) --end;
+    return {begin, end};
 }
 
 }  // namespace
@@ -62,27 +66,26 @@ bool AnnouncedBodyLength(const wchar_t* headers, DWORD* length) {
     bool haveLength = false;
     bool encoded = false;
     ULONGLONG value = 0;
-    const wchar_t* line = headers;
-    while (*line != L'\0') {
+    for (const wchar_t* line = headers; *line != L'\0';) {
         const wchar_t* end = line;
-        while (*end != L'\0' && *end != L'\r' && *end != L'\n') ++end;
-        const std::wstring text(line, end);
-        const size_t colon = text.find(L':');
-        if (colon != std::wstring::npos) {
-            const std::wstring name = Trimmed(text.substr(0, colon));
-            const std::wstring field = Trimmed(text.substr(colon + 1));
-            if (SameWord(name, L"Content-Length")) {
-                if (haveLength || field.empty() || field.size() > 10) return false;
-                for (wchar_t c : field) {
-                    if (c < L'0' || c > L'9') return false;
-                    value = value * 10 + static_cast<ULONGLONG>(c - L'0');
+        const wchar_t* colon = nullptr;
+        for (; *end != L'\0' && *end != L'\r' && *end != L'\n'; ++end) {
+            if (*end == L':' && colon == nullptr) colon = end;
+        }
+        if (colon != nullptr) {
+            const Field name = Trimmed(line, colon);
+            const Field field = Trimmed(colon + 1, end);
+            if (name.Is(L"Content-Length")) {
+                const size_t digits = static_cast<size_t>(field.end - field.begin);
+                if (haveLength || digits == 0 || digits > 10) return false;
+                for (const wchar_t* p = field.begin; p != field.end; ++p) {
+                    if (*p < L'0' || *p > L'9') return false;
+                    value = value * 10 + static_cast<ULONGLONG>(*p - L'0');
                 }
                 if (value > 0xFFFFFFFFull) return false;
                 haveLength = true;
-            } else if (SameWord(name, L"Content-Encoding")) {
-                encoded = encoded || !SameWord(field, L"identity");
-            } else if (SameWord(name, L"Transfer-Encoding")) {
-                encoded = encoded || !SameWord(field, L"identity");
+            } else if (name.Is(L"Content-Encoding") || name.Is(L"Transfer-Encoding")) {
+                encoded = encoded || !field.Is(L"identity");
             }
         }
         line = end;
