@@ -13,7 +13,7 @@ function(kit_add_wine_test name target)
     set(T_TIMEOUT 300)
   endif()
   add_test(NAME ${name}
-           COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run ${mode} $<TARGET_FILE:${target}> ${T_ARGS}
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-test ${mode} $<TARGET_FILE:${target}> ${T_ARGS}
            WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
   if(T_SERIAL)
