@@ -3,9 +3,9 @@
 #include <cstring>
 #include <initializer_list>
 
-namespace {
+#include "PathWalk.h"
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+namespace {
 
 // Appends every part in turn; false as soon as the result would not fit with its terminator.
 bool Join(char (&out)[kPathSize], std::initializer_list<const char*> parts) {
@@ -46,18 +46,7 @@ bool IsZipName(const char* name) {
 
 bool IsUpdaterName(const char* name) { return std::strcmp(name, "Update.exe") == 0; }
 
-const char* FileNamePart(const char* path) {
-    // A forward scan: only it tells a lead byte from a trail byte.
-    const char* name = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-            ++p;
-        } else if (IsSeparator(*p)) {
-            name = p + 1;
-        }
-    }
-    return name;
-}
+const char* FileNamePart(const char* path) { return path + LastSeparator(path) + 1; }
 
 void InstallFolderOf(const char* modulePath, char (&out)[kPathSize]) {
     std::memset(out, 0, sizeof out);

@@ -7,6 +7,7 @@
 #include "DownloadStatusCallback.h"
 #include "InstallPaths.h"
 #include "LobbyLaunch.h"
+#include "PathWalk.h"
 
 namespace {
 
@@ -18,21 +19,9 @@ constexpr DWORD kStallLookMs = 250;
 
 // The folder part of path (up to its last "\"), or false when it has none.
 bool FolderOf(const char* path, char (&out)[kPathSize]) {
-    size_t cut = 0;
-    bool found = false;
-    for (size_t i = 0; path[i] != '\0';) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && path[i + 1] != '\0') {
-            i += 2;
-            continue;
-        }
-        if (path[i] == '\\' || path[i] == '/') {
-            cut = i;
-            found = true;
-        }
-        ++i;
-    }
-    if (!found) return false;
-    std::memcpy(out, path, cut);
+    const int cut = LastSeparator(path);
+    if (cut < 0) return false;
+    std::memcpy(out, path, static_cast<size_t>(cut));
     out[cut] = '\0';
     return true;
 }

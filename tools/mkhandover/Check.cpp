@@ -16,6 +16,7 @@
 #include "DownloadStatusCallback.h"
 #include "HandOver.h"
 #include "InstallPaths.h"
+#include "PathWalk.h"
 #include "UpdateIo.h"
 #include "UpdateRun.h"
 #include "Zip.h"
@@ -131,11 +132,10 @@ private:
 // (never inside a double-byte character), no trailing separator.
 std::string FolderKey(const char* path) {
     std::string key;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-            key += *p++;
-            key += *p;
-        } else if (*p == '/' || *p == '\\') {
+    for (const char* p = path; *p != '\0'; p += CharacterBytes(p)) {
+        if (CharacterBytes(p) == 2) {
+            key.append(p, 2);
+        } else if (IsPathSeparator(*p)) {
             key += '\\';
         } else {
             key += (*p >= 'A' && *p <= 'Z') ? static_cast<char>(*p - 'A' + 'a') : *p;

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "PathWalk.h"
+
 namespace {
 
 constexpr unsigned char kLowestTrailByte = 0x40;
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsRefusedCharacter(char c) {
     return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>\"|?*:", c) != nullptr;
@@ -54,15 +54,15 @@ bool IsSafeComponent(const char* component, size_t length) {
 }  // namespace
 
 bool IsSafeRelativeName(const char* name) {
-    if (name == nullptr || name[0] == '\0' || IsSeparator(name[0])) return false;
+    if (name == nullptr || name[0] == '\0' || IsPathSeparator(name[0])) return false;
     const char* component = name;
     for (const char* p = name;; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p))) {
+        if (IsLeadByte(*p)) {
             if (static_cast<unsigned char>(p[1]) < kLowestTrailByte) return false;
             ++p;
             continue;
         }
-        if (*p == '\0' || IsSeparator(*p)) {
+        if (*p == '\0' || IsPathSeparator(*p)) {
             if (!IsSafeComponent(component, static_cast<size_t>(p - component))) return false;
             if (*p == '\0') return true;
             component = p + 1;

@@ -30,7 +30,6 @@ int32_t GetSigned32(const uint8_t* p) {
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool IsLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
 
 // Builds the record of entry index from the central directory and the local header.
 ZipResult BuildRecord(ZipReader* reader, int32_t index, ZipEntry* out) {

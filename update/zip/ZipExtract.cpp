@@ -19,23 +19,6 @@ constexpr DWORD kStandingInTheWay =
 const char kTemporaryPrefix[] = "~zp";
 constexpr int kTemporaryAttempts = 100;
 
-bool IsLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-// Calls visit(offset) for each "/" or "\" of path. The walk goes by characters: the second
-// byte of a double-byte character can be 0x5C, which is no separator.
-template <typename Visit>
-void ForEachSeparator(const char* path, Visit visit) {
-    for (size_t i = 0; path[i] != '\0';) {
-        if (IsLeadByte(path[i]) && path[i + 1] != '\0') {
-            i += 2;
-            continue;
-        }
-        if (IsSeparator(path[i])) visit(i);
-        ++i;
-    }
-}
-
 // "~zp" and 8 hexadecimal digits and ".tmp": a temporary file of this layer.
 bool IsTemporaryName(const char* name) {
     const size_t prefix = sizeof kTemporaryPrefix - 1;
@@ -283,12 +266,6 @@ HANDLE TemporaryFile::Create(const char* folder, DWORD attributes) {
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return file;
     }
     return INVALID_HANDLE_VALUE;
-}
-
-int LastSeparator(const char* path) {
-    int last = -1;
-    ForEachSeparator(path, [&](size_t i) { last = static_cast<int>(i); });
-    return last;
 }
 
 bool EnsureDirectory(const char* base, const char* relative) {

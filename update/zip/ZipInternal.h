@@ -13,31 +13,12 @@
 
 #include <unzip.h>
 
+#include "PathWalk.h"
 #include "SafeName.h"
+#include "Scoped.h"
 #include "Zip.h"
 
 // ---- Owners -----------------------------------------------------------------------------
-
-// A kernel handle closed with CloseHandle. Null and INVALID_HANDLE_VALUE both mean none.
-class ScopedHandle {
-public:
-    ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE h) : m_h(h) {}
-    ~ScopedHandle() { Reset(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-    bool IsValid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-    operator HANDLE() const { return m_h; }
-    void Reset(HANDLE h = nullptr) {
-        if (IsValid()) CloseHandle(m_h);
-        m_h = h;
-    }
-
-private:
-    HANDLE m_h = nullptr;
-};
 
 // An archive opened by minizip, closed with unzClose.
 class ScopedArchive {
@@ -227,6 +208,3 @@ void ApplyExtendedTimestamp(const uint8_t* extra, size_t length, FILETIME* write
                             FILETIME* accessTime, FILETIME* creationTime);
 // Equal names; with ignoreCase, ASCII letters outside double-byte characters fold.
 bool NamesEqual(const char* a, const char* b, bool ignoreCase);
-// The offset of the last "/" or "\" that is not the second byte of a double-byte
-// character, or -1.
-int LastSeparator(const char* path);
