@@ -1,6 +1,5 @@
 #include "BenchSupport.h"
 
-#include <zip.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -25,26 +24,6 @@ double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t mid = values.size() / 2;
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
-bool WriteArchive(const std::string& path, const std::vector<GeneratedEntry>& entries) {
-    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
-    if (zip == nullptr) return false;
-    bool ok = true;
-    for (const GeneratedEntry& entry : entries) {
-        zip_fileinfo info = {};
-        info.dosDate = ((2022 - 1980) << 25) | (3 << 21) | (14 << 16) | (9 << 11) | (26 << 5);
-        if (zipOpenNewFileInZip(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                Z_DEFLATED, Z_DEFAULT_COMPRESSION) != ZIP_OK) {
-            ok = false;
-            break;
-        }
-        ok = zipWriteInFileInZip(zip, entry.data.data(),
-                                 static_cast<unsigned>(entry.data.size())) == ZIP_OK;
-        ok = zipCloseFileInZip(zip) == ZIP_OK && ok;
-        if (!ok) break;
-    }
-    return zipClose(zip, nullptr) == ZIP_OK && ok;
 }
 
 namespace {

@@ -14,16 +14,6 @@ double NowMs();
 // The median of the values (the mean of the middle two for an even count); 0 for none.
 double Median(std::vector<double> values);
 
-// One entry to write into a generated archive.
-struct GeneratedEntry {
-    std::string name;  // "/" as separator, as archives store it
-    std::string data;
-};
-
-// Writes an archive of the entries, every one deflated at the default level. False when
-// the file cannot be created or a write fails; a partial file may then be left.
-bool WriteArchive(const std::string& path, const std::vector<GeneratedEntry>& entries);
-
 // size bytes, the same for the same seed: text made of words (deflates well), or bytes
 // that do not compress at all.
 std::string CompressibleData(size_t size, uint32_t seed);

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <zip.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <iterator>
 #include <map>
 
+#include "ArchiveWriter.h"
 #include "SafeName.h"
 #include "ZipInternal.h"
 
@@ -86,19 +86,15 @@ bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
 
 Bytes BuildSeed(const std::string& path, const std::vector<SeedEntry>& entries,
                 const char* comment) {
-    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
-    if (zip == nullptr) return {};
+    std::vector<ArchiveEntry> written;
     for (const SeedEntry& e : entries) {
-        zip_fileinfo info{};
-        info.dosDate = 0x52CF6499;
-        info.external_fa = e.name.back() == '/' ? 0x10 : 0x20;
-        const char* extra = e.extra.empty() ? nullptr : e.extra.data();
-        zipOpenNewFileInZip(zip, e.name.c_str(), &info, extra, static_cast<uInt>(e.extra.size()),
-                            nullptr, 0, nullptr, e.method, e.method == 0 ? 0 : 6);
-        zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size()));
-        zipCloseFileInZip(zip);
+        ArchiveEntry entry(e.name, e.data, e.method);
+        entry.external = e.name.back() == '/' ? 0x10 : 0x20;
+        entry.localExtra = e.extra;
+        entry.dosDate = 0x52CF6499;
+        written.push_back(entry);
     }
-    zipClose(zip, comment);
+    if (!WriteArchive(path, written, comment != nullptr ? comment : "")) return {};
     Bytes bytes = ReadFileBytes(path);
     DeleteFileA(path.c_str());
     return bytes;

@@ -24,7 +24,7 @@ FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, download
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
             budget_s=10)
 OUTPUTS = ("out", "step", "res", "unzip")
-GENERATOR = 2
+GENERATOR = 3
 
 
 def small_file(name):

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "ArchiveWriter.h"
 #include "BenchSupport.h"
 #include "DownloadCheck.h"
 #include "Gdi.h"
@@ -112,7 +113,7 @@ std::string ManyEntryName(int k, int perFolder) {
 
 bool Generate(const Options& o) {
     if (!MakeFolders("archives")) return false;
-    std::vector<GeneratedEntry> big;
+    std::vector<ArchiveEntry> big;
     // Whole entries, rounded up: a size below one entry still makes an archive to unpack.
     const int bigEntries =
         (o.bigMb * 1024 * 1024 + static_cast<int>(kBigEntrySize) - 1) / static_cast<int>(kBigEntrySize);
@@ -122,7 +123,7 @@ bool Generate(const Options& o) {
     }
     if (!WriteArchive(kBigArchive, big)) return false;
     for (int count : o.many) {
-        std::vector<GeneratedEntry> entries;
+        std::vector<ArchiveEntry> entries;
         for (int k = 0; k < count; ++k) {
             entries.push_back({ManyEntryName(k, o.perFolder),
                                CompressibleData(64 + static_cast<size_t>(k * 37) % 400, k)});

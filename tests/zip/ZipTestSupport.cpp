@@ -61,26 +61,15 @@ Bytes ReadAll(const std::string& path) {
 Bytes BuildArchive(const std::vector<EntrySpec>& entries, const std::string& comment) {
     ScratchFolder scratch;
     std::string path = scratch / "built.zip";
-    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
-    if (zip == nullptr) throw std::runtime_error("zipOpen failed");
+    std::vector<ArchiveEntry> written;
     for (const EntrySpec& e : entries) {
-        zip_fileinfo info{};
-        info.dosDate = kSampleDosTime;
-        info.external_fa = e.external;
-        const char* extra = e.localExtra.empty() ? nullptr : e.localExtra.data();
-        int opened = zipOpenNewFileInZip4(
-            zip, e.name.c_str(), &info, extra, static_cast<uInt>(e.localExtra.size()), nullptr, 0,
-            nullptr, e.method, e.method == 0 ? 0 : Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS,
-            DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, e.madeBy, 0);
-        if (opened != ZIP_OK ||
-            zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) !=
-                ZIP_OK) {
-            throw std::runtime_error("cannot add " + e.name);
-        }
-        zipCloseFileInZip(zip);
+        ArchiveEntry entry(e.name, e.data, e.method);
+        entry.external = e.external;
+        entry.madeBy = e.madeBy;
+        entry.localExtra = e.localExtra;
+        written.push_back(entry);
     }
-    if (zipClose(zip, comment.empty() ? nullptr : comment.c_str()) != ZIP_OK)
-        throw std::runtime_error("zipClose failed");
+    if (!WriteArchive(path, written, comment)) throw std::runtime_error("cannot write " + path);
     return ReadAll(path);
 }
 

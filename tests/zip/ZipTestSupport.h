@@ -10,18 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "ArchiveWriter.h"
 #include "Zip.h"
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint16_t kMadeByDos = 20;                // host 0, version 2.0
 constexpr uint16_t kMadeByUnix = (3 << 8) | 20;    // host 3, version 2.0
 constexpr uint32_t kUnixFile644 = 0100644u << 16;  // regular file, owner may write
 constexpr uint32_t kUnixFile444 = 0100444u << 16;  // regular file, read-only for all
 constexpr uint32_t kUnixFolder755 = 040755u << 16;
-// 2021-06-15 12:34:56 as a DOS date (high word) and time (low word).
-constexpr uint32_t kSampleDosTime =
-    ((2021 - 1980) << 25) | (6 << 21) | (15 << 16) | (12 << 11) | (34 << 5) | (56 / 2);
 
 // An entry, made on a DOS host with the sample DOS time.
 struct EntrySpec {
