@@ -367,7 +367,7 @@ class UpdateRun(unittest.TestCase):
                 self.write_hand_over([(name, len(served), 0, 0)])
                 if held:
                     holder = subprocess.Popen([ARGS.wine_run, "--console", ARGS.hold_open,
-                                               self.path(target), "12"], cwd=self.folder,
+                                               self.path(target), "120"], cwd=self.folder,
                                               stdin=subprocess.DEVNULL,
                                               stdout=subprocess.DEVNULL)
                     self.wait_for(lambda: os.path.exists(self.path(target + ".held")), 60)
@@ -383,6 +383,7 @@ class UpdateRun(unittest.TestCase):
                     self.assertEqual(b"old good copy", self.read(target))
                     self.assertEqual({}, registry_versions())
                     if held:
+                        open(self.path(target + ".release"), "w").close()
                         holder.wait(timeout=60)
                     else:
                         os.remove(self.path("filler"))
@@ -419,7 +420,7 @@ class UpdateRun(unittest.TestCase):
                     with open(self.path(name), "wb") as f:
                         f.write(b"old")
                 holder = subprocess.Popen([ARGS.wine_run, "--console", ARGS.hold_open,
-                                           self.path("held.txt"), "15"], cwd=self.folder,
+                                           self.path("held.txt"), "120"], cwd=self.folder,
                                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
                 self.wait_for(lambda: os.path.exists(self.path("held.txt.held")), 60)
                 os.remove(self.path("held.txt.held"))
@@ -435,7 +436,9 @@ class UpdateRun(unittest.TestCase):
                 finally:
                     if proc.poll() is None:
                         proc.kill()
+                    open(self.path("held.txt.release"), "w").close()
                 holder.wait(timeout=60)
+                os.remove(self.path("held.txt.release"))
                 for name, data in entries:
                     self.assertIn(self.read(name), (b"old", data), name)
                 self.assert_run_not_completed()
