@@ -30,8 +30,39 @@ bool IsTemporaryName(const char* name) {
     return std::strcmp(name + prefix + 8, ".tmp") == 0;
 }
 
-// A run killed in the middle of an entry leaves its temporary file behind; the next one to
-// write into that folder removes what it finds, once per folder and archive.
+// Deletes what path holds when it is one of this layer's temporary files or work folders
+// (their contents first).
+void RemoveLeftover(const char* folder, const WIN32_FIND_DATAA& found) {
+    if (!IsTemporaryName(found.cFileName)) return;
+    char path[MAX_PATH];
+    if (std::snprintf(path, sizeof path, "%s%s", folder, found.cFileName) >=
+        static_cast<int>(sizeof path))
+        return;
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        DeleteFileA(path);
+        return;
+    }
+    char inside[MAX_PATH];
+    if (std::snprintf(inside, sizeof inside, "%s\\", path) >= static_cast<int>(sizeof inside))
+        return;
+    char pattern[MAX_PATH];
+    if (std::snprintf(pattern, sizeof pattern, "%s*", inside) < static_cast<int>(sizeof pattern)) {
+        WIN32_FIND_DATAA item;
+        HANDLE search = FindFirstFileA(pattern, &item);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                if ((item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+                    RemoveLeftover(inside, item);
+            } while (FindNextFileA(search, &item));
+            FindClose(search);
+        }
+    }
+    RemoveDirectoryA(path);
+}
+
+// A run killed in the middle of an entry leaves its temporary file (or work folder) behind;
+// the next one to write into that folder removes what it finds, once per folder and archive.
 void SweepLeftovers(ZipReader* reader, const char* folder) {
     for (const std::string& swept : reader->sweptFolders) {
         if (swept == folder) return;
@@ -45,17 +76,40 @@ void SweepLeftovers(ZipReader* reader, const char* folder) {
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            !IsTemporaryName(found.cFileName))
-            continue;
-        char path[MAX_PATH];
-        if (std::snprintf(path, sizeof path, "%s%s", folder, found.cFileName) <
-            static_cast<int>(sizeof path)) {
-            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path);
-        }
+        RemoveLeftover(folder, found);
     } while (FindNextFileA(search, &found));
     FindClose(search);
+}
+
+ZipReader::TargetFolder& TargetFolderOf(ZipReader* reader, const char* folder) {
+    for (auto& known : reader->targetFolders) {
+        if (known.folder == folder) return known;
+    }
+    reader->targetFolders.push_back({folder, std::string(), false, false});
+    return reader->targetFolders.back();
+}
+
+// The work folder of a target folder: made on first use, inside it so that the rename out of
+// it stays on one volume. Wine reads a whole folder to look up a name that is not there, so
+// a new temporary name beside hundreds of files costs as much as writing the entry; inside
+// a folder of its own it costs nothing. "" when none can be made.
+const std::string& WorkFolderOf(ZipReader::TargetFolder& target) {
+    if (target.workTried) return target.work;
+    target.workTried = true;
+    static std::atomic<uint32_t> counter{GetTickCount() * 2246822519u ^ GetCurrentProcessId()};
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        char path[MAX_PATH];
+        if (std::snprintf(path, sizeof path, "%s%s%08lX.tmp", target.folder.c_str(),
+                          kTemporaryPrefix, static_cast<unsigned long>(counter.fetch_add(1))) >=
+            static_cast<int>(sizeof path) - 14)
+            break;
+        if (CreateDirectoryA(path, nullptr)) {
+            target.work = path;
+            break;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    return target.work;
 }
 
 bool IsFileTimeZero(const FILETIME& t) { return t.dwLowDateTime == 0 && t.dwHighDateTime == 0; }
@@ -145,25 +199,32 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
     // replace, and the name is looked up once (Wine reads the whole folder to look up a
     // name that is not there). It is removed again on any failure; a run killed in the
     // middle leaves a partial file where there was none, which the next one replaces.
-    // CREATE_NEW fails at once, without that read, when the target is there.
-    ScopedHandle direct(
-        CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
-    if (!direct.IsValid() && makeFolders()) {
-        direct.Reset(
+    // CREATE_NEW fails at once, without that read, when the target is there; in a folder
+    // whose last target was there, the next one is taken to be there too and not tried.
+    ZipReader::TargetFolder& where = TargetFolderOf(reader, folder);
+    if (!where.targetsExist) {
+        ScopedHandle direct(
             CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
-    }
-    if (direct.IsValid()) {
-        ZipResult result = CopyEntryData(reader, record, direct);
-        if (result == ZipOk) SetEntryTimes(direct, record);
-        direct.Reset();
-        if (result != ZipOk) DeleteFileA(target);
-        return result;
+        if (!direct.IsValid() && makeFolders()) {
+            direct.Reset(
+                CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+        }
+        if (direct.IsValid()) {
+            ZipResult result = CopyEntryData(reader, record, direct);
+            if (result == ZipOk) SetEntryTimes(direct, record);
+            direct.Reset();
+            if (result != ZipOk) DeleteFileA(target);
+            return result;
+        }
+        where.targetsExist = GetLastError() == ERROR_FILE_EXISTS;
     }
 
-    // An existing target is only ever replaced whole: the data goes to a temporary file
-    // beside it first.
+    // An existing target is only ever replaced whole: the data goes to a temporary file in
+    // the work folder beside it first.
+    const std::string& work = WorkFolderOf(where);
+    const std::string workFolder = work.empty() ? std::string(folder) : work + "\\";
     TemporaryFile temporary;
-    ScopedHandle out(temporary.Create(folder, attributes));
+    ScopedHandle out(temporary.Create(workFolder.c_str(), attributes));
     if (!out.IsValid() && makeFolders()) out.Reset(temporary.Create(folder, attributes));
     if (!out.IsValid()) return ZipOpenFailed;
     ZipResult result = CopyEntryData(reader, record, out);
@@ -242,6 +303,12 @@ ZipResult ExtractToMemory(ZipReader* reader, int32_t index, uint8_t* buffer, uin
 }
 
 }  // namespace
+
+ZipReader::~ZipReader() {
+    for (const auto& known : targetFolders) {
+        if (!known.work.empty()) RemoveDirectoryA(known.work.c_str());
+    }
+}
 
 HANDLE TemporaryFile::Create(const char* folder, DWORD attributes) {
     // Names from a counter shared by the process and started from the clock, so that two

@@ -161,6 +161,19 @@ struct ZipReader {
     int32_t cachedIndex = -1;
     char baseFolder[MAX_PATH] = "";
     std::vector<std::string> sweptFolders;  // folders cleared of leftover temporary files
+    // What the layer learnt of each target folder (ending in a separator) it wrote into.
+    struct TargetFolder {
+        std::string folder;
+        std::string work;            // where replacements are written first; "" while none
+        bool workTried = false;      // whether making work was tried
+        bool targetsExist = false;   // the last target met there already existed
+    };
+    std::vector<TargetFolder> targetFolders;
+    ZipReader() = default;
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
+    // Removes the work folders (empty by then: every temporary file is renamed or deleted).
+    ~ZipReader();
 };
 
 // Entry facts from the central directory that the layer checks before it trusts an entry.
