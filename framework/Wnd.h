@@ -59,12 +59,10 @@ public:
     // Thin calls on the bound window; with no window they do nothing and return 0/FALSE.
     BOOL ShowWindow(int nCmdShow);
     BOOL MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
-    BOOL MoveWindow(LPCRECT lpRect, BOOL bRepaint = TRUE);
     void GetWindowRect(LPRECT lpRect) const;  // screen coordinates
     void GetClientRect(LPRECT lpRect) const;  // origin (0, 0)
     void ClientToScreen(LPPOINT lpPoint) const;
     void ClientToScreen(LPRECT lpRect) const;
-    void ScreenToClient(LPPOINT lpPoint) const;
     // Centres the window over its owner, or over the work area of its monitor when it
     // has no visible owner.
     void CenterWindow();
@@ -87,9 +85,6 @@ public:
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
         return m_hWnd ? ::SendMessage(m_hWnd, message, wParam, lParam) : 0;
     }
-    void Invalidate(BOOL bErase = TRUE);
-    void UpdateWindow();
-    BOOL IsWindowVisible() const;
     BOOL DestroyWindow();
     // The child window with control identifier nID, or null.
     HWND GetDlgItem(int nID) const;

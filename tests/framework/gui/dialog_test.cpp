@@ -16,6 +16,8 @@
 
 namespace {
 
+CPoint Centre(const RECT& r) { return CPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
+
 constexpr UINT_PTR kProbeTimer = 7;
 constexpr INT_PTR kClicked = 1001;
 constexpr INT_PTR kDone = 1002;
@@ -69,15 +71,18 @@ protected:
         CPaintDC dc(this);
         CRect r;
         GetClientRect(&r);
-        dc.FillSolidRect(0, 0, r.Width(), r.Height(), kPaintColor);
+        HBRUSH brush = CreateSolidBrush(kPaintColor);
+        FillRect(dc.GetSafeHdc(), &r, brush);
+        DeleteObject(brush);
         ++paints;
     }
     afx_msg void OnTimer(UINT_PTR nIDEvent) {
         if (nIDEvent != kProbeTimer) return CDialog::OnTimer(nIDEvent);
         if (paints == 0 && ++ticks < 20) return;
         GetWindowRect(&rectSeen);
-        CClientDC dc(this);
-        pixelSeen = dc.GetPixel(3, 3);
+        HDC dc = ::GetDC(m_hWnd);
+        pixelSeen = GetPixel(dc, 3, 3);
+        ::ReleaseDC(m_hWnd, dc);
         EndDialog(kDone);
     }
     afx_msg LRESULT OnNcHitTest(CPoint point) {
@@ -117,7 +122,7 @@ END_MESSAGE_MAP()
 CPoint WorkAreaCentre() {
     CRect area;
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-    return area.CenterPoint();
+    return Centre(area);
 }
 
 TEST(Dialog, EndsAsExpected) {
@@ -141,7 +146,7 @@ TEST(Dialog, EndsAsExpected) {
          [](ProbeDialog& d) {
              CRect w;
              d.GetWindowRect(&w);
-             CPoint in = w.CenterPoint();
+             CPoint in = Centre(w);
              d.results[0] = d.SendMessage(WM_NCHITTEST, 0, MAKELPARAM(in.x, in.y));
              d.results[1] = d.SendMessage(WM_NCHITTEST, 0, MAKELPARAM(w.right + 50, w.bottom + 50));
              d.results[2] = d.SendMessage(WM_QUERYDRAGICON);
@@ -171,15 +176,15 @@ TEST(Dialog, EndsAsExpected) {
         {"an unplaced dialog is centred", [](ProbeDialog& d) { d.SetTimer(kProbeTimer, 10); },
          kDone, "",
          [](const ProbeDialog& d) {
-             EXPECT_NEAR(WorkAreaCentre().x, d.rectSeen.CenterPoint().x, 1);
-             EXPECT_NEAR(WorkAreaCentre().y, d.rectSeen.CenterPoint().y, 1);
+             EXPECT_NEAR(WorkAreaCentre().x, Centre(d.rectSeen).x, 1);
+             EXPECT_NEAR(WorkAreaCentre().y, Centre(d.rectSeen).y, 1);
          }},
         {"a dialog placed by its code stays there",
          [](ProbeDialog& d) {
              d.MoveWindow(12, 34, 361, 57);
              d.SetTimer(kProbeTimer, 10);
          },
-         kDone, "", [](const ProbeDialog& d) { EXPECT_EQ(CRect(12, 34, 373, 91), d.rectSeen); }},
+         kDone, "", [](const ProbeDialog& d) { EXPECT_TRUE(EqualRect(CRect(12, 34, 373, 91), d.rectSeen)); }},
         {"a dialog resized in place is still centred",
          [](ProbeDialog& d) {
              CRect w;
@@ -189,8 +194,9 @@ TEST(Dialog, EndsAsExpected) {
          },
          kDone, "",
          [](const ProbeDialog& d) {
-             EXPECT_EQ(CSize(361, 57), d.rectSeen.Size());
-             EXPECT_NEAR(WorkAreaCentre().x, d.rectSeen.CenterPoint().x, 1);
+             EXPECT_EQ(361, d.rectSeen.Width());
+             EXPECT_EQ(57, d.rectSeen.Height());
+             EXPECT_NEAR(WorkAreaCentre().x, Centre(d.rectSeen).x, 1);
          }},
         {"the paint handler draws the window", [](ProbeDialog& d) { d.SetTimer(kProbeTimer, 50); },
          kDone, "",
