@@ -49,8 +49,11 @@ TEST(CFile, OpensExistingFilesReadWriteAndAlone) {
         DWORD flags = 0;
         ASSERT_TRUE(GetHandleInformation(f.m_hFile, &flags));
         EXPECT_NE(0u, flags & HANDLE_FLAG_INHERIT);
-        CFile second;
-        EXPECT_FALSE(second.Open(c.name, c.flags)) << "the file was shared";
+        // Even a reader that lets everyone in must be kept out.
+        HANDLE reader = CreateFileA(c.name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, reader) << "the file was shared";
+        if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
         EXPECT_FALSE(f.Open(c.name, c.flags)) << "an open object opened again";
     }
     DeleteFileA(path.c_str());
