@@ -71,7 +71,6 @@ public:
     // Starts or restarts timer nIDEvent. Without lpfnTimer it arrives as WM_TIMER.
     // Returns nIDEvent, or 0 when the timer could not be set.
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = nullptr);
-    BOOL KillTimer(UINT_PTR nIDEvent);
     // The window's DC, as a CDC that this object owns: valid until ReleaseDC(pDC), or at
     // most until the object is destroyed. Null when GetDC fails.
     CDC* GetDC();
@@ -120,8 +119,6 @@ protected:
     afx_msg void OnTimer(UINT_PTR) { Default(); }
     afx_msg LRESULT OnNcHitTest(CPoint) { return Default(); }
     afx_msg HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
-    afx_msg void OnClose() { Default(); }
-    afx_msg void OnDestroy() { Default(); }
 
     WNDPROC m_pfnSuper = nullptr;
 

@@ -42,7 +42,8 @@ public:
     CComboBox* Box() { return &m_box; }
     std::vector<BoxItem> Items() const {
         std::vector<BoxItem> items;
-        for (int i = 0; i < m_box.GetCount(); ++i) {
+        const int count = static_cast<int>(SendMessageW(m_box, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
             WPARAM index = static_cast<WPARAM>(i);
             std::wstring text(static_cast<size_t>(SendMessageW(m_box, CB_GETLBTEXTLEN, index, 0)),
                               L'\0');
