@@ -16,10 +16,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpR
             if (!AfxInitExtensionModule(AreaDLL, hInstance)) return FALSE;
             // Deleted by AfxTermExtensionModule. No exception may leave DllMain, and a
             // library that is not registered still serves its tables.
-            new (std::nothrow) CDynLinkLibrary(AreaDLL, FALSE);
+            new (std::nothrow) CDynLinkLibrary(AreaDLL);
             return TRUE;
         case DLL_PROCESS_DETACH:
-            AfxTermExtensionModule(AreaDLL, FALSE);
+            AfxTermExtensionModule(AreaDLL);
             return TRUE;
         default:
             return TRUE;

@@ -30,7 +30,8 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 # Area.dll and its hosts share the GCC runtime DLLs (an exception thrown in one static
-# runtime and caught in another ends in terminate); they travel beside them in bin/.
+# runtime and caught in another ends in terminate); they travel beside Area.dll in bin/,
+# and lie beside the test programs that share them in tests-bin/.
 set(KIT_GCC_RUNTIME_DLLS)
 foreach(dll libgcc_s_dw2-1.dll libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
@@ -40,6 +41,7 @@ foreach(dll libgcc_s_dw2-1.dll libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-
   endif()
 endforeach()
 add_custom_target(gcc_runtime ALL
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KIT_GCC_RUNTIME_DLLS} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-  COMMENT "Copying the GCC runtime DLLs beside Area.dll")
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KIT_BIN_DIR} ${KIT_TEST_BIN_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KIT_GCC_RUNTIME_DLLS} ${KIT_BIN_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KIT_GCC_RUNTIME_DLLS} ${KIT_TEST_BIN_DIR}
+  COMMENT "Copying the GCC runtime DLLs beside Area.dll and the tests that share them")

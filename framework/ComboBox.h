@@ -1,7 +1,6 @@
 // CComboBox: a combo-box control. Like every CWnd it wraps a window it does not own.
 // The members send the control's messages to m_hWnd and return what the control
-// answers; with no window bound they return CB_ERR (0 for GetCount, nothing for
-// ShowDropDown). They are independent of the character set.
+// answers; with no window bound they return CB_ERR (nothing for ShowDropDown). They are independent of the character set.
 #pragma once
 
 #include <windows.h>
@@ -24,8 +23,6 @@ public:
         return Attach(hWnd);
     }
 
-    // Number of items.
-    int GetCount() const { return m_hWnd ? Send(CB_GETCOUNT, 0, 0) : 0; }
     // Index of the selected item; CB_ERR when none is selected.
     int GetCurSel() const { return Send(CB_GETCURSEL, 0, 0); }
     // Selects item nSelect (-1: none); returns its index, CB_ERR when out of range.
@@ -33,10 +30,6 @@ public:
     // The value attached to item nIndex; CB_ERR when nIndex is out of range.
     DWORD_PTR GetItemData(int nIndex) const {
         return static_cast<DWORD_PTR>(SendRaw(CB_GETITEMDATA, static_cast<WPARAM>(nIndex), 0));
-    }
-    // Attaches dwItemData to item nIndex; CB_ERR when nIndex is out of range.
-    int SetItemData(int nIndex, DWORD_PTR dwItemData) {
-        return Send(CB_SETITEMDATA, static_cast<WPARAM>(nIndex), static_cast<LPARAM>(dwItemData));
     }
     // Removes every item.
     void ResetContent() { Send(CB_RESETCONTENT, 0, 0); }

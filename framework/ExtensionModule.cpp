@@ -26,10 +26,10 @@ void Unlink(CDynLinkLibrary* pDLL) {
 }
 
 // Unlinks and returns the first library that Term should delete, null when none is left.
-CDynLinkLibrary* TakeNext(HMODULE hModule, BOOL bAll) {
+CDynLinkLibrary* TakeNext(HMODULE hModule) {
     ChainLock lock;
     for (CDynLinkLibrary* p = g_pFirstDLL; p != nullptr; p = p->m_pNextDLL) {
-        if (bAll || p->m_hModule == hModule) {
+        if (p->m_hModule == hModule) {
             Unlink(p);
             return p;
         }
@@ -47,29 +47,20 @@ BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule) {
     return TRUE;
 }
 
-void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL bAll) {
+void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state) {
     // Deleted outside the lock: a destructor of a derived library may do anything.
-    while (CDynLinkLibrary* p = TakeNext(state.hModule, bAll)) delete p;
+    while (CDynLinkLibrary* p = TakeNext(state.hModule)) delete p;
     state.bInitialized = FALSE;
 }
 
-CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& state, BOOL bSystem) noexcept
-    : m_hModule(state.hModule), m_hResource(state.hResource), m_bSystem(bSystem) {
-    LinkIn();
-}
-
-CDynLinkLibrary::CDynLinkLibrary(HINSTANCE hModule, HINSTANCE hResource) noexcept
-    : m_hModule(hModule), m_hResource(hResource), m_bSystem(FALSE) {
-    LinkIn();
+CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& state) noexcept
+    : m_hModule(state.hModule), m_hResource(state.hResource) {
+    ChainLock lock;
+    m_pNextDLL = g_pFirstDLL;
+    g_pFirstDLL = this;
 }
 
 CDynLinkLibrary::~CDynLinkLibrary() {
     ChainLock lock;
     Unlink(this);
-}
-
-void CDynLinkLibrary::LinkIn() noexcept {
-    ChainLock lock;
-    m_pNextDLL = g_pFirstDLL;
-    g_pFirstDLL = this;
 }

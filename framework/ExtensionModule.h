@@ -24,29 +24,22 @@ struct AFX_EXTENSION_MODULE {
 BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule);
 
 // Undoes AfxInitExtensionModule: deletes (with delete) the CDynLinkLibrary objects of
-// state.hModule, or every one in the chain when bAll is TRUE, and marks the state
-// uninitialised. Call it from the library's process detach. Never fails.
-void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL bAll = FALSE);
+// state.hModule and marks the state uninitialised. Call it from the library's process
+// detach. Never fails.
+void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state);
 
 // One library's entry in the chain. Creating it links it in at the head; destroying it
 // unlinks it. Create it with new: AfxTermExtensionModule deletes it. Constructors never
 // throw; the chain is guarded by a lock.
 class CDynLinkLibrary {
 public:
-    // For an extension library set up by AfxInitExtensionModule. bSystem marks a library
-    // of the framework itself.
-    explicit CDynLinkLibrary(AFX_EXTENSION_MODULE& state, BOOL bSystem = FALSE) noexcept;
-    // For a plain resource library.
-    CDynLinkLibrary(HINSTANCE hModule, HINSTANCE hResource) noexcept;
+    // For an extension library set up by AfxInitExtensionModule.
+    explicit CDynLinkLibrary(AFX_EXTENSION_MODULE& state) noexcept;
     virtual ~CDynLinkLibrary();
     CDynLinkLibrary(const CDynLinkLibrary&) = delete;
     CDynLinkLibrary& operator=(const CDynLinkLibrary&) = delete;
 
     HMODULE m_hModule;
     HMODULE m_hResource;
-    BOOL m_bSystem;
     CDynLinkLibrary* m_pNextDLL = nullptr;
-
-private:
-    void LinkIn() noexcept;
 };

@@ -142,10 +142,6 @@ protected:                                        \
 // HCURSOR OnQueryDragIcon()
 #define ON_WM_QUERYDRAGICON() \
     {WM_QUERYDRAGICON, 0, 0, 0, &afx_detail::CallCursor<&ThisClass::OnQueryDragIcon>},
-// void OnClose()
-#define ON_WM_CLOSE() {WM_CLOSE, 0, 0, 0, &afx_detail::CallVoid<&ThisClass::OnClose>},
-// void OnDestroy(): the window still exists while it runs.
-#define ON_WM_DESTROY() {WM_DESTROY, 0, 0, 0, &afx_detail::CallVoid<&ThisClass::OnDestroy>},
 // void memberFxn(): the command id (menu, accelerator, or a button's click).
 #define ON_COMMAND(id, memberFxn) \
     {WM_COMMAND, CN_COMMAND, (UINT)(id), (UINT)(id), &afx_detail::CallVoid<memberFxn>},

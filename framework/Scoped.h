@@ -85,44 +85,12 @@ template <class T>
 using ScopedGdiObj = scoped_detail::Owner<T, scoped_detail::GdiObjTraits<T>>;
 
 // A DC made with CreateCompatibleDC or CreateDC, deleted with DeleteDC. Not for DCs from
-// GetDC or BeginPaint: those are given back, see ScopedGetDC.
+// GetDC or BeginPaint: those are given back (CWnd::ReleaseDC, CPaintDC).
 using ScopedDC = scoped_detail::Owner<HDC, scoped_detail::MemoryDCTraits>;
 
 // A registry key opened or created by RegOpenKeyEx/RegCreateKeyEx, closed with
 // RegCloseKey. Never hand it one of the predefined roots (HKEY_CURRENT_USER...).
 using ScopedRegKey = scoped_detail::Owner<HKEY, scoped_detail::RegKeyTraits>;
-
-// A window's DC (or the screen's, for a null window) from GetDC, given back with
-// ReleaseDC to the same window. Empty when GetDC failed.
-class ScopedGetDC {
-public:
-    explicit ScopedGetDC(HWND hWnd) noexcept : m_hWnd(hWnd), m_hDC(::GetDC(hWnd)) {}
-    ~ScopedGetDC() { Reset(); }
-    ScopedGetDC(const ScopedGetDC&) = delete;
-    ScopedGetDC& operator=(const ScopedGetDC&) = delete;
-    ScopedGetDC(ScopedGetDC&& other) noexcept
-        : m_hWnd(other.m_hWnd), m_hDC(std::exchange(other.m_hDC, nullptr)) {}
-    ScopedGetDC& operator=(ScopedGetDC&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            m_hWnd = other.m_hWnd;
-            m_hDC = std::exchange(other.m_hDC, nullptr);
-        }
-        return *this;
-    }
-
-    HDC Get() const noexcept { return m_hDC; }
-    operator HDC() const noexcept { return m_hDC; }
-    BOOL IsValid() const noexcept { return m_hDC != nullptr; }
-
-private:
-    void Reset() noexcept {
-        if (m_hDC) ::ReleaseDC(m_hWnd, std::exchange(m_hDC, nullptr));
-    }
-
-    HWND m_hWnd;
-    HDC m_hDC;
-};
 
 // Selects a GDI object into a DC and selects the one it replaced back when it goes out
 // of scope. IsValid() is FALSE when the selection failed (null DC or object, a bitmap

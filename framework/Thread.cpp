@@ -10,18 +10,10 @@ CWinThread::~CWinThread() {
 
 DWORD CWinThread::ResumeThread() { return ::ResumeThread(m_hThread); }
 
-DWORD CWinThread::SuspendThread() { return ::SuspendThread(m_hThread); }
-
-BOOL CWinThread::SetThreadPriority(int nPriority) {
-    return ::SetThreadPriority(m_hThread, nPriority);
-}
-
-int CWinThread::GetThreadPriority() const { return ::GetThreadPriority(m_hThread); }
-
 unsigned __stdcall CWinThread::ThreadEntry(void* pThread) {
     CWinThread* self = static_cast<CWinThread*>(pThread);
     UINT result = self->m_pfnThreadProc(self->m_pThreadParams);
-    if (self->m_bAutoDelete) delete self;
+    delete self;
     return result;
 }
 
@@ -44,7 +36,7 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int nPri
     }
     thread->m_hThread = reinterpret_cast<HANDLE>(h);
     thread->m_nThreadID = id;
-    thread->SetThreadPriority(nPriority);
+    ::SetThreadPriority(thread->m_hThread, nPriority);
     if (!(dwCreateFlags & CREATE_SUSPENDED)) thread->ResumeThread();
     return thread;
 }

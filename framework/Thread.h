@@ -8,26 +8,17 @@ typedef UINT (*AFX_THREADPROC)(LPVOID pParam);
 
 class CWinThread {
 public:
-    virtual ~CWinThread();  // closes m_hThread (the thread itself runs on)
+    // The object deletes itself, closing m_hThread, when the thread function returns: the
+    // pointer from AfxBeginThread must not be used once the thread may have ended.
+    virtual ~CWinThread();
     CWinThread(const CWinThread&) = delete;
     CWinThread& operator=(const CWinThread&) = delete;
 
-    // ResumeThread/SuspendThread: the previous suspend count, or (DWORD)-1 on failure.
+    // The previous suspend count, or (DWORD)-1 on failure.
     DWORD ResumeThread();
-    DWORD SuspendThread();
-    // FALSE on failure.
-    BOOL SetThreadPriority(int nPriority);
-    // THREAD_PRIORITY_ERROR_RETURN on failure.
-    int GetThreadPriority() const;
-    operator HANDLE() const { return m_hThread; }
 
     HANDLE m_hThread = nullptr;
     DWORD m_nThreadID = 0;
-    // TRUE: the object deletes itself (closing m_hThread) when the thread function
-    // returns; the pointer from AfxBeginThread must not be used once the thread may have
-    // ended. FALSE: the caller deletes the object, which can then still wait on
-    // m_hThread. Change it only while the thread is suspended.
-    BOOL m_bAutoDelete = TRUE;
 
     AFX_THREADPROC m_pfnThreadProc;
     LPVOID m_pThreadParams;

@@ -4,7 +4,7 @@
 
 #include "Wnd.h"
 
-CWinApp::CWinApp(LPCTSTR lpszAppName) {
+CWinApp::CWinApp(LPCSTR lpszAppName) {
     if (lpszAppName != nullptr) {
         m_strAppName = lpszAppName;
         m_pszAppName = m_strAppName;
@@ -36,9 +36,9 @@ HICON CWinApp::LoadIcon(UINT nIDResource) const {
     return ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(nIDResource));
 }
 
-void CWinApp::SetRegistryKey(LPCTSTR lpszRegistryKey) {
+void CWinApp::SetRegistryKey(LPCSTR lpszRegistryKey) {
     m_strRegistryKey = lpszRegistryKey;
-    m_pszRegistryKey = lpszRegistryKey ? static_cast<LPCTSTR>(m_strRegistryKey) : nullptr;
+    m_pszRegistryKey = lpszRegistryKey ? static_cast<LPCSTR>(m_strRegistryKey) : nullptr;
 }
 
 void CWinApp::OnHelp() {}

@@ -23,7 +23,7 @@ class CWinApp : public CCmdTarget {
 public:
     // lpszAppName: the application's name (copied; null: none). Registers the object as
     // the application; a second one built while the first exists is not registered.
-    explicit CWinApp(LPCTSTR lpszAppName = nullptr);
+    explicit CWinApp(LPCSTR lpszAppName = nullptr);
     ~CWinApp() override;
 
     // Set-up; FALSE ends the program (the base does nothing and returns TRUE).
@@ -38,7 +38,7 @@ public:
     // Icon nIDResource of the resource module; null when there is none.
     HICON LoadIcon(UINT nIDResource) const;
     // Records the registry key name for the application's profile (nothing is written).
-    void SetRegistryKey(LPCTSTR lpszRegistryKey);
+    void SetRegistryKey(LPCSTR lpszRegistryKey);
     // The ID_HELP command: there is no help to show, so it does nothing.
     afx_msg void OnHelp();
 
@@ -52,8 +52,8 @@ public:
     HINSTANCE m_hInstance = nullptr;
     LPSTR m_lpCmdLine = nullptr;
     int m_nCmdShow = SW_SHOWNORMAL;
-    LPCTSTR m_pszAppName = nullptr;      // null when none was given
-    LPCTSTR m_pszRegistryKey = nullptr;  // null until SetRegistryKey
+    LPCSTR m_pszAppName = nullptr;      // null when none was given
+    LPCSTR m_pszRegistryKey = nullptr;  // null until SetRegistryKey
 
     DECLARE_MESSAGE_MAP()
 

@@ -168,11 +168,6 @@ BOOL CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint) {
     return m_hWnd ? ::MoveWindow(m_hWnd, x, y, nWidth, nHeight, bRepaint) : FALSE;
 }
 
-BOOL CWnd::MoveWindow(LPCRECT lpRect, BOOL bRepaint) {
-    return MoveWindow(lpRect->left, lpRect->top, lpRect->right - lpRect->left,
-                      lpRect->bottom - lpRect->top, bRepaint);
-}
-
 void CWnd::GetWindowRect(LPRECT lpRect) const {
     if (!m_hWnd || !::GetWindowRect(m_hWnd, lpRect)) ::SetRectEmpty(lpRect);
 }
@@ -188,10 +183,6 @@ void CWnd::ClientToScreen(LPPOINT lpPoint) const {
 void CWnd::ClientToScreen(LPRECT lpRect) const {
     ClientToScreen(reinterpret_cast<LPPOINT>(lpRect));
     ClientToScreen(reinterpret_cast<LPPOINT>(lpRect) + 1);
-}
-
-void CWnd::ScreenToClient(LPPOINT lpPoint) const {
-    if (m_hWnd) ::ScreenToClient(m_hWnd, lpPoint);
 }
 
 void CWnd::CenterWindow() {
@@ -225,7 +216,6 @@ UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer) {
     return m_hWnd ? ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer) : 0;
 }
 
-BOOL CWnd::KillTimer(UINT_PTR nIDEvent) { return m_hWnd ? ::KillTimer(m_hWnd, nIDEvent) : FALSE; }
 
 CDC* CWnd::GetDC() {
     if (!m_hWnd) return nullptr;
@@ -249,16 +239,6 @@ int CWnd::ReleaseDC(CDC* pDC) {
 void CWnd::ReleaseAllDCs() {
     while (!m_windowDCs.empty()) ReleaseDC(m_windowDCs.back());
 }
-
-void CWnd::Invalidate(BOOL bErase) {
-    if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, bErase);
-}
-
-void CWnd::UpdateWindow() {
-    if (m_hWnd) ::UpdateWindow(m_hWnd);
-}
-
-BOOL CWnd::IsWindowVisible() const { return m_hWnd ? ::IsWindowVisible(m_hWnd) : FALSE; }
 
 BOOL CWnd::DestroyWindow() { return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE; }
 

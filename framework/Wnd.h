@@ -59,12 +59,10 @@ public:
     // Thin calls on the bound window; with no window they do nothing and return 0/FALSE.
     BOOL ShowWindow(int nCmdShow);
     BOOL MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
-    BOOL MoveWindow(LPCRECT lpRect, BOOL bRepaint = TRUE);
     void GetWindowRect(LPRECT lpRect) const;  // screen coordinates
     void GetClientRect(LPRECT lpRect) const;  // origin (0, 0)
     void ClientToScreen(LPPOINT lpPoint) const;
     void ClientToScreen(LPRECT lpRect) const;
-    void ScreenToClient(LPPOINT lpPoint) const;
     // Centres the window over its owner, or over the work area of its monitor when it
     // has no visible owner.
     void CenterWindow();
@@ -73,7 +71,6 @@ public:
     // Starts or restarts timer nIDEvent. Without lpfnTimer it arrives as WM_TIMER.
     // Returns nIDEvent, or 0 when the timer could not be set.
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = nullptr);
-    BOOL KillTimer(UINT_PTR nIDEvent);
     // The window's DC, as a CDC that this object owns: valid until ReleaseDC(pDC), or at
     // most until the object is destroyed. Null when GetDC fails.
     CDC* GetDC();
@@ -87,9 +84,6 @@ public:
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
         return m_hWnd ? ::SendMessage(m_hWnd, message, wParam, lParam) : 0;
     }
-    void Invalidate(BOOL bErase = TRUE);
-    void UpdateWindow();
-    BOOL IsWindowVisible() const;
     BOOL DestroyWindow();
     // The child window with control identifier nID, or null.
     HWND GetDlgItem(int nID) const;
@@ -125,8 +119,6 @@ protected:
     afx_msg void OnTimer(UINT_PTR) { Default(); }
     afx_msg LRESULT OnNcHitTest(CPoint) { return Default(); }
     afx_msg HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
-    afx_msg void OnClose() { Default(); }
-    afx_msg void OnDestroy() { Default(); }
 
     WNDPROC m_pfnSuper = nullptr;
 

@@ -70,19 +70,6 @@ TEST(Thread, RunsWithItsPriorityAndDeletesItself) {
         EXPECT_EQ(42u, ExitCode(waiter));
         EXPECT_FALSE(HandleIsOpen(original)) << "the object did not close its handle";
     }
-}
-
-TEST(Thread, WithoutAutoDeleteTheCallerKeepsObjectAndHandle) {
-    Probe probe;
-    CWinThread* t = AfxBeginThread(&ProbeProc, &probe, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
-    ASSERT_NE(nullptr, t);
-    t->m_bAutoDelete = FALSE;
-    t->ResumeThread();
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t->m_hThread, 10000));
-    HANDLE h = t->m_hThread;
-    EXPECT_EQ(42u, ExitCode(h));
-    delete t;
-    EXPECT_FALSE(HandleIsOpen(h));
     EXPECT_EQ(nullptr, AfxBeginThread(nullptr, nullptr)) << "a null procedure started something";
 }
 

@@ -1,17 +1,13 @@
-// The window's decisions without a window: bar width, speed sample, speed line, and the
-// program's icons as they arrive in its resources.
+// The window's decisions without a window: bar width, speed sample, speed line, font.
 #include <windows.h>
 #include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 #include <string>
-#include <utility>
 
 #include "Skin.h"
-#include "resource.h"
 
 namespace {
 
@@ -109,45 +105,6 @@ TEST(SkinFont, FaceNameArrivesAsWritten) {
     DeleteObject(font);
     EXPECT_EQ(std::wstring(L"\u5B8B\u4F53"), seen.lfFaceName);
     EXPECT_EQ(GB2312_CHARSET, seen.lfCharSet);
-}
-
-// The bitmaps' sizes and colours show in the paint pass's pixels; the icons show nowhere else.
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE bWidth, bHeight, bColorCount, bReserved;
-    WORD wPlanes, wBitCount;
-    DWORD dwBytesInRes;
-    WORD nId;
-};
-#pragma pack(pop)
-
-TEST(Artwork, IconGroupHoldsNineUsableImages) {
-    const HMODULE self = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceExA(self, MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */,
-                                  MAKEINTRESOURCEA(IDR_MAINFRAME),
-                                  MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
-    ASSERT_NE(nullptr, found) << "icon group 128 in language 2052";
-    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(self, found)));
-    WORD header[3];
-    std::memcpy(header, data, sizeof header);
-    ASSERT_EQ(1, header[1]) << "an icon group";
-    std::set<std::pair<int, int>> images;
-    for (int i = 0; i < header[2]; ++i) {
-        GroupIconEntry entry;
-        std::memcpy(&entry, data + 6 + i * sizeof entry, sizeof entry);
-        images.insert({entry.bWidth, entry.wBitCount});
-        HRSRC image = FindResourceA(self, MAKEINTRESOURCEA(entry.nId), MAKEINTRESOURCEA(3));
-        ASSERT_NE(nullptr, image) << i;
-        HICON icon = CreateIconFromResourceEx(
-            static_cast<BYTE*>(LockResource(LoadResource(self, image))),
-            SizeofResource(self, image), TRUE, 0x00030000, entry.bWidth, entry.bWidth, 0);
-        EXPECT_NE(nullptr, icon) << "image " << i << " is a usable icon";
-        if (icon != nullptr) DestroyIcon(icon);
-    }
-    const std::set<std::pair<int, int>> expected = {{48, 4},  {48, 8}, {48, 24}, {32, 4}, {32, 8},
-                                                    {32, 24}, {16, 4}, {16, 8},  {16, 24}};
-    EXPECT_EQ(9, header[2]);
-    EXPECT_EQ(expected, images);
 }
 
 }  // namespace

@@ -39,7 +39,17 @@ public:
 
     HWND hwnd() const { return m_hWnd; }
     bool IsValid() const { return m_hWnd != nullptr && m_dialog.GetSafeHwnd() == m_hWnd; }
-    COLORREF At(int x, int y) const { return GetPixel(ScopedGetDC(m_hWnd), x, y); }
+    COLORREF At(int x, int y) const {
+        HDC dc = GetDC(m_hWnd);
+        const COLORREF colour = GetPixel(dc, x, y);
+        ReleaseDC(m_hWnd, dc);
+        return colour;
+    }
+    void Mark(int x, int y) const {
+        HDC dc = GetDC(m_hWnd);
+        SetPixelV(dc, x, y, RGB(0, 0, 0));
+        ReleaseDC(m_hWnd, dc);
+    }
 
 private:
     UpdateDialog& m_dialog;
@@ -91,7 +101,7 @@ TEST(UpdateWindow, RedrawTimerAndPaintDrawTheSkin) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        SetPixelV(ScopedGetDC(window.hwnd()), 5, 0, RGB(0, 0, 0));
+        window.Mark(5, 0);
         g_now += 300;
         if (c.message == WM_PAINT) {
             InvalidateRect(window.hwnd(), nullptr, FALSE);
