@@ -170,6 +170,24 @@ bool PutInPlace(const char* temporary, const char* target) {
     return false;
 }
 
+// Renames the open file over target, replacing it; false when that is refused (the caller
+// then falls back to PutInPlace, which also deals with a target's bits).
+bool RenameOver(HANDLE file, const char* target) {
+    wchar_t wide[MAX_PATH];
+    const int length = MultiByteToWideChar(CP_ACP, 0, target, -1, wide, MAX_PATH);
+    if (length <= 1) return false;
+    const size_t bytes = sizeof(FILE_RENAME_INFO) + static_cast<size_t>(length) * sizeof(wchar_t);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]());
+    if (!buffer) return false;
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>((length - 1) * sizeof(wchar_t));
+    std::memcpy(info->FileName, wide, static_cast<size_t>(length) * sizeof(wchar_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) !=
+           FALSE;
+}
+
 ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* target) {
     size_t length = std::strlen(target);
     if (length == 0) return ZipBadArguments;
@@ -230,8 +248,11 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
     ZipResult result = CopyEntryData(reader, record, out);
     if (result != ZipOk) return result;
     SetEntryTimes(out, record);
-    out.Reset();
-    if (!PutInPlace(temporary.Path(), target)) return ZipOpenFailed;
+    // Renamed through the handle it was written with: no second open of the file by name.
+    if (!RenameOver(out, target)) {
+        out.Reset();
+        if (!PutInPlace(temporary.Path(), target)) return ZipOpenFailed;
+    }
     temporary.Keep();
     return ZipOk;
 }
@@ -324,7 +345,7 @@ HANDLE TemporaryFile::Create(const char* folder, DWORD attributes) {
         std::snprintf(path, sizeof path, "%s%s%08lX.tmp", folder, kTemporaryPrefix,
                       static_cast<unsigned long>(counter.fetch_add(1)));
         HANDLE file =
-            CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+            CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             std::memcpy(m_path, path, sizeof path);
             return file;
