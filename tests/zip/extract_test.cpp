@@ -13,8 +13,8 @@ const std::string kText =
     "Entry text that is written out, repeated. Entry text that is written out.";
 constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN, kReadOnly = FILE_ATTRIBUTE_READONLY;
 
-EntrySpec New() { return EntrySpec("x.txt", "new").Unix(); }
-EntrySpec Folder(const std::string& name) { return EntrySpec(name, "").Dos(0x10); }
+EntrySpec New() { return Unix(EntrySpec("x.txt", "new")); }
+EntrySpec Folder(const std::string& name) { return Dos(EntrySpec(name, ""), 0x10); }
 
 // root holds a.zip and the folder base, which is current while the archive is opened and
 // written out. With old set, base\t.txt holds "old" with those attributes first.
@@ -83,7 +83,7 @@ const PathCase kPathCases[] = {
      "a.zip base t.txt", "new|"},
     {"AbsoluteTargetInAMissingFolderGetsNoFolderMade", New(), 0, "*missing\\t.txt", ZipOpenFailed,
      "a.zip base", ""},
-    {"ReadOnlyTargetReplacedAndHiddenEntryWrittenWritable", New().Dos(0x03), kReadOnly, "t.txt",
+    {"ReadOnlyTargetReplacedAndHiddenEntryWrittenWritable", Dos(New(), 0x03), kReadOnly, "t.txt",
      ZipOk, "a.zip base base\\t.txt", "new|H"},
     {"HiddenTargetReplacedByAFileOfTheEntrysAttributes", New(), kHidden, "t.txt", ZipOk,
      "a.zip base base\\t.txt", "new|"},
@@ -130,7 +130,7 @@ const DataCase kDataCases[] = {
     {"PlainEntryWithItsDosTime", New(), nullptr, ZipOk, ZipOk, ZipOk},
     // The file's times come from the entry's creationTime, not its write time.
     {"TimestampCreationTimeStampsTheFile",
-     New().Extra(TimestampBlock(7, {1600000000, 1600000000, 1500000000})), nullptr, ZipOk, ZipOk,
+     Extra(New(), TimestampBlock(7, {1600000000, 1600000000, 1500000000})), nullptr, ZipOk, ZipOk,
      ZipOk},
     {"DataDescriptorEntryWrittenWhole", New(), UseDataDescriptor(), ZipOk, ZipOk, ZipOk},
     {"InflateFailure", New(), BreakDeflate(), ZipWriteFailed, ZipWriteFailed, ZipInflateError},
