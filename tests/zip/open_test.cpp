@@ -169,7 +169,6 @@ const MessageCase kMessageCases[] = {
      41},
     {"RecentStandsForTheLastResult", ZipRecent, 64, "Error writing to file", 21},
     {"Minus103IsUnknown", ZipBadEndRecord, 64, "unknown zip result code", 23},
-    {"MinusOneIsUnknown", ZipNoEndRecord, 64, "unknown zip result code", 23},
     {"CodeOfNoTableRowIsUnknown", 0x900, 64, "unknown zip result code", 23},
 };
 
