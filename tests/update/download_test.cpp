@@ -1,6 +1,6 @@
-// The run's decisions: whether a download is whole, what the answer announced, when an
-// archive is in place, how long to wait before the next attempt; the status callback that
-// feeds them; and the status line the window reads meanwhile.
+// The run's decisions: whether a download is whole, what the answer announced, how long to
+// wait before the next attempt; the status callback that feeds them; and the status line the
+// window reads meanwhile. When an archive is in place is run_test's, through the step.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -106,30 +106,6 @@ TEST(ParseHttpStatus, ReadsOnlyAWellFormedStatusLine) {
     }
     const char unterminated[] = {'H', 'T', 'T', 'P', '/', '1', ' ', '5', '0', '3'};
     EXPECT_EQ(503u, ParseHttpStatus(unterminated, sizeof unterminated)) << "reads no further";
-}
-
-TEST(ArchiveEntries, InPlaceOnlyWhenNothingIsLeftToWrite) {
-    using E = EntryOutcome;
-    struct Case {
-        const char* fault;
-        ZipResult result;
-        bool folderMissing, earlierFolders;
-        E outcome;
-    } cases[] = {
-        {"written", ZipOk, false, true, E::Written},
-        {"damaged data", ZipCorrupt, false, true, E::Damaged},
-        {"target in use", ZipOpenFailed, false, true, E::NotWritten},
-        {"disk full", ZipWriteFailed, false, true, E::NotWritten},
-        {"folder that nothing makes", ZipOpenFailed, true, true, E::SkippedByRule},
-        {"folder whose entry failed", ZipOpenFailed, true, false, E::NotWritten},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.outcome, JudgeEntry(c.result, c.folderMissing, c.earlierFolders)) << c.fault;
-    }
-    EXPECT_TRUE(IsArchiveInPlace({})) << "an archive of no entries";
-    EXPECT_TRUE(IsArchiveInPlace({E::Written, E::SkippedByRule}));
-    EXPECT_FALSE(IsArchiveInPlace({E::Written, E::NotWritten}));
-    EXPECT_FALSE(IsArchiveInPlace({E::Damaged}));
 }
 
 TEST(RetryDelayMs, DoublesFromOneSecondToHalfAMinute) {

@@ -175,6 +175,7 @@ TEST(UpdateRunStep, AnArchiveIsRecordedOnlyWhenEveryEntryIsInPlace) {
         {"damaged data: dropped unrecorded", {}, {{"a", ok, {ZipCorrupt, ok}}, {"b", ok, {}}},
          {}, {}, true, 1, 0, {"a"}},
         {"no archive at all: dropped unrecorded", {ZipNoEndRecord}, {}, {}, {}, true, 1, 0, {}},
+        {"an archive of no entries is recorded", {}, {}, {}, {}, true, 1, 1, {}},
         {"held by another program: waits", {inUse, ok}, {{"a", ok, {}}}, {}, {}, true, 1, 1,
          {"a"}},
         {"a file whose folder nothing makes is skipped", {}, {{"gone/a", ok, {inUse}}}, {},
