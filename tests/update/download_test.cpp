@@ -150,20 +150,6 @@ public:
     std::atomic<ULONG> refs{1};
 };
 
-TEST(DownloadStatusCallback, HandsOutOnlyTheNegotiationAndFreesNothing) {
-    DownloadStatusCallback callback;
-    for (const IID* iid : {&IID_IUnknown, &IID_IBindStatusCallback, &IID_IStream}) {
-        void* out = &callback;
-        EXPECT_EQ(E_NOTIMPL, callback.QueryInterface(*iid, &out));
-        EXPECT_EQ(&callback, out) << "the out pointer is not written";
-    }
-    void* negotiate = nullptr;
-    EXPECT_EQ(S_OK, callback.QueryInterface(IID_IHttpNegotiate, &negotiate));
-    EXPECT_EQ(static_cast<IHttpNegotiate*>(&callback), negotiate);
-    EXPECT_EQ(0u, callback.AddRef());
-    EXPECT_EQ(0u, callback.Release());
-}
-
 TEST(DownloadStatusCallback, CountsProgressAndHearsTheAnswerUntilStopped) {
     UpdateRun run;
     DownloadStatusCallback callback;
