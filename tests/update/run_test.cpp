@@ -198,6 +198,7 @@ TEST(UpdateRunStep, AnArchiveIsRecordedOnlyWhenEveryEntryIsInPlace) {
         EXPECT_EQ(c.downloads, world.downloads) << c.fault;
         EXPECT_EQ(c.recorded, world.recorded) << c.fault;
         EXPECT_EQ(c.extracted, world.extracted) << c.fault;
+        EXPECT_TRUE(world.files.empty()) << c.fault << ": the download was not thrown away";
     }
 }
 
