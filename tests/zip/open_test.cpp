@@ -38,11 +38,8 @@ struct OpenCase {
 };
 
 const OpenCase kOpenCases[] = {
-    {"ByName", kByName, [] { return SmallArchive(); }, ZipOk, 2},
-    {"ByHandle", kByHandle, [] { return SmallArchive(); }, ZipOk, 2},
     {"HandlePositionedInsideLargerFile", kByHandle,
      [] { return Concat(std::string(777, 'x'), SmallArchive()); }, ZipOk, 2, 777},
-    {"FromMemory", kFromMemory, [] { return SmallArchive(); }, ZipOk, 2},
     {"ProgramStubInFront", kByName,
      [] { return Concat("MZ" + std::string(4094, '\x90'), SmallArchive()); }, ZipOk, 2},
     {"CommentOf65535BytesBeyondTheReadersOwnSearch", kByName,
