@@ -36,6 +36,7 @@ public:
     std::vector<FakeEntry> entries;
     std::set<std::string> folders;
     int stopAtExtract = -1;  // the run is told to stop when this entry is extracted
+    bool stopAtDownload = false;  // ... or while the download runs (and still ends whole)
     UpdateRun* run = nullptr;
 
     int downloads = 0, moved = 0, recorded = 0;
@@ -45,6 +46,7 @@ public:
 
     DownloadFacts Download(const char*, const char* path, DownloadStatusCallback&) override {
         ++downloads;
+        if (stopAtDownload) run->RequestStop();
         DownloadFacts f;
         f.result = S_OK;
         f.fileExists = true;
@@ -202,7 +204,7 @@ TEST(UpdateRunStep, AnArchiveIsRecordedOnlyWhenEveryEntryIsInPlace) {
     }
 }
 
-TEST(UpdateRunStep, AStopEndsTheRunBetweenEntriesUnrecorded) {
+TEST(UpdateRunStep, AStopEndsTheRunUnrecordedAndUninstalled) {
     ScriptedWorld world;
     world.entries = {{"a", ZipOk, {}}, {"b", ZipOk, {}}, {"c", ZipOk, {}}};
     world.stopAtExtract = 1;
@@ -210,6 +212,10 @@ TEST(UpdateRunStep, AStopEndsTheRunBetweenEntriesUnrecorded) {
     EXPECT_EQ((std::vector<std::string>{"a", "b"}), world.extracted);
     EXPECT_EQ(0, world.recorded);
     EXPECT_TRUE(world.deleted.empty()) << "nothing is thrown away on a stop";
+    ScriptedWorld late;
+    late.stopAtDownload = true;
+    EXPECT_FALSE(RunOne(late, "a.txt"));
+    EXPECT_EQ(0, late.moved) << "a download that ended after the stop was installed";
 }
 
 TEST(UpdateRunStep, AnUnplaceableNameEndsTheRunIncomplete) {
