@@ -155,9 +155,13 @@ TEST(DownloadStatusCallback, CountsProgressAndHearsTheAnswerUntilStopped) {
     DownloadStatusCallback callback;
     callback.SetOwner(&run);
     EXPECT_EQ(0u, callback.HttpStatus()) << "unknown before an answer";
+    // The answer is heard only through the negotiation the download asks the callback for.
+    IHttpNegotiate* negotiate = nullptr;
+    ASSERT_EQ(S_OK,
+              callback.QueryInterface(IID_IHttpNegotiate, reinterpret_cast<void**>(&negotiate)));
     LPWSTR extra = reinterpret_cast<LPWSTR>(1);
-    EXPECT_EQ(S_OK, callback.OnResponse(200, L"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n",
-                                        nullptr, &extra));
+    EXPECT_EQ(S_OK, negotiate->OnResponse(200, L"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n",
+                                          nullptr, &extra));
     EXPECT_EQ(nullptr, extra) << "no request headers are added";
     EXPECT_EQ(200u, callback.HttpStatus());
     EXPECT_TRUE(callback.LengthAnnounced());
