@@ -36,6 +36,7 @@ public:
     std::vector<FakeEntry> entries;
     std::set<std::string> folders;
     int stopAtExtract = -1;  // the run is told to stop when this entry is extracted
+    bool stopAtDownload = false;  // ... or while the download runs (and still ends whole)
     UpdateRun* run = nullptr;
 
     int downloads = 0, moved = 0, recorded = 0;
@@ -45,6 +46,7 @@ public:
 
     DownloadFacts Download(const char*, const char* path, DownloadStatusCallback&) override {
         ++downloads;
+        if (stopAtDownload) run->RequestStop();
         DownloadFacts f;
         f.result = S_OK;
         f.fileExists = true;
@@ -175,6 +177,7 @@ TEST(UpdateRunStep, AnArchiveIsRecordedOnlyWhenEveryEntryIsInPlace) {
         {"damaged data: dropped unrecorded", {}, {{"a", ok, {ZipCorrupt, ok}}, {"b", ok, {}}},
          {}, {}, true, 1, 0, {"a"}},
         {"no archive at all: dropped unrecorded", {ZipNoEndRecord}, {}, {}, {}, true, 1, 0, {}},
+        {"an archive of no entries is recorded", {}, {}, {}, {}, true, 1, 1, {}},
         {"held by another program: waits", {inUse, ok}, {{"a", ok, {}}}, {}, {}, true, 1, 1,
          {"a"}},
         {"a file whose folder nothing makes is skipped", {}, {{"gone/a", ok, {inUse}}}, {},
@@ -197,10 +200,11 @@ TEST(UpdateRunStep, AnArchiveIsRecordedOnlyWhenEveryEntryIsInPlace) {
         EXPECT_EQ(c.downloads, world.downloads) << c.fault;
         EXPECT_EQ(c.recorded, world.recorded) << c.fault;
         EXPECT_EQ(c.extracted, world.extracted) << c.fault;
+        EXPECT_TRUE(world.files.empty()) << c.fault << ": the download was not thrown away";
     }
 }
 
-TEST(UpdateRunStep, AStopEndsTheRunBetweenEntriesUnrecorded) {
+TEST(UpdateRunStep, AStopEndsTheRunUnrecordedAndUninstalled) {
     ScriptedWorld world;
     world.entries = {{"a", ZipOk, {}}, {"b", ZipOk, {}}, {"c", ZipOk, {}}};
     world.stopAtExtract = 1;
@@ -208,6 +212,10 @@ TEST(UpdateRunStep, AStopEndsTheRunBetweenEntriesUnrecorded) {
     EXPECT_EQ((std::vector<std::string>{"a", "b"}), world.extracted);
     EXPECT_EQ(0, world.recorded);
     EXPECT_TRUE(world.deleted.empty()) << "nothing is thrown away on a stop";
+    ScriptedWorld late;
+    late.stopAtDownload = true;
+    EXPECT_FALSE(RunOne(late, "a.txt"));
+    EXPECT_EQ(0, late.moved) << "a download that ended after the stop was installed";
 }
 
 TEST(UpdateRunStep, AnUnplaceableNameEndsTheRunIncomplete) {

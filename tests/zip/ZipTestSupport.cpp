@@ -58,18 +58,27 @@ Bytes ReadAll(const std::string& path) {
 
 }  // namespace
 
+EntrySpec Dos(EntrySpec e, uint32_t attributes) {
+    e.madeBy = kMadeByDos;
+    e.external = attributes;
+    return e;
+}
+
+EntrySpec Unix(EntrySpec e, uint32_t mode) {
+    e.madeBy = kMadeByUnix;
+    e.external = mode;
+    return e;
+}
+
+EntrySpec Extra(EntrySpec e, std::string local) {
+    e.localExtra = std::move(local);
+    return e;
+}
+
 Bytes BuildArchive(const std::vector<EntrySpec>& entries, const std::string& comment) {
     ScratchFolder scratch;
     std::string path = scratch / "built.zip";
-    std::vector<ArchiveEntry> written;
-    for (const EntrySpec& e : entries) {
-        ArchiveEntry entry(e.name, e.data, e.method);
-        entry.external = e.external;
-        entry.madeBy = e.madeBy;
-        entry.localExtra = e.localExtra;
-        written.push_back(entry);
-    }
-    if (!WriteArchive(path, written, comment)) throw std::runtime_error("cannot write " + path);
+    if (!WriteArchive(path, entries, comment)) throw std::runtime_error("cannot write " + path);
     return ReadAll(path);
 }
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "ArchiveWriter.h"
@@ -20,33 +19,12 @@ constexpr uint32_t kUnixFile644 = 0100644u << 16;  // regular file, owner may wr
 constexpr uint32_t kUnixFile444 = 0100444u << 16;  // regular file, read-only for all
 constexpr uint32_t kUnixFolder755 = 040755u << 16;
 
-// An entry, made on a DOS host with the sample DOS time.
-struct EntrySpec {
-    EntrySpec(std::string entryName, std::string entryData, int entryMethod = 8)
-        : name(std::move(entryName)), data(std::move(entryData)), method(entryMethod) {}
-    // Copies with other external attributes, made by a DOS or a Unix host.
-    EntrySpec Dos(uint32_t attributes) const { return Made(kMadeByDos, attributes); }
-    EntrySpec Unix(uint32_t mode = kUnixFile644) const { return Made(kMadeByUnix, mode); }
-    EntrySpec Extra(std::string local) const {
-        EntrySpec e = *this;
-        e.localExtra = std::move(local);
-        return e;
-    }
-    std::string name;
-    std::string data;
-    int method = 8;  // 0 stored, 8 deflated
-    uint32_t external = 0;
-    uint16_t madeBy = kMadeByDos;
-    std::string localExtra;
-
-private:
-    EntrySpec Made(uint16_t host, uint32_t attributes) const {
-        EntrySpec e = *this;
-        e.madeBy = host;
-        e.external = attributes;
-        return e;
-    }
-};
+// Entries are ArchiveEntry (made on a DOS host with the sample DOS time); copies of e with
+// other external attributes made by a DOS or a Unix host, or with this local extra field.
+using EntrySpec = ArchiveEntry;
+EntrySpec Dos(EntrySpec e, uint32_t attributes);
+EntrySpec Unix(EntrySpec e, uint32_t mode = kUnixFile644);
+EntrySpec Extra(EntrySpec e, std::string local);
 
 // An archive with these entries and this comment, as minizip's writer makes it.
 Bytes BuildArchive(const std::vector<EntrySpec>& entries, const std::string& comment = "");

@@ -32,7 +32,7 @@ Check Times(int64_t write, int64_t access, int64_t creation) {
 }
 
 EntrySpec File(const std::string& name = "a.txt") { return EntrySpec(name, "data"); }
-EntrySpec Timed(const std::string& extra) { return File().Extra(extra); }
+EntrySpec Timed(const std::string& extra) { return Extra(File(), extra); }
 
 // The entry asked for is followed by two more, for the rows that damage the way there.
 struct RecordCase {
@@ -44,15 +44,15 @@ struct RecordCase {
 };
 
 const RecordCase kRecordCases[] = {
-    {"DosFileCarriesArchiveAndReadOnly", File().Dos(0x20), nullptr, Attributes(0xA1)},
-    {"DosDirectoryBitWithoutSlash", File("dir").Dos(0x10), nullptr, Attributes(0x91)},
-    {"DosHiddenAndSystemKept", File().Dos(0x06), nullptr, Attributes(0x87)},
-    {"UnixOwnerWriteIsWritable", File().Unix(kUnixFile644), nullptr, Attributes(0x80)},
-    {"UnixWithoutOwnerWriteIsReadOnly", File().Unix(kUnixFile444), nullptr, Attributes(0x81)},
-    {"UnixFolderTypeWithoutSlash", File("d").Unix(kUnixFolder755), nullptr, Attributes(0x90)},
-    {"FolderMarkedOnlyByItsSlash", EntrySpec("d/", "").Unix(), nullptr, Attributes(0x90)},
+    {"DosFileCarriesArchiveAndReadOnly", Dos(File(), 0x20), nullptr, Attributes(0xA1)},
+    {"DosDirectoryBitWithoutSlash", Dos(File("dir"), 0x10), nullptr, Attributes(0x91)},
+    {"DosHiddenAndSystemKept", Dos(File(), 0x06), nullptr, Attributes(0x87)},
+    {"UnixOwnerWriteIsWritable", Unix(File(), kUnixFile644), nullptr, Attributes(0x80)},
+    {"UnixWithoutOwnerWriteIsReadOnly", Unix(File(), kUnixFile444), nullptr, Attributes(0x81)},
+    {"UnixFolderTypeWithoutSlash", Unix(File("d"), kUnixFolder755), nullptr, Attributes(0x90)},
+    {"FolderMarkedOnlyByItsSlash", Unix(EntrySpec("d/", "")), nullptr, Attributes(0x90)},
     // The trail byte of a code page 936 character can be 0x5C, which is no separator.
-    {"TrailByteBackslashIsNoFolder", File("\x95\\").Unix(), nullptr, Attributes(0x80)},
+    {"TrailByteBackslashIsNoFolder", Unix(File("\x95\\")), nullptr, Attributes(0x80)},
     {"DosTimeInAllThree", File(), nullptr, Times(kDos, kDos, kDos)},
     {"TimestampFlags3SetWriteAndAccess", Timed(TimestampBlock(3, {kWrite, kAccess})), nullptr,
      Times(kWrite, kAccess, kDos)},
