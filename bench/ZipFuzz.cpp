@@ -226,28 +226,6 @@ void Mutate(Bytes& b, Random& r) {
 
 // ---- Files --------------------------------------------------------------------------------
 
-void ForEachBelow(const std::string& folder, const std::string& prefix,
-                  const std::function<void(const std::string&, bool)>& visit) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (isFolder) ForEachBelow(folder + "\\" + name, prefix + name + "\\", visit);
-        visit(prefix + name, isFolder);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
-
-void RemoveBelow(const std::string& folder) {
-    ForEachBelow(folder, "", [&](const std::string& relative, bool isFolder) {
-        std::string path = folder + "\\" + relative;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        isFolder ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
-    });
-}
 
 bool IsTemporaryName(const std::string& relative) {
     size_t slash = relative.find_last_of('\\');
@@ -592,6 +570,29 @@ void Checker::Run(uint32_t number, const Bytes& bytes) {
 }
 
 }  // namespace
+
+void ForEachBelow(const std::string& folder, const std::string& prefix,
+                  const std::function<void(const std::string&, bool)>& visit) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder) ForEachBelow(folder + "\\" + name, prefix + name + "\\", visit);
+        visit(prefix + name, isFolder);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+void RemoveBelow(const std::string& folder) {
+    ForEachBelow(folder, "", [&](const std::string& relative, bool isFolder) {
+        std::string path = folder + "\\" + relative;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        isFolder ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
+    });
+}
 
 FuzzFigures RunZipFuzz(const FuzzSettings& settings) {
     FuzzFigures figures;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,3 +41,11 @@ const std::vector<uint8_t>* CurrentFuzzInput(uint32_t* number);
 // saveTo\failures.txt.
 void SaveFuzzFailure(const std::string& saveTo, uint32_t seed, uint32_t number,
                      const std::vector<uint8_t>& bytes, const std::string& what);
+
+// Calls visit(relative path, is folder) for everything below folder, a folder's contents
+// before the folder itself (prefix is put in front of each relative path).
+void ForEachBelow(const std::string& folder, const std::string& prefix,
+                  const std::function<void(const std::string&, bool)>& visit);
+
+// Deletes everything below folder, read-only files included; folder itself stays.
+void RemoveBelow(const std::string& folder);

@@ -1,7 +1,5 @@
 #include "ZipTestSupport.h"
 
-#include <zip.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -9,34 +7,15 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "ZipFuzz.h"
+
 namespace {
 
 constexpr uint32_t kCentralSignature = 0x02014b50;
 constexpr uint32_t kEndSignature = 0x06054b50;
 
-// Calls visit(relative path, is folder) for everything below folder, a folder's contents
-// before the folder itself.
-void Walk(const std::string& folder, const std::string& prefix,
-          const std::function<void(const std::string&, bool)>& visit) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (isFolder) Walk(folder + "\\" + name, prefix + name + "\\", visit);
-        visit(prefix + name, isFolder);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
-
 void RemoveTree(const std::string& folder) {
-    Walk(folder, "", [&](const std::string& relative, bool isFolder) {
-        std::string path = folder + "\\" + relative;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        isFolder ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
-    });
+    RemoveBelow(folder);
     RemoveDirectoryA(folder.c_str());
 }
 
@@ -188,7 +167,7 @@ std::string ReadText(const std::string& path) {
 
 std::string Tree(const std::string& folder) {
     std::vector<std::string> names;
-    Walk(folder, "", [&](const std::string& relative, bool) { names.push_back(relative); });
+    ForEachBelow(folder, "", [&](const std::string& relative, bool) { names.push_back(relative); });
     std::sort(names.begin(), names.end());
     std::string joined;
     for (const std::string& name : names) joined += (joined.empty() ? "" : " ") + name;
