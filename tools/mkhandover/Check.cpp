@@ -49,18 +49,6 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-bool ReadWholeFile(const char* path, std::vector<unsigned char>& out) {
-    FILE* in = std::fopen(path, "rb");
-    if (in == nullptr) return false;
-    unsigned char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-        out.insert(out.end(), chunk, chunk + got);
-    const bool ok = std::ferror(in) == 0;
-    std::fclose(in);
-    return ok;
-}
-
 // A folder of its own under the temporary folder for the downloads, removed with what is
 // left in it.
 class ScratchFolder {
@@ -334,6 +322,18 @@ void PrintTable(const std::vector<Row>& rows) {
 }
 
 }  // namespace
+
+bool ReadWholeFile(const char* path, std::vector<unsigned char>& out) {
+    FILE* in = std::fopen(path, "rb");
+    if (in == nullptr) return false;
+    unsigned char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+        out.insert(out.end(), chunk, chunk + got);
+    const bool ok = std::ferror(in) == 0;
+    std::fclose(in);
+    return ok;
+}
 
 int CheckHandOver(const char* handOverPath, const char* installDir) {
     std::vector<unsigned char> bytes;

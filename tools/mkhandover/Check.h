@@ -3,6 +3,8 @@
 // updater's own decisions, so that a release is known to install before players get it.
 #pragma once
 
+#include <vector>
+
 // Fetches every record of the hand-over file at handOverPath and prints one table row per
 // record (HTTP status, announced length, bytes received, record size, whether the updater
 // would install it whole and why not), then what each archive would skip and write.
@@ -13,3 +15,6 @@
 // Returns 0 when every file would be installed whole, 1 when any would not, 2 when the
 // hand-over file cannot be read or the updater would refuse it.
 int CheckHandOver(const char* handOverPath, const char* installDir);
+
+// Reads the whole file at path into out (appended); false when it cannot be opened or read.
+bool ReadWholeFile(const char* path, std::vector<unsigned char>& out);

@@ -164,18 +164,11 @@ std::string TimeText(DWORD high, DWORD low) {
 }
 
 int Dump(const std::string& path) {
-    FILE* in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
+    std::vector<unsigned char> bytes;
+    if (!ReadWholeFile(path.c_str(), bytes)) {
         std::fprintf(stderr, "mkhandover: %s: cannot open\n", path.c_str());
         return 1;
     }
-    std::vector<unsigned char> bytes;
-    unsigned char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-    std::fclose(in);
 
     HandOverHeader header;
     UpdateItem* items = nullptr;
