@@ -23,7 +23,7 @@ FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, download
             passes=2000, budget_s=20)
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
             budget_s=10)
-OUTPUTS = ("out", "step", "res", "unzip")
+OUTPUTS = ("out", "step", "res", "unzip", "disk")
 GENERATOR = 3
 
 
@@ -77,6 +77,40 @@ def time_unzip(work, reps):
     return statistics.median(times)
 
 
+def time_disk(work, files, per_folder=500):
+    """Microseconds per small file, natively on the work folder's disk: rewritten in place
+    (what the bare loop does to an existing target), and replaced through a new file renamed
+    over it (what a replacement that leaves the target old or new at every moment needs)."""
+    root = os.path.join(work, "disk")
+    paths = []
+    for i in range(files):
+        folder = os.path.join(root, "d%03d" % (i // per_folder))
+        if i % per_folder == 0:
+            os.makedirs(os.path.join(folder, "work"))
+        paths.append(os.path.join(folder, "f%05d.dat" % i))
+    data = os.urandom(1024)
+
+    def rewrite(path):
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def replace(path):
+        temporary = os.path.join(os.path.dirname(path), "work", "t")
+        rewrite(temporary)
+        os.replace(temporary, path)
+
+    for path in paths:
+        rewrite(path)
+    costs = []
+    for step in (rewrite, replace):
+        start = time.perf_counter()
+        for path in paths:
+            step(path)
+        costs.append((time.perf_counter() - start) * 1e6 / files)
+    shutil.rmtree(root, ignore_errors=True)
+    return costs
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__)
     p.add_argument("--bench", required=True, help="updatebench.exe")
@@ -113,9 +147,11 @@ def main():
             f.write(wanted)
 
     unzip_ms = time_unzip(work, sizes["reps"])
+    disk_us = time_disk(work, int(sizes["many"].split(",")[0]))
     server = Server(resolve=release(sizes["download_mb"]))
     try:
         args = sizes_args(sizes) + ["--port", str(server.port)]
+        args += ["--disk-us", "%.1f,%.1f" % tuple(disk_us)]
         if unzip_ms is not None:
             args += ["--unzip-ms", "%.1f" % unzip_ms]
         print("bench: running updatebench %s" % " ".join(args), flush=True)

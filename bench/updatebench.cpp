@@ -2,7 +2,9 @@
 // It works in the current folder (archives\, out\, step\, res\) and prints one table.
 //
 //   updatebench --generate [sizes]          writes the archives and exits
-//   updatebench [sizes] [--port N] [--unzip-ms X]
+//   updatebench [sizes] [--port N] [--unzip-ms X] [--disk-us R,N]
+// --disk-us: microseconds per file the disk takes natively to rewrite one in place (R) and to
+// replace one through a new file (N), printed beside the many-entry figures.
 // sizes: --reps N --big-mb N --many A,B,C --per-folder N --download-mb N --downloads N
 //        --passes N --budget-s N (longest run of the layer over many entries; 0: none)
 // With --port, the download figures fetch "Torvel\big.bin" and "Torvel\r###.bin|zip" from
@@ -44,6 +46,7 @@ struct Options {
     int downloads = 200;
     int passes = 2000;
     double unzipMs = -1;
+    double rewriteUs = -1, replaceUs = -1;  // the disk's own cost per file, natively
     int budgetS = 20;
     bool generateOnly = false;
 };
@@ -845,6 +848,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             if (!ParseInt(value, &o.budgetS)) return false;
         } else if (arg == "--unzip-ms") {
             o.unzipMs = std::atof(value);
+        } else if (arg == "--disk-us") {
+            if (std::sscanf(value, "%lf,%lf", &o.rewriteUs, &o.replaceUs) != 2) return false;
         } else if (arg == "--many") {
             o.many.clear();
             for (const char* p = value; *p != '\0';) {
@@ -869,7 +874,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: updatebench [--generate] [--reps N] [--big-mb N] [--many A,B,C] "
                      "[--per-folder N] [--port N] [--download-mb N] [--downloads N] "
-                     "[--passes N] [--budget-s N] [--unzip-ms X]\n");
+                     "[--passes N] [--budget-s N] [--unzip-ms X] [--disk-us R,N]\n");
         return 2;
     }
     if (o.generateOnly) {
@@ -883,6 +888,14 @@ int main(int argc, char** argv) {
     Report report;
     const double unpackMs = BenchUnpack(o, report);
     BenchMany(o, report);
+    // What the disk itself charges for a replacement that keeps the target whole, beside
+    // the rewrite in place the bare loop does over existing files.
+    if (o.rewriteUs > 0 && o.replaceUs > 0) {
+        report.Row("2 this disk natively, per file",
+                   Format("%.0f us replaced through a new file", o.replaceUs),
+                   Format("%.0f us rewritten in place", o.rewriteUs),
+                   Format("%.2f", o.rewriteUs / o.replaceUs), "context");
+    }
     if (o.port != 0) {
         BenchDownload(o, report);
     } else {
