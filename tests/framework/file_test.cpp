@@ -7,12 +7,10 @@
 
 #include "File.h"
 
+bool HandleIsOpen(HANDLE h);  // scoped_test.cpp
+
 namespace {
 
-bool HandleIsOpen(HANDLE h) {
-    DWORD flags;
-    return GetHandleInformation(h, &flags) != FALSE;
-}
 
 std::string TempPath(const char* tag) {
     char dir[MAX_PATH];
