@@ -11,7 +11,6 @@ bool HandleIsOpen(HANDLE h);  // scoped_test.cpp
 
 namespace {
 
-
 std::string TempPath(const char* tag) {
     char dir[MAX_PATH];
     GetTempPathA(MAX_PATH, dir);

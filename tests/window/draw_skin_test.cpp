@@ -261,7 +261,8 @@ TEST_F(DrawSkinTest, FailedCreationLeavesNothingBehind) {
         EXPECT_EQ(spare == 4 ? kUpperTop : kUntouched, m_canvas.At(5, 0))
             << "a pass either draws the whole picture or nothing";
         EXPECT_EQ(spare == 4 ? kLowerBottom : kUntouched,
-                  m_canvas.At(kSkinWidth - 1, kSkinHeight - 1)) << "the background, to its corner";
+                  m_canvas.At(kSkinWidth - 1, kSkinHeight - 1))
+            << "the background, to its corner";
     }
 }
 
