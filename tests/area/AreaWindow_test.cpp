@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,12 +16,6 @@ struct BoxItem {
     LRESULT data;
     bool operator==(const BoxItem& other) const { return text == other.text && data == other.data; }
 };
-
-void PrintTo(const BoxItem& item, std::ostream* os) {
-    *os << "{";
-    for (wchar_t c : item.text) *os << "\\x" << std::hex << static_cast<unsigned>(c) << std::dec;
-    *os << ", " << item.data << "}";
-}
 
 // An empty COMBOBOX (CBS_SORT in extraStyle for a sorted one) in a hidden top-level
 // window, and what it shows.

@@ -7,12 +7,9 @@
 
 #include "File.h"
 
-namespace {
+bool HandleIsOpen(HANDLE h);  // scoped_test.cpp
 
-bool HandleIsOpen(HANDLE h) {
-    DWORD flags;
-    return GetHandleInformation(h, &flags) != FALSE;
-}
+namespace {
 
 std::string TempPath(const char* tag) {
     char dir[MAX_PATH];

@@ -9,12 +9,12 @@
 
 #include "Scoped.h"
 
-namespace {
-
 bool HandleIsOpen(HANDLE h) {
     DWORD flags;
     return GetHandleInformation(h, &flags) != FALSE;
 }
+
+namespace {
 
 HANDLE NewEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 

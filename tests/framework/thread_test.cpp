@@ -8,6 +8,8 @@
 #include "Scoped.h"
 #include "Thread.h"
 
+bool HandleIsOpen(HANDLE h);  // scoped_test.cpp
+
 namespace {
 
 struct Probe {
@@ -22,11 +24,6 @@ UINT ProbeProc(LPVOID p) {
     if (probe->release) WaitForSingleObject(probe->release, 10000);
     ++probe->runs;
     return 42;
-}
-
-bool HandleIsOpen(HANDLE h) {
-    DWORD flags;
-    return GetHandleInformation(h, &flags) != FALSE;
 }
 
 DWORD ExitCode(HANDLE thread) {

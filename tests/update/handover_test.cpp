@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -114,10 +114,8 @@ TEST(ReadHandOver, ConsumesOnlyAnAcceptedFile) {
         SCOPED_TRACE(c.fault);
         if (c.exists) {
             const Bytes bytes = MakeHandOver(c.declared, {{"a.zip", 1, 2, 3}});
-            FILE* f = std::fopen(path.c_str(), "wb");
-            ASSERT_NE(nullptr, f);
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
-            std::fclose(f);
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
             SetFileAttributesA(path.c_str(), c.attributes);
         }
         HandOverHeader header;

@@ -11,49 +11,21 @@ namespace {
 // (the tests run with it): "\x81\x5C" and "\x95\x5C" end in "\", "\x81\x7C" in "|"; no
 // trail byte lies below 0x40.
 TEST(IsSafeRelativeName, RefusesEveryNameWindowsCouldReadAsAnother) {
-    const struct {
-        const char* fault;
-        const char* name;
-        bool safe;
-    } cases[] = {
-        {"PlainNameRefused", "Game.exe", true},
-        {"EitherSeparatorRefused", "data\\maps/a.map", true},
-        {"TrailingSeparatorRefused", "a/b/", true},
-        {"InnerDotsTakenForAClimb", "a..b\\..c\\.hidden", true},
-        {"DeviceLookAlikeRefused", "CONSOLE.txt\\COM10\\LPT\\nul1", true},
-        {"TrailByteBackslashSplits", "\x95\\x", true},
-        {"TrailBytePipeRefused", "\x81\x7C.txt", true},
-        {"Empty", "", false},
-        {"RootedBackslash", "\\Windows\\win.ini", false},
-        {"RootedSlash", "/etc/passwd", false},
-        {"DriveLetter", "C:\\boot.ini", false},
-        {"AlternateDataStream", "x.txt:ads", false},
-        {"Climb", "..", false},
-        {"ClimbUnderSlash", "data/../../up.dll", false},
-        {"ClimbWithTrailingSpace", "a/.. /b", false},
-        {"SingleDot", "./a", false},
-        {"OnlySpaces", "a/ /b", false},
-        {"TrailingDot", "readme.", false},
-        {"TrailingSpaceOfAFolder", "dir /x", false},
-        {"DeviceName", "CON", false},
-        {"DeviceWithExtensionAnyCase", "data\\nUl.txt", false},
-        {"DeviceSpacesBeforeExtension", "aux .log", false},
-        {"NumberedSerialDevice", "com9", false},
-        {"SerialDeviceZero", "COM0.txt", false},
-        {"PrinterDeviceAsFolder", "LPT1\\x", false},
-        {"ConsoleInputDevice", "CONIN$", false},
-        {"LessThan", "a<b", false},
-        {"GreaterThan", "a>b", false},
-        {"Quote", "a\"b", false},
-        {"Pipe", "a|b", false},
-        {"QuestionMark", "a?b", false},
-        {"Star", "*.txt", false},
-        {"ControlByte", "a\tb", false},
-        {"LoneLeadByte", "abc\x81", false},
-        {"LeadByteBeforeSlash", "\x81/x", false},
-        {"ClimbAfterTrailBackslash", "\x81\\\\..\\x", false},
+    const auto expect = [](bool safe, std::initializer_list<const char*> names) {
+        for (const char* name : names) EXPECT_EQ(safe, IsSafeRelativeName(name)) << name;
     };
-    for (const auto& c : cases) EXPECT_EQ(c.safe, IsSafeRelativeName(c.name)) << c.fault;
+    expect(true, {"Game.exe", "data\\maps/a.map", "a/b/"});  // either separator, also last
+    expect(true, {"a..b\\..c\\.hidden"});                    // inner dots are no climb
+    expect(true, {"CONSOLE.txt\\COM10\\LPT\\nul1"});         // device look-alikes
+    expect(true, {"\x95\\x", "\x81\x7C.txt"});               // trail bytes "\" and "|"
+    expect(false, {"", "\\Windows\\win.ini", "/etc/passwd", "C:\\boot.ini"});  // rooted
+    expect(false, {"x.txt:ads"});                                              // a stream
+    expect(false, {"..", "data/../../up.dll", "a/.. /b", "./a", "a/ /b"});  // climbs, blank parts
+    expect(false, {"readme.", "dir /x"});  // a trailing dot or space
+    expect(false, {"CON", "data\\nUl.txt", "aux .log", "com9", "COM0.txt", "LPT1\\x", "CONIN$"});
+    expect(false, {"a<b", "a>b", "a\"b", "a|b", "a?b", "*.txt", "a\tb"});  // reserved characters
+    expect(false, {"abc\x81", "\x81/x"});  // a lone lead byte, a lead byte before "/"
+    expect(false, {"\x81\\\\..\\x"});      // a climb after a trail "\"
 }
 
 TEST(BuildItemPaths, JoinsAsTheServerAndTheFolderExpect) {

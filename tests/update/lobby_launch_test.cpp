@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,12 +52,7 @@ TEST(LaunchLobby, OnlyFileNotFoundMovesOn) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
         DeleteFileA(config.c_str());
-        if (c.config != nullptr) {
-            FILE* f = std::fopen(config.c_str(), "w");
-            ASSERT_NE(nullptr, f);
-            std::fputs(c.config, f);
-            std::fclose(f);
-        }
+        if (c.config != nullptr) std::ofstream(config) << c.config;
         g_started.clear();
         g_results = c.results;
         EXPECT_EQ(static_cast<int>(c.expected.size()), LaunchLobby(configPath.c_str(), FakeStart));

@@ -62,12 +62,8 @@ class Screen:
                 return at // 3, y
         return None
 
-    def count(self, left, top, right, bottom, colour):
-        return sum(self.at(x, y) == colour for y in range(top, bottom) for x in range(left, right))
-
-    def count_light(self, left, top, right, bottom):
-        return sum(min(self.at(x, y)) >= TEXT_LIGHT
-                   for y in range(top, bottom) for x in range(left, right))
+    def count(self, left, top, right, bottom, match):
+        return sum(match(self.at(x, y)) for y in range(top, bottom) for x in range(left, right))
 
 
 class UpdateWindowOnScreen(unittest.TestCase):
@@ -109,6 +105,7 @@ class UpdateWindowOnScreen(unittest.TestCase):
             corner = first.find_window()
             self.assertIsNotNone(corner, "a row of the top band's colour, 361 pixels long")
             left, top = corner
+            light, white = lambda c: min(c) >= TEXT_LIGHT, lambda c: c == WHITE
 
             # Where the pixels come from is the paint pass's own test; here: the window's size.
             with self.subTest("361 pixels wide, nothing of the band either side"):
@@ -120,16 +117,15 @@ class UpdateWindowOnScreen(unittest.TestCase):
                                  (LOWER_BOTTOM, LOWER_TOP, UPPER_TOP))
 
             with self.subTest("status line in white from (17, 10)"):
-                self.assertGreater(first.count_light(left + 17, top + 10, left + 219, top + 30),
+                self.assertGreater(first.count(left + 17, top + 10, left + 219, top + 30, light),
                                    100)
             with self.subTest("speed line in white from (220, 10)"):
-                self.assertGreater(first.count_light(left + 220, top + 10, left + WIDTH, top + 30),
+                self.assertGreater(first.count(left + 220, top + 10, left + WIDTH, top + 30, light),
                                    100)
             # The program's own font is used only on the screen: it must stay within the lines.
             with self.subTest("no text outside the upper band's lines"):
-                self.assertEqual(0, first.count(left, top, left + WIDTH, top + 10, WHITE))
-                self.assertEqual(0, first.count(left, top + 30, left + WIDTH, top + HEIGHT,
-                                                WHITE))
+                self.assertEqual(0, first.count(left, top, left + WIDTH, top + 10, white))
+                self.assertEqual(0, first.count(left, top + 30, left + WIDTH, top + HEIGHT, white))
 
             with self.subTest("the timer redraws: the bar grows without any repaint asked"):
                 self.assertGreater(self.bar_width(first, left, top), 0)
