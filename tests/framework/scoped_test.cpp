@@ -1,6 +1,6 @@
 // Kernel and registry handle owners: after the owner is gone, so is the handle; moved and
 // released handles are closed exactly once. The owner template is shared by every handle
-// kind, so its moves are tested here once; the GDI traits are tested in gui/gdi_test.cpp.
+// kind, so its moves are tested here once; the GDI traits through the paint pass's tests.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -26,17 +26,3 @@ int GuiTestApp::ExitInstance() {
 }
 
 GuiTestApp theApp;
-
-namespace {
-
-TEST(Application, EntryFoundTheOneApplicationObject) {
-    EXPECT_EQ(&theApp, AfxGetApp());
-    EXPECT_EQ(GetModuleHandleA(nullptr), theApp.m_hInstance);
-    {
-        CWinApp second("second");
-        EXPECT_EQ(&theApp, AfxGetApp()) << "a second object took the first one's place";
-    }
-    EXPECT_EQ(&theApp, AfxGetApp()) << "a second object's end unregistered the first";
-}
-
-}  // namespace
