@@ -102,28 +102,4 @@ TEST(AreaCopies, AreIndependentOfTheirSource) {
     EXPECT_EQ(9001, assigned.GetID(L"源")) << "self-assignment lost the rows";
 }
 
-std::wstring AreaDllPath() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(GetModuleHandleW(L"Area.dll"), path, MAX_PATH);
-    return path;
-}
-
-// A second copy of the library is a module of its own: its entry point runs on load and
-// unload, and it can be loaded again after an unload.
-TEST(AreaModule, LoadsAndUnloadsRepeatedly) {
-    wchar_t dir[MAX_PATH] = {};
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, dir));
-    std::wstring copy =
-        std::wstring(dir) + L"AreaSecond-" + std::to_wstring(GetCurrentProcessId()) + L".dll";
-    ASSERT_TRUE(CopyFileW(AreaDllPath().c_str(), copy.c_str(), FALSE));
-    for (int round = 0; round < 2; ++round) {
-        HMODULE module = LoadLibraryW(copy.c_str());
-        ASSERT_NE(nullptr, module) << "round " << round << ", error " << GetLastError();
-        EXPECT_NE(GetModuleHandleW(L"Area.dll"), module);
-        EXPECT_TRUE(FreeLibrary(module));
-        EXPECT_EQ(nullptr, GetModuleHandleW(copy.c_str())) << "still loaded after round " << round;
-    }
-    DeleteFileW(copy.c_str());
-}
-
 }  // namespace

@@ -44,17 +44,6 @@ struct ProbeLibrary : CDynLinkLibrary {
     ~ProbeLibrary() override { ++g_destroyed; }
 };
 
-TEST(FrameworkExtensionModule, InitRecordsTheModuleAndRefusesNull) {
-    AFX_EXTENSION_MODULE state = {};
-    EXPECT_FALSE(AfxInitExtensionModule(state, nullptr));
-    EXPECT_FALSE(state.bInitialized);
-    EXPECT_TRUE(AfxInitExtensionModule(state, FakeModule(1)));
-    EXPECT_TRUE(AfxInitExtensionModule(state, FakeModule(1))) << "a second init failed";
-    EXPECT_EQ(FakeModule(1), state.hResource);
-    AfxTermExtensionModule(state);
-    EXPECT_FALSE(state.bInitialized);
-}
-
 // A library's term must delete its own entries exactly once: not another library's, not
 // one its owner deleted already, not one a previous term deleted.
 TEST(FrameworkExtensionModule, TermDeletesItsOwnLibrariesOnce) {
