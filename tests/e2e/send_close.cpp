@@ -9,60 +9,25 @@
 
 namespace {
 
-struct FileId {
-    DWORD volume = 0;
-    DWORD high = 0;
-    DWORD low = 0;
-    bool valid = false;
-};
-
-FileId IdOf(const char* path) {
-    FileId id;
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return id;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(file, &info)) {
-        id.volume = info.dwVolumeSerialNumber;
-        id.high = info.nFileIndexHigh;
-        id.low = info.nFileIndexLow;
-        id.valid = true;
-    }
-    CloseHandle(file);
-    return id;
-}
-
-// Compares files rather than path strings: the same file may be named in more than one form.
-bool IsProgramOf(HWND wnd, const FileId& wanted) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (process == nullptr) return false;
-    char image[MAX_PATH] = {};
-    DWORD size = sizeof image;
-    const BOOL named = QueryFullProcessImageNameA(process, 0, image, &size);
-    CloseHandle(process);
-    if (!named) return false;
-    const FileId id = IdOf(image);
-    return id.valid && id.volume == wanted.volume && id.high == wanted.high &&
-           id.low == wanted.low;
-}
-
 struct Search {
-    FileId program;
+    char program[MAX_PATH];
     HWND found = nullptr;
 };
 
 BOOL CALLBACK FindUpdateWindow(HWND wnd, LPARAM param) {
     Search* search = reinterpret_cast<Search*>(param);
-    char cls[64] = {};
+    char cls[64] = {}, image[MAX_PATH] = {};
     GetClassNameA(wnd, cls, sizeof cls);
-    if (lstrcmpA(cls, "#32770") == 0 && GetDlgItem(wnd, 1000) != nullptr &&
-        IsProgramOf(wnd, search->program)) {
-        search->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
+    if (lstrcmpA(cls, "#32770") != 0 || GetDlgItem(wnd, 1000) == nullptr) return TRUE;
+    DWORD pid = 0, size = sizeof image;
+    GetWindowThreadProcessId(wnd, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) return TRUE;
+    const BOOL named = QueryFullProcessImageNameA(process, 0, image, &size);
+    CloseHandle(process);
+    if (!named || lstrcmpiA(image, search->program) != 0) return TRUE;
+    search->found = wnd;
+    return FALSE;
 }
 
 }  // namespace
@@ -70,8 +35,7 @@ BOOL CALLBACK FindUpdateWindow(HWND wnd, LPARAM param) {
 int main(int argc, char** argv) {
     const int command = argc > 1 ? std::atoi(argv[1]) : 1000;
     Search search;
-    search.program = IdOf("Update.exe");
-    if (!search.program.valid) return 1;
+    if (GetFullPathNameA("Update.exe", MAX_PATH, search.program, nullptr) == 0) return 1;
     // The window may still be coming up when the caller asks: look for it for a while.
     for (int attempt = 0; attempt < 100 && search.found == nullptr; ++attempt) {
         if (attempt > 0) Sleep(100);
