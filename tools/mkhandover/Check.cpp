@@ -323,34 +323,38 @@ void PrintTable(const std::vector<Row>& rows) {
 
 }  // namespace
 
-bool ReadWholeFile(const char* path, std::vector<unsigned char>& out) {
-    FILE* in = std::fopen(path, "rb");
-    if (in == nullptr) return false;
-    unsigned char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-        out.insert(out.end(), chunk, chunk + got);
-    const bool ok = std::ferror(in) == 0;
-    std::fclose(in);
-    return ok;
-}
-
-int CheckHandOver(const char* handOverPath, const char* installDir) {
+bool LoadHandOver(const char* path, HandOverHeader& header, std::unique_ptr<UpdateItem[]>& items) {
     std::vector<unsigned char> bytes;
-    if (!ReadWholeFile(handOverPath, bytes)) {
-        std::fprintf(stderr, "mkhandover: %s: cannot read\n", handOverPath);
-        return 2;
+    FILE* in = std::fopen(path, "rb");
+    bool read = in != nullptr;
+    if (read) {
+        unsigned char chunk[4096];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+            bytes.insert(bytes.end(), chunk, chunk + got);
+        read = std::ferror(in) == 0;
+        std::fclose(in);
     }
-    HandOverHeader header;
+    if (!read) {
+        std::fprintf(stderr, "mkhandover: %s: cannot read\n", path);
+        return false;
+    }
     UpdateItem* parsed = nullptr;
     if (!ParseHandOver(bytes.data(), bytes.size(), header, parsed)) {
         std::fprintf(stderr,
-                     "mkhandover: %s: not a valid hand-over file (the updater would "
+                     "mkhandover: %s: not a valid hand-over file (%u bytes; the updater would "
                      "refuse it)\n",
-                     handOverPath);
-        return 2;
+                     path, static_cast<unsigned>(bytes.size()));
+        return false;
     }
-    std::unique_ptr<UpdateItem[]> items(parsed);
+    items.reset(parsed);
+    return true;
+}
+
+int CheckHandOver(const char* handOverPath, const char* installDir) {
+    HandOverHeader header;
+    std::unique_ptr<UpdateItem[]> items;
+    if (!LoadHandOver(handOverPath, header, items)) return 2;
     const bool realInstall = installDir != nullptr;
     if (realInstall) {
         const DWORD attributes = GetFileAttributesA(installDir);

@@ -3,7 +3,9 @@
 // updater's own decisions, so that a release is known to install before players get it.
 #pragma once
 
-#include <vector>
+#include <memory>
+
+#include "HandOver.h"
 
 // Fetches every record of the hand-over file at handOverPath and prints one table row per
 // record (HTTP status, announced length, bytes received, record size, whether the updater
@@ -16,5 +18,7 @@
 // hand-over file cannot be read or the updater would refuse it.
 int CheckHandOver(const char* handOverPath, const char* installDir);
 
-// Reads the whole file at path into out (appended); false when it cannot be opened or read.
-bool ReadWholeFile(const char* path, std::vector<unsigned char>& out);
+// Reads the hand-over file at path as the updater reads it into header and items (null for
+// no records); false after saying on stderr why not (it cannot be read, or the updater would
+// refuse it).
+bool LoadHandOver(const char* path, HandOverHeader& header, std::unique_ptr<UpdateItem[]>& items);

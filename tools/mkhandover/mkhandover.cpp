@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -164,21 +165,9 @@ std::string TimeText(DWORD high, DWORD low) {
 }
 
 int Dump(const std::string& path) {
-    std::vector<unsigned char> bytes;
-    if (!ReadWholeFile(path.c_str(), bytes)) {
-        std::fprintf(stderr, "mkhandover: %s: cannot open\n", path.c_str());
-        return 1;
-    }
-
     HandOverHeader header;
-    UpdateItem* items = nullptr;
-    if (!ParseHandOver(bytes.data(), bytes.size(), header, items)) {
-        std::fprintf(stderr,
-                     "mkhandover: %s: not a valid hand-over file (%u bytes; the updater would "
-                     "refuse it)\n",
-                     path.c_str(), static_cast<unsigned>(bytes.size()));
-        return 1;
-    }
+    std::unique_ptr<UpdateItem[]> items;
+    if (!LoadHandOver(path.c_str(), header, items)) return 1;
     std::printf("server URL   %s\n", header.szServerUrl);
     std::printf("FileVersion1 %lu (0x%08lX)\n", static_cast<unsigned long>(header.dwFileVersion1),
                 static_cast<unsigned long>(header.dwFileVersion1));
@@ -194,7 +183,6 @@ int Dump(const std::string& path) {
                     static_cast<unsigned long>(item.dwDate),
                     static_cast<unsigned long>(item.dwTime));
     }
-    delete[] items;
     return 0;
 }
 
