@@ -199,10 +199,6 @@ uint64_t g_walkBytesRead = 0, g_walkReadCalls = 0;
 bool WalkOurs(const char* archive) {
     ZipOwner zip(ZipOpen(archive, 0, ZipLocationFileName));
     if (zip == nullptr) return false;
-    struct Reads {
-        ZipHandle* zip;
-        ~Reads() { g_walkBytesRead = ZipBytesRead(zip), g_walkReadCalls = ZipReadCalls(zip); }
-    } reads{zip};
     ZipEntry count = {};
     if (ZipGetEntry(zip, -1, &count) != ZipOk) return false;
     static char buffer[kPortion * 4];
@@ -216,6 +212,8 @@ bool WalkOurs(const char* archive) {
         } while (result == ZipMoreData);
         if (result != ZipOk) return false;
     }
+    g_walkBytesRead = ZipBytesRead(zip);
+    g_walkReadCalls = ZipReadCalls(zip);
     return true;
 }
 
