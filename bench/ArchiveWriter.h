@@ -23,6 +23,7 @@ struct ArchiveEntry {
     uint16_t madeBy = kMadeByDos;
     std::string localExtra;
     uint32_t dosDate = kSampleDosTime;
+    uint16_t flags = 0;  // general-purpose bits to set (bit 11: the name is UTF-8)
 };
 
 // Writes entries, in order, and comment (none when empty) as a new archive at path.

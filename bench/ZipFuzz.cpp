@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -64,6 +63,7 @@ struct SeedEntry {
     std::string data;
     int method;
     std::string extra;
+    uint16_t flags = 0;
 };
 
 std::string Timestamp(uint32_t time) {
@@ -91,6 +91,7 @@ Bytes BuildSeed(const std::string& path, const std::vector<SeedEntry>& entries,
         ArchiveEntry entry(e.name, e.data, e.method);
         entry.external = e.name.back() == '/' ? 0x10 : 0x20;
         entry.localExtra = e.extra;
+        entry.flags = e.flags;
         entry.dosDate = 0x52CF6499;
         written.push_back(entry);
     }
@@ -120,6 +121,13 @@ std::vector<Bytes> BuildSeeds(const std::string& work) {
          {"ok/", "", 0, ""},
          {"ok/fine.txt", "fine", 8, ""}},
         {},
+        // Names flagged as UTF-8: one the code page spells, one it cannot, one that is no
+        // UTF-8, beside a name without the flag.
+        {{"\xE5\x8C\xBA\xE5\x9F\x9F/", "", 0, "", 0x800},
+         {"\xE5\x8C\xBA\xE5\x9F\x9F/\xE7\x9C\x81.txt", "province", 8, "", 0x800},
+         {"\xF0\x9F\x98\x80.txt", "emoji", 0, "", 0x800},
+         {"\xC7\xF8\xFF.txt", "not utf-8", 8, "", 0x800},
+         {"\xC7\xF8.txt", "plain", 0, ""}},
     };
     for (int i = 0; i < 12; ++i) {
         sets[1].push_back(
@@ -225,7 +233,6 @@ void Mutate(Bytes& b, Random& r) {
 }
 
 // ---- Files --------------------------------------------------------------------------------
-
 
 bool IsTemporaryName(const std::string& relative) {
     size_t slash = relative.find_last_of('\\');

@@ -11,21 +11,26 @@ namespace {
 // (the tests run with it): "\x81\x5C" and "\x95\x5C" end in "\", "\x81\x7C" in "|"; no
 // trail byte lies below 0x40.
 TEST(IsSafeRelativeName, RefusesEveryNameWindowsCouldReadAsAnother) {
-    const auto expect = [](bool safe, std::initializer_list<const char*> names) {
-        for (const char* name : names) EXPECT_EQ(safe, IsSafeRelativeName(name)) << name;
+    const auto expect = [](NameFault fault, std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            EXPECT_EQ(fault, WhyUnsafe(name)) << name;
+            EXPECT_EQ(fault == NameFault::None, IsSafeRelativeName(name)) << name;
+        }
     };
-    expect(true, {"Game.exe", "data\\maps/a.map", "a/b/"});  // either separator, also last
-    expect(true, {"a..b\\..c\\.hidden"});                    // inner dots are no climb
-    expect(true, {"CONSOLE.txt\\COM10\\LPT\\nul1"});         // device look-alikes
-    expect(true, {"\x95\\x", "\x81\x7C.txt"});               // trail bytes "\" and "|"
-    expect(false, {"", "\\Windows\\win.ini", "/etc/passwd", "C:\\boot.ini"});  // rooted
-    expect(false, {"x.txt:ads"});                                              // a stream
-    expect(false, {"..", "data/../../up.dll", "a/.. /b", "./a", "a/ /b"});  // climbs, blank parts
-    expect(false, {"readme.", "dir /x"});  // a trailing dot or space
-    expect(false, {"CON", "data\\nUl.txt", "aux .log", "com9", "COM0.txt", "LPT1\\x", "CONIN$"});
-    expect(false, {"a<b", "a>b", "a\"b", "a|b", "a?b", "*.txt", "a\tb"});  // reserved characters
-    expect(false, {"abc\x81", "\x81/x"});  // a lone lead byte, a lead byte before "/"
-    expect(false, {"\x81\\\\..\\x"});      // a climb after a trail "\"
+    const NameFault safe = NameFault::None;
+    expect(safe, {"Game.exe", "data\\maps/a.map", "a/b/"});  // either separator, also last
+    expect(safe, {"a..b\\..c\\.hidden"});                    // inner dots are no climb
+    expect(safe, {"CONSOLE.txt\\COM10\\LPT\\nul1"});         // device look-alikes
+    expect(safe, {"\x95\\x", "\x81\x7C.txt"});               // trail bytes "\" and "|"
+    expect(NameFault::Rooted, {"", "\\Windows\\win.ini", "/etc/passwd"});
+    expect(NameFault::DriveOrStream, {"C:\\boot.ini", "x.txt:ads"});
+    expect(NameFault::DotsOrSpaces, {"..", "data/../../up.dll", "a/.. /b", "./a", "a/ /b"});
+    expect(NameFault::TrailingDotOrSpace, {"readme.", "dir /x"});
+    expect(NameFault::Device,
+           {"CON", "data\\nUl.txt", "aux .log", "com9", "COM0.txt", "LPT1\\x", "CONIN$"});
+    expect(NameFault::ReservedCharacter, {"a<b", "a>b", "a\"b", "a|b", "a?b", "*.txt", "a\tb"});
+    expect(NameFault::BrokenDoubleByte, {"abc\x81", "\x81/x"});
+    expect(NameFault::DotsOrSpaces, {"\x81\\\\..\\x"});  // a climb after a trail "\"
 }
 
 TEST(BuildItemPaths, JoinsAsTheServerAndTheFolderExpect) {

@@ -32,6 +32,14 @@ Check Times(int64_t write, int64_t access, int64_t creation) {
 }
 
 EntrySpec File(const std::string& name = "a.txt") { return EntrySpec(name, "data"); }
+EntrySpec Utf8(const std::string& name) {
+    EntrySpec e = File(name);
+    e.flags = 0x800;
+    return e;
+}
+Check Name(const std::string& expected) {
+    return [expected](const ZipEntry& e) { EXPECT_EQ(expected, e.name); };
+}
 EntrySpec Timed(const std::string& extra) { return Extra(File(), extra); }
 
 // The entry asked for is followed by two more, for the rows that damage the way there.
@@ -73,8 +81,14 @@ const RecordCase kRecordCases[] = {
      Times(kWrite, kDos, kDos)},
     {"TimeBefore1970KeepsTheDosTime", Timed(TimestampBlock(1, {-86400})), nullptr,
      Times(kDos, kDos, kDos)},
-    {"NameOf259BytesKept", File(std::string(259, 'n')), nullptr,
-     [](const ZipEntry& e) { EXPECT_EQ(std::string(259, 'n'), e.name); }},
+    {"NameOf259BytesKept", File(std::string(259, 'n')), nullptr, Name(std::string(259, 'n'))},
+    // A name flagged as UTF-8 comes in the process code page (936 here), exactly or with
+    // "?" (which the name rule refuses) for what the code page cannot spell.
+    {"Utf8NameConverted", Utf8("\xE5\x8C\xBA\xE5\x9F\x9F/\xE7\x9C\x81\xE4\xBB\xBD.txt"), nullptr,
+     Name("\xC7\xF8\xD3\xF2/\xCA\xA1\xB7\xDD.txt")},
+    {"Utf8CharacterNotInTheCodePage", Utf8("\xF0\x9F\x98\x80.txt"), nullptr, Name("??.txt")},
+    {"Utf8FlagOnBytesThatAreNoUtf8", Utf8("\xC7\xF8.txt"), nullptr, Name("??.txt")},
+    {"UnflaggedNameAsStored", File("\xC7\xF8.txt"), nullptr, Name("\xC7\xF8.txt")},
     // minizip hands method 12 out as raw bytes and encrypted data as if it were plain.
     {"Method12", File(), SetMethod(12), nullptr},
     {"Encrypted", File(), SetFlags(1), nullptr},

@@ -11,7 +11,7 @@ namespace {
 constexpr unsigned char kLowestTrailByte = 0x40;
 
 bool IsRefusedCharacter(char c) {
-    return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>\"|?*:", c) != nullptr;
+    return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>\"|?*", c) != nullptr;
 }
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -41,33 +41,40 @@ bool IsDeviceName(const char* component, size_t length) {
            ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
-bool IsSafeComponent(const char* component, size_t length) {
-    if (length == 0) return true;
+NameFault ComponentFault(const char* component, size_t length) {
+    if (length == 0) return NameFault::None;
     bool onlyDotsAndSpaces = true;
     for (size_t i = 0; i < length; ++i) {
         if (component[i] != '.' && component[i] != ' ') onlyDotsAndSpaces = false;
     }
+    if (onlyDotsAndSpaces) return NameFault::DotsOrSpaces;
     const char last = component[length - 1];
-    return !onlyDotsAndSpaces && last != '.' && last != ' ' && !IsDeviceName(component, length);
+    if (last == '.' || last == ' ') return NameFault::TrailingDotOrSpace;
+    return IsDeviceName(component, length) ? NameFault::Device : NameFault::None;
 }
 
 }  // namespace
 
-bool IsSafeRelativeName(const char* name) {
-    if (name == nullptr || name[0] == '\0' || IsPathSeparator(name[0])) return false;
+NameFault WhyUnsafe(const char* name) {
+    if (name == nullptr || name[0] == '\0' || IsPathSeparator(name[0])) return NameFault::Rooted;
     const char* component = name;
     for (const char* p = name;; ++p) {
         if (IsLeadByte(*p)) {
-            if (static_cast<unsigned char>(p[1]) < kLowestTrailByte) return false;
+            if (static_cast<unsigned char>(p[1]) < kLowestTrailByte)
+                return NameFault::BrokenDoubleByte;
             ++p;
             continue;
         }
         if (*p == '\0' || IsPathSeparator(*p)) {
-            if (!IsSafeComponent(component, static_cast<size_t>(p - component))) return false;
-            if (*p == '\0') return true;
+            const NameFault fault = ComponentFault(component, static_cast<size_t>(p - component));
+            if (fault != NameFault::None || *p == '\0') return fault;
             component = p + 1;
+        } else if (*p == ':') {
+            return NameFault::DriveOrStream;
         } else if (IsRefusedCharacter(*p)) {
-            return false;
+            return NameFault::ReservedCharacter;
         }
     }
 }
+
+bool IsSafeRelativeName(const char* name) { return WhyUnsafe(name) == NameFault::None; }

@@ -19,3 +19,17 @@
 // - a lead byte with no trail byte after it, or one followed by a byte below 0x40 (no
 //   double-byte code page has such trail bytes; Windows would make it something else).
 bool IsSafeRelativeName(const char* name);
+
+// The rule a name breaks, the first one met from its start; None for a safe name.
+enum class NameFault {
+    None,
+    Rooted,              // null, empty, or a separator first
+    DriveOrStream,       // a colon
+    DotsOrSpaces,        // a component of only dots and spaces ("..": a climb)
+    TrailingDotOrSpace,  // a component ending in one
+    Device,              // a device name as a component
+    ReservedCharacter,   // < > " | ? * or a control byte ("?" also stands for a character
+                         // of an archive's UTF-8 name that the code page cannot spell)
+    BrokenDoubleByte,    // a lead byte without a fitting trail byte
+};
+NameFault WhyUnsafe(const char* name);

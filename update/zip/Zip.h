@@ -52,7 +52,7 @@ constexpr ZipLocation ZipLocationMemory = 3;    // a pointer plus a length in by
 // 64-bit programs).
 struct ZipEntry {
     int32_t index;        // 0 to count-1; in the answer to index -1, the number of entries
-    char name[260];       // as stored (archive's code page, separators as stored), NUL-ended
+    char name[260];       // as stored (separators as stored), NUL-ended; see ZipGetEntry
     uint32_t attributes;  // Windows file attributes
     FILETIME accessTime;
     FILETIME creationTime;
@@ -105,6 +105,11 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
 // source (name, handle or memory, given the same bytes), the order of the calls before it
 // and the cache, and the same result from ZipFindEntry and ZipExtractEntry when those fail
 // on the record.
+// Name: the stored bytes as they stand (the archive's code page is taken to be the process
+// code page), or, for an entry that says its name is UTF-8 (general-purpose flag bit 11),
+// that name in the process code page. A character the code page cannot spell exactly
+// (no best-fit substitute is taken) and a byte sequence that is no UTF-8 become "?", which
+// IsSafeRelativeName refuses, so such an entry is never written under a garbled name.
 // Attributes: 0x80, plus 0x10 for a folder (Unix directory type, MS-DOS directory bit, or
 // a name ending in "/" or "\"), 0x20/0x02/0x04 for the MS-DOS archive/hidden/system bits,
 // 0x01 when the MS-DOS read-only bit is set or the Unix owner-write bit is missing.
@@ -113,14 +118,16 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
 // Results: ZipOk;
 //   ZipBadArguments  null handle, null entry, index below -1 or not below count;
 //   ZipModeMixed     a handle of another kind;
-//   ZipCorrupt       a damaged central or local header on the way or at the entry, a name
-//                    of 260 bytes or more, a method other than stored or deflated, an
+//   ZipCorrupt       a damaged central or local header on the way or at the entry
+//                    (ZipIsPastDamage tells the two apart), a stored or converted name of
+//                    260 bytes or more, a method other than stored or deflated, an
 //                    encrypted entry, a size beyond 32 bits;
 //   ZipReadFailed    the local extra field cannot be read.
 // On failure entry and the cache are left as they were.
 ZipResult ZipGetEntry(ZipHandle* handle, int32_t index, ZipEntry* entry);
 
-// Looks an entry up by name in directory order; the first equal name wins. With ignoreCase
+// Looks an entry up by name (as ZipGetEntry gives it) in directory order; the first equal
+// name wins. With ignoreCase
 // the ASCII letters compare without case (bytes of double-byte characters never fold).
 // Any open memory extraction is abandoned first. The found entry's record is built as by
 // ZipGetEntry, whether or not recordOut is given, and its result is returned: on ZipOk
@@ -163,11 +170,14 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
 //   ZipOpenFailed    the target (or its temporary file) cannot be created or put in place;
 //                    a target of 260 characters or more; a folder entry whose name is
 //                    not a safe name (see EnsureDirectory) or cannot be made;
-//   ZipWriteFailed   file or handle form: entry data cannot be opened, read or inflated,
-//                    or a write failed;
+//   ZipWriteFailed   file or handle form: a write failed (a full disk, a broken pipe);
+//   ZipReadFailed    file or handle form: the archive itself could not be read;
+//   ZipOutOfMemory   file or handle form: no memory for the inflation;
 //   ZipInflateError  memory form: entry data cannot be opened, read or inflated;
-//   ZipCorrupt       the data's CRC-32 or length differs from the directory's; and every
-//                    failure of ZipGetEntry for the entry.
+//   ZipCorrupt       the archive is at fault: the entry's data does not inflate, or its
+//                    CRC-32 or length differs from the directory's; and every failure of
+//                    ZipGetEntry for the entry (an unknown method, encryption, ...).
+//                    Trying again cannot mend it; any other failure may pass.
 ZipResult ZipExtractEntry(ZipHandle* handle, int32_t index, void* target, uint32_t length,
                           ZipLocation location);
 
@@ -183,6 +193,14 @@ uint32_t ZipFormatMessage(ZipResult code, char* buffer, uint32_t length);
 
 // True for a null handle or a reading handle (kind 1).
 bool ZipIsReadingHandle(const ZipHandle* handle);
+
+// True when a walk found that the central directory cannot be followed to entry index (0
+// to count-1): a damaged header at or before it, or a count larger than the directory
+// holds. That entry and every later one are ZipCorrupt for the rest of the handle's life,
+// whereas an entry refused on its own (its method, encryption, local header or data) leaves
+// the later ones readable. False for a null or foreign handle, an index outside 0 to
+// count-1, before the damage, or not yet walked to.
+bool ZipIsPastDamage(const ZipHandle* handle, int32_t index);
 
 // Makes the folder base + relative and each folder above it that lies inside relative.
 // Makes nothing and returns false when base is null or empty, relative is not a safe name

@@ -201,13 +201,16 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index) {
 }
 
 ZipResult ReadEntryInfo(ZipReader* reader, EntryInfo* out) {
-    if (unzGetCurrentFileInfo64(reader->archive.Get(), &out->info, out->name, sizeof out->name,
-                                nullptr, 0, nullptr, 0) != UNZ_OK) {
+    char stored[MAX_PATH];
+    if (unzGetCurrentFileInfo64(reader->archive.Get(), &out->info, stored, sizeof stored, nullptr,
+                                0, nullptr, 0) != UNZ_OK) {
         return ZipCorrupt;
     }
     const unz_file_info64& info = out->info;
     // minizip fills the whole buffer without a terminator when the name does not fit.
-    if (info.size_filename >= sizeof out->name) return ZipCorrupt;
+    if (info.size_filename >= sizeof stored) return ZipCorrupt;
+    stored[info.size_filename] = '\0';
+    if (!EntryName(stored, static_cast<uint16_t>(info.flag), out->name)) return ZipCorrupt;
     // minizip passes method 12 through as raw bytes when built without bzip2, and reads
     // encrypted data as if it were plain when built without decryption.
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) return ZipCorrupt;
@@ -292,4 +295,9 @@ uint32_t ZipFormatMessage(ZipResult code, char* buffer, uint32_t length) {
 
 bool ZipIsReadingHandle(const ZipHandle* handle) {
     return handle == nullptr || handle->kind == kReadingHandle;
+}
+
+bool ZipIsPastDamage(const ZipHandle* handle, int32_t index) {
+    return CheckHandle(handle) == ZipOk && index >= handle->reader->damagedFrom &&
+           index < handle->reader->count;
 }

@@ -13,6 +13,7 @@ constexpr uint32_t kDosHidden = 0x02;
 constexpr uint32_t kDosSystem = 0x04;
 constexpr uint32_t kDosDirectory = 0x10;
 constexpr uint32_t kDosArchive = 0x20;
+constexpr uint16_t kUtf8NameFlag = 0x0800;
 constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
 constexpr uint8_t kHasWriteTime = 1;
 constexpr uint8_t kHasAccessTime = 2;
@@ -29,7 +30,6 @@ int32_t GetSigned32(const uint8_t* p) {
 }
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 
 // Builds the record of entry index from the central directory and the local header.
 ZipResult BuildRecord(ZipReader* reader, int32_t index, ZipEntry* out) {
@@ -57,8 +57,7 @@ ZipResult BuildRecord(ZipReader* reader, int32_t index, ZipEntry* out) {
     const unz_file_info64& info = entry.info;
     std::memset(out, 0, sizeof *out);
     out->index = index;
-    std::memcpy(out->name, entry.name, info.size_filename);
-    out->name[info.size_filename] = '\0';
+    std::memcpy(out->name, entry.name, std::strlen(entry.name) + 1);
     out->attributes = DeriveAttributes(static_cast<uint32_t>(info.external_fa), out->name);
     out->compressedSize = static_cast<uint32_t>(info.compressed_size);
     out->uncompressedSize = static_cast<uint32_t>(info.uncompressed_size);
@@ -152,6 +151,36 @@ void ApplyExtendedTimestamp(const uint8_t* extra, size_t length, FILETIME* write
     }
 }
 
+bool EntryName(const char* stored, uint16_t flags, char (&out)[MAX_PATH]) {
+    const int length = static_cast<int>(std::strlen(stored));
+    if ((flags & kUtf8NameFlag) == 0 || GetACP() == CP_UTF8 || length == 0) {
+        if (length >= static_cast<int>(sizeof out)) return false;
+        std::memcpy(out, stored, static_cast<size_t>(length) + 1);
+        return true;
+    }
+    // UTF-8 never takes fewer bytes than UTF-16 units, nor more than any ANSI code page
+    // takes for the same text, so both buffers are large enough. Lengths are given rather
+    // than terminators: a sequence cut short by the end may swallow the terminator.
+    wchar_t wide[MAX_PATH];
+    int units =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, stored, length, wide, MAX_PATH - 1);
+    if (units == 0) {
+        // Not UTF-8 after all: each bad sequence becomes U+FFFD, spelt "?" below like any
+        // character the code page lacks.
+        units = MultiByteToWideChar(CP_UTF8, 0, stored, length, wide, MAX_PATH - 1);
+        for (int i = 0; i < units; ++i) {
+            if (wide[i] == 0xFFFD) wide[i] = L'?';
+        }
+    }
+    BOOL defaulted = FALSE;
+    const int bytes = units == 0 ? 0
+                                 : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, units,
+                                                       out, sizeof out - 1, "?", &defaulted);
+    if (bytes <= 0) return false;
+    out[bytes] = '\0';
+    return true;
+}
+
 bool NamesEqual(const char* a, const char* b, bool ignoreCase) {
     if (!ignoreCase) return std::strcmp(a, b) == 0;
     for (;;) {
@@ -209,7 +238,10 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
         }
         // Longer stored names cannot equal an accepted search name, and do not fit stored.
         if (info.size_filename > kLongestSearchName) continue;
-        if (!NamesEqual(stored, name, ignoreCase)) continue;
+        stored[info.size_filename] = '\0';
+        char known[MAX_PATH];
+        if (!EntryName(stored, static_cast<uint16_t>(info.flag), known)) continue;
+        if (!NamesEqual(known, name, ignoreCase)) continue;
         // The record is built whether or not the caller wants it, so that the entry gets the
         // same answer as from ZipGetEntry.
         ZipEntry record;

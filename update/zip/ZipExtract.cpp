@@ -14,8 +14,6 @@ namespace {
 constexpr unsigned kPortion = 16384;
 // unzReadCurrentFile answers in an int; larger memory reads go in parts of this size.
 constexpr uint32_t kLargestRead = 0x40000000;
-constexpr DWORD kStandingInTheWay =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 const char kTemporaryPrefix[] = "~zp";
 constexpr int kTemporaryAttempts = 100;
 
@@ -122,56 +120,42 @@ void SetEntryTimes(HANDLE out, const ZipEntry& record) {
     SetFileTime(out, &utc, &utc, &utc);
 }
 
+// What a failed read of entry data means: the archive could not be read, memory ran out,
+// or (anything else minizip or zlib reports) the data itself is damaged.
+ZipResult ReadFailure(const ZipReader* reader, int status) {
+    if (reader->source.readError) return ZipReadFailed;
+    if (status == Z_MEM_ERROR) return ZipOutOfMemory;
+    return ZipCorrupt;
+}
+
 // Copies the data of the archive's current entry into out in portions.
 ZipResult CopyEntryData(ZipReader* reader, const ZipEntry& record, HANDLE out) {
     unzFile archive = reader->archive.Get();
+    reader->source.readError = false;
     OpenEntryData data(archive);
-    if (!data.IsOpen()) return ZipWriteFailed;
+    if (!data.IsOpen()) return ReadFailure(reader, UNZ_BADZIPFILE);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPortion]);
-    if (!buffer) return ZipWriteFailed;
+    if (!buffer) return ZipOutOfMemory;
     uint64_t total = 0;
-    bool failed = false;
     for (;;) {
         int n = unzReadCurrentFile(archive, buffer.get(), kPortion);
-        if (n <= 0) {
-            failed = n < 0;
-            break;
-        }
+        if (n < 0) return ReadFailure(reader, n);
+        if (n == 0) break;
         DWORD written = 0;
         if (!WriteFile(out, buffer.get(), static_cast<DWORD>(n), &written, nullptr) ||
             written != static_cast<DWORD>(n)) {
-            failed = true;
-            break;
+            return ZipWriteFailed;
         }
         total += static_cast<unsigned>(n);
     }
-    int closed = data.Close();
-    if (failed) return ZipWriteFailed;
     // minizip checks the CRC-32 only when the directory's size was reached; a stream that
     // ends early is caught by the count.
-    if (closed == UNZ_CRCERROR || total != record.uncompressedSize) return ZipCorrupt;
+    if (data.Close() == UNZ_CRCERROR || total != record.uncompressedSize) return ZipCorrupt;
     return ZipOk;
 }
 
-// Puts the finished temporary file in place of target. A target whose bits refuse the
-// replacement loses them, and gets them back if it is still not replaced. The plain move
-// comes first: looking at a target that does not exist yet costs as much as the move.
-bool PutInPlace(const char* temporary, const char* target) {
-    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return true;
-    DWORD old = GetFileAttributesA(target);
-    if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        (old & kStandingInTheWay) == 0) {
-        return false;
-    }
-    DWORD eased = old & ~kStandingInTheWay;
-    if (!SetFileAttributesA(target, eased != 0 ? eased : FILE_ATTRIBUTE_NORMAL)) return false;
-    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return true;
-    SetFileAttributesA(target, old);
-    return false;
-}
-
 // Renames the open file over target, replacing it; false when that is refused (the caller
-// then falls back to PutInPlace, which also deals with a target's bits).
+// then falls back to ReplaceLiftingBits, which also deals with a target's bits).
 bool RenameOver(HANDLE file, const char* target) {
     wchar_t wide[MAX_PATH];
     const int length = MultiByteToWideChar(CP_ACP, 0, target, -1, wide, MAX_PATH);
@@ -251,7 +235,8 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
     // Renamed through the handle it was written with: no second open of the file by name.
     if (!RenameOver(out, target)) {
         out.Reset();
-        if (!PutInPlace(temporary.Path(), target)) return ZipOpenFailed;
+        if (!ReplaceLiftingBits(SystemReplaceCalls(), temporary.Path(), target))
+            return ZipOpenFailed;
     }
     temporary.Keep();
     return ZipOk;

@@ -14,6 +14,7 @@
 #include <unzip.h>
 
 #include "PathWalk.h"
+#include "Replace.h"
 #include "SafeName.h"
 #include "Scoped.h"
 #include "Zip.h"
@@ -164,9 +165,9 @@ struct ZipReader {
     // What the layer learnt of each target folder (ending in a separator) it wrote into.
     struct TargetFolder {
         std::string folder;
-        std::string work;            // where replacements are written first; "" while none
-        bool workTried = false;      // whether making work was tried
-        bool targetsExist = false;   // the last target met there already existed
+        std::string work;           // where replacements are written first; "" while none
+        bool workTried = false;     // whether making work was tried
+        bool targetsExist = false;  // the last target met there already existed
     };
     std::vector<TargetFolder> targetFolders;
     ZipReader() = default;
@@ -190,8 +191,9 @@ void CloseOpenEntry(ZipReader* reader);
 // forward from the last one reached. ZipCorrupt when a central header on the way cannot be
 // read, and at once for every index from the first such header on.
 ZipResult GoToEntry(ZipReader* reader, int32_t index);
-// Reads and checks the central facts of the current entry: ZipCorrupt for a name of 260
-// bytes or more, a method other than 0 or 8, encryption, or sizes beyond 32 bits.
+// Reads and checks the central facts of the current entry, its name as EntryName gives it:
+// ZipCorrupt for a name of 260 bytes or more (stored or converted), a method other than 0
+// or 8, encryption, or sizes beyond 32 bits.
 ZipResult ReadEntryInfo(ZipReader* reader, EntryInfo* out);
 // ZipGetEntry without the handle check and ZipLastResult.
 ZipResult GetEntryRecord(ZipReader* reader, int32_t index, ZipEntry* entry);
@@ -219,5 +221,10 @@ bool UnixTimeToFileTime(int64_t seconds, FILETIME* out);
 // its own length holds replaces the matching output. Blocks are read only within extra.
 void ApplyExtendedTimestamp(const uint8_t* extra, size_t length, FILETIME* writeTime,
                             FILETIME* accessTime, FILETIME* creationTime);
+// The name an entry is known by, from its stored name (terminated) and general-purpose
+// flags: as stored, or, with the UTF-8 flag (bit 11), converted from UTF-8 to the process
+// code page with "?" for every character the code page cannot spell exactly and for bytes
+// that are no UTF-8. False when the result does not fit out.
+bool EntryName(const char* stored, uint16_t flags, char (&out)[MAX_PATH]);
 // Equal names; with ignoreCase, ASCII letters outside double-byte characters fold.
 bool NamesEqual(const char* a, const char* b, bool ignoreCase);
