@@ -183,3 +183,22 @@ def make_zip(entries):
                 info.compress_type = zipfile.ZIP_DEFLATED
                 z.writestr(info, data)
     return buf.getvalue()
+
+
+def damaged_zip(prefix, damage):
+    """Three deflated entries named prefix + "-bad.txt", "-ok.txt", "-normal.txt", the first
+    damaged: "crc" (a flipped CRC-32), "inflate" (data that does not inflate), "method"
+    (method 12) or "encrypted" (the encryption flag), in both headers where a field is."""
+    data = bytearray(make_zip([(prefix + "-bad.txt", b"bad " * 100), (prefix + "-ok.txt", b"new ok"),
+                               (prefix + "-normal.txt", b"new normal")]))
+    for header, flags, method, crc in ((0, 6, 8, 14), (data.find(b"PK\x01\x02"), 8, 10, 16)):
+        if damage == "crc":
+            data[header + crc] ^= 0xFF
+        elif damage == "method":
+            data[header + method:header + method + 2] = (12).to_bytes(2, "little")
+        elif damage == "encrypted":
+            data[header + flags] |= 1
+    if damage == "inflate":
+        start = 30 + int.from_bytes(data[26:28], "little") + int.from_bytes(data[28:30], "little")
+        data[start] = 0xFF  # a deflate block of the reserved type
+    return bytes(data)

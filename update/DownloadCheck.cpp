@@ -50,15 +50,24 @@ Field Trimmed(const wchar_t* begin, const wchar_t* end) {
 
 }  // namespace
 
-bool IsWholeDownload(const DownloadFacts& f) {
-    if (f.result != S_OK || !f.fileExists) return false;
-    if (f.httpStatus < 200 || f.httpStatus > 299) return false;
+DownloadVerdict JudgeDownload(const DownloadFacts& f) {
+    if (f.httpStatus == 0) return DownloadVerdict::NoAnswer;
+    if (f.httpStatus < 200 || f.httpStatus > 299) return DownloadVerdict::ErrorAnswer;
+    if (f.result != S_OK) return DownloadVerdict::Failed;
+    if (!f.fileExists) return DownloadVerdict::NothingStored;
     // A local write that failed (a full disk) leaves fewer bytes than arrived.
-    if (f.fileSize != f.receivedBytes) return false;
-    if (f.lengthAnnounced) return f.fileSize == f.announcedLength;
+    if (f.fileSize != f.receivedBytes) return DownloadVerdict::LostOnTheWay;
+    if (f.lengthAnnounced) {
+        return f.fileSize == f.announcedLength ? DownloadVerdict::Whole : DownloadVerdict::CutShort;
+    }
     // Chunked, compressed and close-delimited bodies end the same way whether whole or cut
     // short: only the operator's record can tell.
-    return f.recordSize == 0 || f.fileSize == f.recordSize;
+    return f.recordSize == 0 || f.fileSize == f.recordSize ? DownloadVerdict::Whole
+                                                           : DownloadVerdict::NotTheRecordSize;
+}
+
+bool DiffersFromRecord(const DownloadFacts& f) {
+    return f.recordSize != 0 && f.fileSize != f.recordSize;
 }
 
 bool AnnouncedBodyLength(const wchar_t* headers, DWORD* length) {

@@ -8,21 +8,44 @@
 
 // Everything known about one finished download attempt.
 struct DownloadFacts {
-    HRESULT result = E_FAIL;     // what URLDownloadToFileA returned
-    bool fileExists = false;     // the download path names a file
-    ULONGLONG fileSize = 0;      // its size
-    DWORD httpStatus = 0;        // status of the final answer (after redirects), 0: unknown
+    HRESULT result = E_FAIL;       // what URLDownloadToFileA returned
+    bool fileExists = false;       // the download path names a file
+    ULONGLONG fileSize = 0;        // its size
+    DWORD httpStatus = 0;          // status of the final answer (after redirects), 0: unknown
     bool lengthAnnounced = false;  // the answer gave the length of an unencoded body
-    DWORD announcedLength = 0;   // that length
-    ULONGLONG receivedBytes = 0;  // the bytes the progress reports counted
-    DWORD recordSize = 0;        // the hand-over record's dwSize, 0: unknown
+    DWORD announcedLength = 0;     // that length
+    ULONGLONG receivedBytes = 0;   // the bytes the progress reports counted
+    DWORD recordSize = 0;          // the hand-over record's dwSize, 0: unknown
+    bool stalled = false;          // aborted because the server fell silent
 };
 
-// A download is whole only when all of these hold: S_OK and the file exists; the status is
-// known and 2xx; the file holds exactly the bytes the progress reports counted; and its size
-// equals the announced length of an unencoded body, or (no such length: chunked, compressed
-// or ended by the close) the record's size unless that is 0.
-bool IsWholeDownload(const DownloadFacts& facts);
+// Why a download is whole or not: the first of these checks that fails, in this order.
+enum class DownloadVerdict {
+    Whole,
+    NoAnswer,          // the status of the final answer is unknown: none came
+    ErrorAnswer,       // the final answer is not 2xx
+    Failed,            // the download did not end with S_OK (aborted, broken off)
+    NothingStored,     // no file at the download path
+    LostOnTheWay,      // the file holds fewer or more bytes than the reports counted: the
+                       // download's own copy to the disk failed (a full disk)
+    CutShort,          // not the announced length of an unencoded body
+    NotTheRecordSize,  // no such length (chunked, compressed or ended by the close) and not
+                       // the record's size, which is not 0
+};
+
+// A download is whole only when all of these hold: the status is known and 2xx; S_OK and
+// the file exists; the file holds exactly the bytes the progress reports counted; and its
+// size equals the announced length of an unencoded body, or (no such length) the record's
+// size unless that is 0.
+DownloadVerdict JudgeDownload(const DownloadFacts& facts);
+inline bool IsWholeDownload(const DownloadFacts& facts) {
+    return JudgeDownload(facts) == DownloadVerdict::Whole;
+}
+
+// A whole download whose size is not the record's (when that is not 0): today's answer
+// announces its length, but behind compression or chunking the updater would have only the
+// record to go by and would refuse the file for ever.
+bool DiffersFromRecord(const DownloadFacts& facts);
 
 // What the response headers (CRLF-separated, as the download hands them over) say of the
 // body's length: true with length set when a Content-Length is given and the body is

@@ -13,6 +13,11 @@ TickSource g_tickSource = nullptr;
 // Process-wide: there is one window per process, and only its thread samples.
 DWORD s_dwLastTick = 0;
 
+void CutSpeedLine(const char* full, char (&out)[kSpeedLineSize]) {
+    std::memset(out, 0, sizeof out);
+    std::memcpy(out, full, WholeKitCharacters(full, kSpeedLineSize - 1));
+}
+
 }  // namespace
 
 int BarWidth(DWORD progress, DWORD progressMax) {
@@ -37,8 +42,16 @@ void FormatSpeedLine(DWORD rate, char (&out)[kSpeedLineSize]) {
     if (StrFormatByteSizeA(rate, size, sizeof size) == nullptr) size[0] = '\0';
     char full[kSpeedLineSize + sizeof size];
     std::snprintf(full, sizeof full, "下载速度: %s/秒", size);
-    std::memset(out, 0, sizeof out);
-    std::memcpy(out, full, WholeKitCharacters(full, kSpeedLineSize - 1));
+    CutSpeedLine(full, out);
+}
+
+void FormatRetryLine(DWORD retryAt, DWORD now, char (&out)[kSpeedLineSize]) {
+    const DWORD left = retryAt - now;
+    // Past the due tick the difference wraps to a huge value: nothing is left then.
+    const DWORD seconds = left > 0x7FFFFFFFu ? 0 : (left + 999) / 1000;
+    char full[kSpeedLineSize + 16];
+    std::snprintf(full, sizeof full, "%lu秒后重试", static_cast<unsigned long>(seconds));
+    CutSpeedLine(full, out);
 }
 
 HFONT CreateSkinFont() {

@@ -42,6 +42,11 @@ DWORD SpeedRate(DWORD progress, DWORD speedBase, DWORD elapsedMs);
 // code page 936 (WholeKitCharacters), whatever the system's code page.
 void FormatSpeedLine(DWORD rate, char (&out)[kSpeedLineSize]);
 
+// The speed line while the run waits to try again at tick retryAt: "%u秒后重试" with the
+// whole seconds left from tick now, rounded up (0 once it is due; the difference is taken
+// across the wrap of the counter), cut as FormatSpeedLine cuts.
+void FormatRetryLine(DWORD retryAt, DWORD now, char (&out)[kSpeedLineSize]);
+
 // The window's font: 12 pixels, GB2312 character set, face "宋体" as the kit wrote it
 // (not read through the system's code page). Null when it cannot be created; the caller
 // deletes it.

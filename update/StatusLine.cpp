@@ -5,12 +5,53 @@
 
 #include "KitText.h"
 
+namespace {
+
+// The name is cut as kit text too: the line is drawn with the window's GB2312 font, which
+// reads every byte of it as code page 936.
+void CutInto(const char* full, char (&out)[kStatusLineSize]) {
+    std::memset(out, 0, sizeof out);
+    std::memcpy(out, full, WholeKitCharacters(full, kStatusLineSize - 1));
+}
+
+}  // namespace
+
 void FormatStatusLine(const char* name, char (&out)[kStatusLineSize]) {
     char full[kStatusLineSize + 64];
     std::snprintf(full, sizeof full, "正在下载文件 %s", name);
-    // The name is cut as kit text too: the line is drawn with the window's GB2312 font,
-    // which reads every byte of it as code page 936.
-    const size_t length = WholeKitCharacters(full, kStatusLineSize - 1);
-    std::memset(out, 0, sizeof out);
-    std::memcpy(out, full, length);
+    CutInto(full, out);
+}
+
+void FormatWaitLine(WaitReason why, DWORD status, const char* name, char (&out)[kStatusLineSize]) {
+    const char* reason = nullptr;
+    switch (why) {
+        case WaitReason::None:
+            return FormatStatusLine(name, out);
+        case WaitReason::InUse:
+            reason = "文件被占用";
+            break;
+        case WaitReason::DiskFull:
+            reason = "磁盘空间不足";
+            break;
+        case WaitReason::FolderInTheWay:
+            reason = "同名文件夹阻挡";
+            break;
+        case WaitReason::ServerError:
+            reason = "服务器错误";
+            break;
+        case WaitReason::NoAnswer:
+            reason = "服务器无响应";
+            break;
+        case WaitReason::Incomplete:
+            reason = "下载中断";
+            break;
+    }
+    char full[kStatusLineSize + 64];
+    if (why == WaitReason::ServerError) {
+        std::snprintf(full, sizeof full, "%s %lu %s", reason, static_cast<unsigned long>(status),
+                      name);
+    } else {
+        std::snprintf(full, sizeof full, "%s %s", reason, name);
+    }
+    CutInto(full, out);
 }

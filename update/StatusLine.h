@@ -1,4 +1,5 @@
-// The status line of the update window: "正在下载文件 %s" with the file's name.
+// The status line of the update window: "正在下载文件 %s" with the file's name while it
+// downloads, or what the run waits for and for which file while it waits to try again.
 #pragma once
 
 #include <windows.h>
@@ -10,3 +11,19 @@ constexpr size_t kStatusLineSize = 32;
 // character of code page 936 (WholeKitCharacters), whatever the system's code page, so the
 // line never ends in half a character.
 void FormatStatusLine(const char* name, char (&out)[kStatusLineSize]);
+
+// What a run that waits to try again waits for.
+enum class WaitReason {
+    None,
+    InUse,           // the file is in use or cannot be replaced
+    DiskFull,        // the disk is full
+    FolderInTheWay,  // a folder stands where the file should go
+    ServerError,     // the server answered with an error (its status code)
+    NoAnswer,        // the server did not answer, or fell silent
+    Incomplete,      // the download broke off or came short
+};
+
+// The status line while the run waits: the reason in the kit's words (with status for a
+// ServerError), a space and name, cut as FormatStatusLine cuts. WaitReason::None gives the
+// download line of FormatStatusLine.
+void FormatWaitLine(WaitReason why, DWORD status, const char* name, char (&out)[kStatusLineSize]);

@@ -46,8 +46,14 @@ void UpdateDialog::DrawSkin(CDC* pDC) {
     // the base was read wins over this sample.
     m_run.AdvanceSpeedBase(speedBase, progress);
 
+    // While the run waits to try again, the speed line counts down to the next try.
     char speedLine[kSpeedLineSize];
-    FormatSpeedLine(rate, speedLine);
+    const DWORD retryAt = m_run.RetryAt();
+    if (retryAt != 0) {
+        FormatRetryLine(retryAt, GetTickCount(), speedLine);
+    } else {
+        FormatSpeedLine(rate, speedLine);
+    }
     char status[kStatusLineSize];
     m_run.GetStatusLine(status);
     const int barWidth = BarWidth(progress, m_run.ProgressMax());

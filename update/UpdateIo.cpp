@@ -9,14 +9,14 @@
 #include "DownloadStatusCallback.h"
 #include "File.h"
 
-namespace {
+const char kRecordFile[] = "./UpdateClient.txt";
 
-const char kClientFile[] = "./UpdateClient.txt";
+namespace {
 
 bool WriteRecordValue(const char* section, const char* key, DWORD value) {
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
-    return WritePrivateProfileStringA(section, key, text, kClientFile) != FALSE;
+    return WritePrivateProfileStringA(section, key, text, kRecordFile) != FALSE;
 }
 
 class ZipArchive : public UpdateArchive {
@@ -37,6 +37,7 @@ public:
     ZipResult Extract(int32_t index, const char* target) override {
         return ZipExtractEntry(m_zip, index, const_cast<char*>(target), 0, ZipLocationFileName);
     }
+    bool PastDamage(int32_t index) override { return ZipIsPastDamage(m_zip, index); }
 
 private:
     ZipHandle* m_zip;
@@ -55,6 +56,7 @@ DownloadFacts SystemUpdateIo::Download(const char* url, const char* path,
     facts.lengthAnnounced = callback.LengthAnnounced();
     facts.announcedLength = callback.AnnouncedLength();
     facts.receivedBytes = callback.ReceivedBytes();
+    facts.stalled = callback.Stalled();
     return facts;
 }
 
@@ -71,11 +73,6 @@ bool SystemUpdateIo::FileExists(const char* path) {
     return FileSizeOf(path, &size);
 }
 
-bool SystemUpdateIo::FolderExists(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 void SystemUpdateIo::MakeFolder(const char* folder) {
     if (!PathIsDirectoryA(folder)) CreateDirectoryA(folder, nullptr);
 }
@@ -89,7 +86,13 @@ void SystemUpdateIo::StampTimes(const char* path, const FILETIME& stamp) {
 }
 
 bool SystemUpdateIo::Move(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return SystemReplaceCalls().Move(from, to);
+}
+
+DWORD SystemUpdateIo::Attributes(const char* path) { return SystemReplaceCalls().Attributes(path); }
+
+bool SystemUpdateIo::SetAttributes(const char* path, DWORD attributes) {
+    return SystemReplaceCalls().SetAttributes(path, attributes);
 }
 
 void SystemUpdateIo::Delete(const char* path) { DeleteFileA(path); }

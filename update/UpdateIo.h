@@ -9,7 +9,11 @@
 
 #include "DownloadCheck.h"
 #include "HandOver.h"
+#include "Replace.h"
 #include "Zip.h"
+
+// The record of installed archives, in the current folder.
+extern const char kRecordFile[];  // "./UpdateClient.txt"
 
 class DownloadStatusCallback;
 
@@ -22,9 +26,12 @@ public:
     virtual ZipResult Entry(int32_t index, ZipEntry* entry) = 0;
     // As ZipExtractEntry to the path target.
     virtual ZipResult Extract(int32_t index, const char* target) = 0;
+    // As ZipIsPastDamage.
+    virtual bool PastDamage(int32_t index) = 0;
 };
 
-class UpdateIo {
+// Move, Attributes and SetAttributes (ReplaceCalls) act on the installation folder's files.
+class UpdateIo : public ReplaceCalls {
 public:
     virtual ~UpdateIo() = default;
     // Downloads url to path reporting to callback; the facts the verdict rests on.
@@ -33,14 +40,11 @@ public:
     // Waits ms, or less when stop becomes signalled (a null stop: the whole time).
     virtual void Pause(DWORD ms, HANDLE stop) = 0;
     virtual bool FileExists(const char* path) = 0;
-    virtual bool FolderExists(const char* path) = 0;
     // Makes folder when it is missing; the result is not looked at (a download into a
     // missing folder fails and is tried again).
     virtual void MakeFolder(const char* folder) = 0;
     // Sets all three times of the file at path to stamp; nothing when it cannot be opened.
     virtual void StampTimes(const char* path, const FILETIME& stamp) = 0;
-    // Replaces to with from (a rename on one volume); false when it was not replaced.
-    virtual bool Move(const char* from, const char* to) = 0;
     virtual void Delete(const char* path) = 0;
     // Writes the archive's section of "UpdateClient.txt"; false when a value was not written.
     virtual bool WriteRecord(const UpdateItem& item) = 0;
@@ -55,10 +59,11 @@ public:
                            DownloadStatusCallback& callback) override;
     void Pause(DWORD ms, HANDLE stop) override;
     bool FileExists(const char* path) override;
-    bool FolderExists(const char* path) override;
     void MakeFolder(const char* folder) override;
     void StampTimes(const char* path, const FILETIME& stamp) override;
     bool Move(const char* from, const char* to) override;
+    DWORD Attributes(const char* path) override;
+    bool SetAttributes(const char* path, DWORD attributes) override;
     void Delete(const char* path) override;
     bool WriteRecord(const UpdateItem& item) override;
     std::unique_ptr<UpdateArchive> OpenArchive(const char* path, ZipResult* why) override;

@@ -7,7 +7,6 @@
 #include "DownloadStatusCallback.h"
 #include "InstallPaths.h"
 #include "LobbyLaunch.h"
-#include "PathWalk.h"
 
 namespace {
 
@@ -17,38 +16,27 @@ constexpr UINT kDefaultStallSeconds = 30;
 constexpr UINT kLongestStallSeconds = 3600;
 constexpr DWORD kStallLookMs = 250;
 
-// The folder part of path (up to its last "\"), or false when it has none.
-bool FolderOf(const char* path, char (&out)[kPathSize]) {
-    const int cut = LastSeparator(path);
-    if (cut < 0) return false;
-    std::memcpy(out, path, static_cast<size_t>(cut));
-    out[cut] = '\0';
-    return true;
-}
-
 }  // namespace
 
-EntryOutcome JudgeEntry(ZipResult result, bool folderMissing, bool earlierFoldersInPlace) {
-    if (result == ZipOk) return EntryOutcome::Written;
-    if (result == ZipCorrupt) return EntryOutcome::Damaged;
-    // A file whose folder nothing makes is never written; but when a folder entry before it
-    // failed, that folder may be the one it needs.
-    if (result == ZipOpenFailed && folderMissing && earlierFoldersInPlace)
-        return EntryOutcome::SkippedByRule;
-    return EntryOutcome::NotWritten;
-}
-
-bool IsEntryFolderMissing(const char* target, bool folderEntry,
-                          const std::function<bool(const char*)>& folderExists) {
-    char parent[kPathSize];
-    return !folderEntry && FolderOf(target, parent) && !folderExists(parent);
-}
-
-bool IsArchiveInPlace(const std::vector<EntryOutcome>& entries) {
-    for (EntryOutcome e : entries) {
-        if (e != EntryOutcome::Written && e != EntryOutcome::SkippedByRule) return false;
+WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled, bool folderInTheWay) {
+    switch (verdict) {
+        case DownloadVerdict::NoAnswer:
+            return WaitReason::NoAnswer;
+        case DownloadVerdict::ErrorAnswer:
+            return WaitReason::ServerError;
+        default:
+            break;
     }
-    return true;
+    if (folderInTheWay) return WaitReason::FolderInTheWay;
+    switch (verdict) {
+        case DownloadVerdict::Failed:
+            return stalled ? WaitReason::NoAnswer : WaitReason::Incomplete;
+        case DownloadVerdict::NothingStored:
+        case DownloadVerdict::LostOnTheWay:
+            return WaitReason::DiskFull;
+        default:
+            return WaitReason::Incomplete;
+    }
 }
 
 DWORD RetryDelayMs(unsigned failures) {
@@ -172,9 +160,20 @@ void UpdateRun::SetStatusLine(const char (&line)[kStatusLineSize]) {
     m_szStatus[kStatusLineSize - 1] = '\0';
 }
 
+UpdateRun::ItemOutcome UpdateRun::Failed(WaitReason why, const char* name, DWORD status) {
+    ++m_nFailures;
+    FormatWaitLine(why, status, FileNamePart(name), m_szWaitLine);
+    return ItemOutcome::Retry;
+}
+
 bool UpdateRun::WaitBeforeRetry() {
     const DWORD delay = RetryDelayMs(m_nFailures);
-    if (delay != 0 && !IsStopping()) m_io.Pause(delay, m_stopEvent);
+    if (delay != 0 && !IsStopping()) {
+        SetStatusLine(m_szWaitLine);
+        m_dwRetryAt = GetTickCount() + delay;
+        m_io.Pause(delay, m_stopEvent);
+        m_dwRetryAt = 0;
+    }
     return !IsStopping();
 }
 
@@ -201,10 +200,7 @@ void UpdateRun::DownloadNextItem() {
         char status[kStatusLineSize];
         FormatStatusLine(item.szName, status);
         SetStatusLine(status);
-        if (!Download(paths.url, paths.download, item)) {
-            ++m_nFailures;
-            return;
-        }
+        if (!Download(paths.url, paths.download, item)) return;
         state.downloaded = true;
     }
 
@@ -212,16 +208,21 @@ void UpdateRun::DownloadNextItem() {
                                     ? InstallArchive(paths.download, item, state)
                                     : InstallPlainFile(paths.download, paths.target, item);
     switch (outcome) {
-        case ItemOutcome::Done:
+        case ItemOutcome::Done: {
             state = ItemState();
+            // A line that said what the item waited for gives way to the usual one.
+            if (m_nFailures != 0) {
+                char status[kStatusLineSize];
+                FormatStatusLine(item.szName, status);
+                SetStatusLine(status);
+            }
             m_nFailures = 0;
             item.bDone = 1;
             ++m_nCurrentItem;
             m_dwSpeedBase = 0;
             break;
+        }
         case ItemOutcome::Retry:
-            ++m_nFailures;
-            break;
         case ItemOutcome::Stopped:
             break;
     }
@@ -237,13 +238,17 @@ DownloadFacts UpdateRun::Fetch(const char* url, const char* path) {
 bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& item) {
     DownloadFacts facts = Fetch(url, path);
     facts.recordSize = item.dwSize;
+    const DownloadVerdict verdict = JudgeDownload(facts);
     // A download may end after the close command asked it to stop (the moniker does not
     // always give up at the first E_ABORT): what was asked to stop is not installed.
-    if (IsStopping() || !IsWholeDownload(facts)) {
-        m_io.Delete(path);
-        return false;
+    if (!IsStopping() && verdict == DownloadVerdict::Whole) return true;
+    m_io.Delete(path);
+    if (!IsStopping()) {
+        const bool folderInTheWay = IsFolderAttributes(m_io.Attributes(path));
+        Failed(WaitForDownload(verdict, facts.stalled, folderInTheWay), item.szName,
+               facts.httpStatus);
     }
-    return true;
+    return false;
 }
 
 UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const UpdateItem& item,
@@ -253,64 +258,34 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
     if (!zip) {
         // A whole download that is no archive is the operator's to fix: it is dropped
         // unrecorded. One that could not be opened here (held by another program) waits.
-        if (why == ZipOpenFailed) return ItemOutcome::Retry;
+        if (why == ZipOpenFailed) return Failed(WaitReason::InUse, item.szName);
         m_io.Delete(archive);
         return ItemOutcome::Done;
     }
-
-    const int32_t count = zip->Count();
-    if (state.entries.size() != static_cast<size_t>(count)) {
-        state.entries.assign(static_cast<size_t>(count), EntryOutcome::NotWritten);
-    }
-    bool foldersInPlace = true;
-    bool damaged = false;
-    ItemOutcome outcome = ItemOutcome::Done;
-    for (int32_t i = 0; i < count; ++i) {
-        if (IsStopping()) {
-            outcome = ItemOutcome::Stopped;
-            break;
-        }
-        EntryOutcome& entryOutcome = state.entries[static_cast<size_t>(i)];
-        if (entryOutcome == EntryOutcome::Written || entryOutcome == EntryOutcome::SkippedByRule)
-            continue;
-        ZipEntry entry;
-        std::memset(&entry, 0, sizeof entry);
-        // A damaged record ends the walk: what follows it cannot be trusted.
-        if (zip->Entry(i, &entry) != ZipOk) {
-            damaged = true;
-            break;
-        }
-        const bool folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        char target[kPathSize];
-        if (!BuildEntryTarget(m_strInstallDir, entry.name, target)) {
-            entryOutcome = EntryOutcome::SkippedByRule;
-            continue;
-        }
-        const ZipResult result = zip->Extract(i, target);
-        // Only a failed file needs the look at its folder.
-        const bool folderMissing =
-            result == ZipOpenFailed &&
-            IsEntryFolderMissing(target, folder,
-                                 [this](const char* path) { return m_io.FolderExists(path); });
-        entryOutcome = JudgeEntry(result, folderMissing, foldersInPlace);
-        if (entryOutcome == EntryOutcome::Damaged) {
-            damaged = true;
-            break;
-        }
-        if (entryOutcome == EntryOutcome::NotWritten) {
-            outcome = ItemOutcome::Retry;
-            if (folder) foldersInPlace = false;
-        }
-    }
+    // The first entry that failed here names what the next attempt waits for.
+    EntryReport firstFailure{};
+    char failedName[kPathSize] = "";
+    const bool walked = InstallEntries(
+        *zip, m_strInstallDir, m_io, state.entries, [this] { return IsStopping(); },
+        [&](const EntryReport& entry) {
+            if (entry.verdict != EntryVerdict::NotWritten || failedName[0] != '\0') return;
+            firstFailure = entry;
+            std::snprintf(failedName, sizeof failedName, "%s", entry.name);
+        });
     zip.reset();
-    if (outcome == ItemOutcome::Stopped) return outcome;
-    if (damaged) {
-        m_io.Delete(archive);
-        return ItemOutcome::Done;
+    if (!walked) return ItemOutcome::Stopped;
+    switch (JudgeArchive(state.entries)) {
+        case ArchiveVerdict::Waiting:
+            return Failed(firstFailure.wait, failedName);
+        case ArchiveVerdict::Dropped:
+            m_io.Delete(archive);
+            return ItemOutcome::Done;
+        case ArchiveVerdict::InPlace:
+            break;
     }
-    if (outcome != ItemOutcome::Done || !IsArchiveInPlace(state.entries) ||
-        !m_io.WriteRecord(item))
-        return ItemOutcome::Retry;
+    // A record the lobby or a player made read-only would otherwise hold the run for ever.
+    if (!LiftReadOnly(m_io, kRecordFile) || !m_io.WriteRecord(item))
+        return Failed(WaitReason::InUse, kRecordFile);
     m_io.Delete(archive);
     return ItemOutcome::Done;
 }
@@ -324,5 +299,8 @@ UpdateRun::ItemOutcome UpdateRun::InstallPlainFile(const char* download, const c
     // The updater's own new program file waits in DownLoad\ for the lobby.
     if (IsUpdaterName(item.szName)) return ItemOutcome::Done;
     // Same volume: the replacement is a rename, so the target is old or new, never half.
-    return m_io.Move(download, target) ? ItemOutcome::Done : ItemOutcome::Retry;
+    if (ReplaceLiftingBits(m_io, download, target)) return ItemOutcome::Done;
+    return Failed(IsFolderAttributes(m_io.Attributes(target)) ? WaitReason::FolderInTheWay
+                                                              : WaitReason::InUse,
+                  item.szName);
 }

@@ -5,11 +5,12 @@
 // An item is done only when it is in place: a plain file moved into the installation
 // folder (the updater's own "Update.exe" left whole in DownLoad\), an archive once every
 // entry it should write is written and its "UpdateClient.txt" section is stored. Whatever
-// is not in place is tried again after a pause that grows from 1 s to 30 s; a download that
-// was whole is kept for that, so only what is missing is done again. The one exception is
-// an archive that came whole but is broken (no archive at all, a damaged directory record
-// or entry data): retrying cannot mend it, so it is dropped unrecorded, with whatever came
-// before the damage installed, and the run goes on.
+// is not in place is tried again after a pause that grows from 1 s to 30 s, during which
+// the status line says what the run waits for; a download that was whole is kept for that,
+// so only what is missing is done again. The one exception is damage in an archive that
+// came whole (no archive at all, a damaged directory, entries whose data or record is
+// damaged): retrying cannot mend it, so the damaged entries are skipped, their old files
+// kept, and once the rest is in place the archive is dropped unrecorded and the run goes on.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +20,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ArchiveInstall.h"
 #include "HandOver.h"
 #include "Scoped.h"
 #include "StatusLine.h"
@@ -26,28 +28,9 @@
 #include "UpdateIo.h"
 #include "Zip.h"
 
-// What became of one archive entry in one attempt.
-enum class EntryOutcome {
-    Written,        // in place
-    SkippedByRule,  // never written, by rule: unsafe name, or a file whose folder neither
-                    // exists nor is made by an earlier folder entry
-    NotWritten,     // failed here (in use, disk full, ...): try again later
-    Damaged,        // the archive itself is damaged: the operator's to fix
-};
-
-// The verdict on an entry that ZipExtractEntry answered with result. folderMissing: the
-// folder the file goes to does not exist; earlierFoldersInPlace: every folder entry before
-// it is in place (so none of them was meant to make that folder).
-EntryOutcome JudgeEntry(ZipResult result, bool folderMissing, bool earlierFoldersInPlace);
-
-// A file entry whose folder is missing: target (the entry's full path) has a folder part
-// and folderExists says that folder does not exist. Never a folder entry, which makes its
-// own folder when extracted.
-bool IsEntryFolderMissing(const char* target, bool folderEntry,
-                          const std::function<bool(const char*)>& folderExists);
-
-// True when every entry is Written or SkippedByRule (an archive of no entries included).
-bool IsArchiveInPlace(const std::vector<EntryOutcome>& entries);
+// What a failed download waits for: the verdict's reason, a stall being the server's
+// silence, and a folder at the download path (folderInTheWay) before any local reason.
+WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled, bool folderInTheWay);
 
 // The pause before the next attempt after this many failures in a row: 0 for none, then
 // 1 s, doubling up to 30 s.
@@ -102,6 +85,8 @@ public:
     // Copies the status line as a whole (never half-written).
     void GetStatusLine(char (&out)[kStatusLineSize]) const;
     void SetStatusLine(const char (&line)[kStatusLineSize]);
+    // While the run waits to try again: the GetTickCount at which it tries; 0 otherwise.
+    DWORD RetryAt() const { return m_dwRetryAt; }
 
     const HandOverHeader& Header() const { return m_header; }
     const char* InstallDir() const { return m_strInstallDir; }
@@ -117,14 +102,15 @@ private:
     enum class ItemOutcome { Done, Retry, Stopped };
     struct ItemState {
         bool downloaded = false;            // a whole download waits in DownLoad\ .
-        std::vector<EntryOutcome> entries;  // an archive's entries, once opened
+        std::vector<EntryVerdict> entries;  // an archive's entries, once opened
     };
     class ActiveDownload;
 
     bool Download(const char* url, const char* path, const UpdateItem& item);
     ItemOutcome InstallArchive(const char* archive, const UpdateItem& item, ItemState& state);
-    ItemOutcome InstallPlainFile(const char* download, const char* target,
-                                 const UpdateItem& item);
+    ItemOutcome InstallPlainFile(const char* download, const char* target, const UpdateItem& item);
+    // Counts a failed attempt and keeps what the pause before the next one waits for.
+    ItemOutcome Failed(WaitReason why, const char* name, DWORD status = 0);
     bool WaitBeforeRetry();
 
     UpdateIo& m_io;
@@ -142,6 +128,9 @@ private:
     mutable std::mutex m_statusLock;
     std::vector<ItemState> m_state;
     unsigned m_nFailures = 0;
+    // What the last failure waits for, shown during the pause after it.
+    char m_szWaitLine[kStatusLineSize] = {};
+    std::atomic<DWORD> m_dwRetryAt{0};
     DWORD m_dwStallMs;
     ScopedHandle m_stopEvent;  // set with m_bStop: ends a pause at once
     std::mutex m_activeLock;

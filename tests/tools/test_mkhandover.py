@@ -11,7 +11,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from loopback import Served, Server, hand_over, make_zip  # noqa: E402
+from loopback import Served, Server, damaged_zip, hand_over, make_zip  # noqa: E402
 
 ARGS = None
 UNIX_EPOCH_AS_FILETIME = 116444736000000000
@@ -127,6 +127,13 @@ class Check(unittest.TestCase):
              "error answer 500"),
             ("record size wrong behind a compressed answer",
              {"a.txt": Served(b"abc" * 100, mode="gzip")}, ("a.txt", 301), "record says 301"),
+            ("record size wrong behind a plain length",
+             {"a.txt": Served(b"abc" * 100)}, ("a.txt", 301), "behind compression or chunking"),
+            ("damaged entry", {"p.zip": Served(damaged_zip("p", "method"))}, ("p.zip", 0),
+             "entry 0: unknown compression method 12: skipped, the old file stays"),
+            ("name the code page cannot spell",
+             {"p.zip": Served(make_zip([("\U0001F600.txt", b"e")]))}, ("p.zip", 0),
+             "skipped ??.txt: unsafe name: a character"),
             ("archive without folder entries",
              {"p.zip": Served(make_zip([("maps/a.map", b"m")]))}, ("p.zip", 0),
              "skipped maps/a.map: no earlier folder entry makes its folder"),

@@ -26,40 +26,48 @@ DownloadFacts WholeFile(ULONGLONG size) {
     return f;
 }
 
-TEST(IsWholeDownload, OnlyAWholeSuccessfulAnswer) {
+TEST(JudgeDownload, OnlyAWholeSuccessfulAnswer) {
+    using V = DownloadVerdict;
     struct Case {
         const char* fault;
         void (*change)(DownloadFacts&);
-        bool whole;
+        DownloadVerdict verdict;
     } cases[] = {
-        {"a whole answer of unknown length and record size", [](DownloadFacts&) {}, true},
-        {"download failed", [](DownloadFacts& f) { f.result = E_ABORT; }, false},
-        {"no file stored", [](DownloadFacts& f) { f.fileExists = false; }, false},
-        {"status unknown (no answer, redirect)", [](DownloadFacts& f) { f.httpStatus = 0; }, false},
-        {"error answer", [](DownloadFacts& f) { f.httpStatus = 503; }, false},
-        {"not modified is no body", [](DownloadFacts& f) { f.httpStatus = 304; }, false},
-        {"other success code", [](DownloadFacts& f) { f.httpStatus = 204; }, true},
+        {"a whole answer of unknown length and record size", [](DownloadFacts&) {}, V::Whole},
+        {"download failed", [](DownloadFacts& f) { f.result = E_ABORT; }, V::Failed},
+        {"no file stored", [](DownloadFacts& f) { f.fileExists = false; }, V::NothingStored},
+        {"status unknown (no answer, redirect)", [](DownloadFacts& f) { f.httpStatus = 0; },
+         V::NoAnswer},
+        {"error answer", [](DownloadFacts& f) { f.httpStatus = 503; }, V::ErrorAnswer},
+        {"not modified is no body", [](DownloadFacts& f) { f.httpStatus = 304; }, V::ErrorAnswer},
+        {"other success code", [](DownloadFacts& f) { f.httpStatus = 204; }, V::Whole},
         {"local write fell short (full disk)", [](DownloadFacts& f) { f.receivedBytes = 200; },
-         false},
+         V::LostOnTheWay},
         {"announced length met",
-         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 100; }, true},
+         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 100; }, V::Whole},
         {"cut short of the announced length",
-         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 150; }, false},
+         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 150; }, V::CutShort},
         {"announced 0 but a body arrived",
-         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 0; }, false},
+         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 0; }, V::CutShort},
         {"announced length wins over the record",
-         [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 100,
-                                f.recordSize = 7; }, true},
-        {"no length: record size met", [](DownloadFacts& f) { f.recordSize = 100; }, true},
+         [](DownloadFacts& f) {
+             f.lengthAnnounced = true, f.announcedLength = 100, f.recordSize = 7;
+         },
+         V::Whole},
+        {"no length: record size met", [](DownloadFacts& f) { f.recordSize = 100; }, V::Whole},
         {"no length: cut short of the record (chunked, gzip, close)",
-         [](DownloadFacts& f) { f.recordSize = 180; }, false},
-        {"empty error body of no length", [](DownloadFacts& f) {
-             f.fileSize = f.receivedBytes = 0, f.httpStatus = 404, f.recordSize = 0; }, false},
+         [](DownloadFacts& f) { f.recordSize = 180; }, V::NotTheRecordSize},
+        {"empty error body of no length",
+         [](DownloadFacts& f) {
+             f.fileSize = f.receivedBytes = 0, f.httpStatus = 404, f.recordSize = 0;
+         },
+         V::ErrorAnswer},
     };
     for (const auto& c : cases) {
         DownloadFacts f = WholeFile(100);
         c.change(f);
-        EXPECT_EQ(c.whole, IsWholeDownload(f)) << c.fault;
+        EXPECT_EQ(c.verdict, JudgeDownload(f)) << c.fault;
+        EXPECT_EQ(c.verdict == V::Whole, IsWholeDownload(f)) << c.fault;
     }
 }
 
@@ -124,8 +132,8 @@ TEST(StallLimitMs, ReadsTheOperatorsSetting) {
     } cases[] = {{nullptr, 30000}, {"5", 5000}, {"0", 30000}, {"99999", 30000}, {"-3", 30000}};
     for (const auto& c : cases) {
         DeleteFileA(path.c_str());
-        if (c.value) WritePrivateProfileStringA("Setting", "DownloadStallSeconds", c.value,
-                                                path.c_str());
+        if (c.value)
+            WritePrivateProfileStringA("Setting", "DownloadStallSeconds", c.value, path.c_str());
         EXPECT_EQ(c.ms, StallLimitMs(path.c_str())) << (c.value ? c.value : "missing");
     }
     DeleteFileA(path.c_str());
@@ -160,8 +168,8 @@ TEST(DownloadStatusCallback, CountsProgressAndHearsTheAnswerUntilStopped) {
     ASSERT_EQ(S_OK,
               callback.QueryInterface(IID_IHttpNegotiate, reinterpret_cast<void**>(&negotiate)));
     LPWSTR extra = reinterpret_cast<LPWSTR>(1);
-    EXPECT_EQ(S_OK, negotiate->OnResponse(200, L"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n",
-                                          nullptr, &extra));
+    EXPECT_EQ(S_OK, negotiate->OnResponse(200, L"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n", nullptr,
+                                          &extra));
     EXPECT_EQ(nullptr, extra) << "no request headers are added";
     EXPECT_EQ(200u, callback.HttpStatus());
     EXPECT_TRUE(callback.LengthAnnounced());

@@ -97,6 +97,20 @@ TEST(FormatSpeedLine, PrefixSizeTextSuffixInCodePage936) {
     }
 }
 
+TEST(FormatRetryLine, WholeSecondsLeftRoundedUp) {
+    const std::string suffix = "\xC3\xEB\xBA\xF3\xD6\xD8\xCA\xD4";  // "秒后重试"
+    struct Case {
+        DWORD retryAt, now;
+        const char* seconds;
+    } cases[] = {{6000, 5000, "1"}, {6001, 5000, "2"},        {5000, 5000, "0"},
+                 {4000, 5000, "0"}, {0x100, 0xFFFFFF00, "1"}, {35000, 5000, "30"}};
+    for (const auto& c : cases) {
+        char line[kSpeedLineSize];
+        FormatRetryLine(c.retryAt, c.now, line);
+        EXPECT_EQ(c.seconds + suffix, std::string(line)) << c.retryAt << " at " << c.now;
+    }
+}
+
 // Also run under code page 1252, where the narrow call would garble the face name.
 TEST(SkinFont, FaceNameArrivesAsWritten) {
     HFONT font = CreateSkinFont();

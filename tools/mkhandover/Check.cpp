@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +32,7 @@ constexpr DWORD kProgressLookMs = 100;
 
 struct Row {
     std::string name;
+    bool realInstall = false;
     bool fetched = false;
     DownloadFacts facts;
     bool whole = false;              // installed whole by the updater
@@ -49,8 +50,28 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-// A folder of its own under the temporary folder for the downloads, removed with what is
-// left in it.
+// Removes everything below folder (folder itself stays).
+void RemoveBelow(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = folder + "\\" + name;
+        if (IsFolderAttributes(found.dwFileAttributes)) {
+            RemoveBelow(path);
+            RemoveDirectoryA(path.c_str());
+        } else {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// A folder of its own under the temporary folder for the downloads and the mirror of the
+// installation folder, removed with all it holds.
 class ScratchFolder {
 public:
     ScratchFolder() {
@@ -63,8 +84,7 @@ public:
     }
     ~ScratchFolder() {
         if (m_path.empty()) return;
-        DeleteFileA(File("download").c_str());
-        DeleteFileA(File("entry").c_str());
+        RemoveBelow(m_path);
         RemoveDirectoryA(m_path.c_str());
     }
     ScratchFolder(const ScratchFolder&) = delete;
@@ -116,49 +136,82 @@ private:
     std::thread m_thread;
 };
 
-// Folder paths compared as Windows does: either separator, ASCII letters without case
-// (never inside a double-byte character), no trailing separator.
-std::string FolderKey(const char* path) {
-    std::string key;
-    for (const char* p = path; *p != '\0'; p += CharacterBytes(p)) {
-        if (CharacterBytes(p) == 2) {
-            key.append(p, 2);
-        } else if (IsPathSeparator(*p)) {
-            key += '\\';
-        } else {
-            key += (*p >= 'A' && *p <= 'Z') ? static_cast<char>(*p - 'A' + 'a') : *p;
-        }
-    }
-    while (!key.empty() && key.back() == '\\') key.pop_back();
-    return key;
-}
-
-// The folders an archive's unpacking would find: the installation folder, what exists in a
-// real one, and what the archive's earlier folder entries make.
-class Folders {
+// The world an archive is unpacked into for the check: the run's own walk writes into a
+// mirror of the installation folder inside the scratch folder, so that folder entries make
+// real folders there as the zip layer makes them; each file is removed again once written.
+// A folder counts as present when the mirror has it, or, for a real installation, when the
+// installation has it (its folders are made in the mirror before a file goes into them);
+// nothing is ever written into the installation.
+class MirrorIo : public SystemUpdateIo {
 public:
-    Folders(const char* installDir, bool real) : m_root(FolderKey(installDir)), m_real(real) {}
-
-    bool Exists(const char* path) const {
-        const std::string key = FolderKey(path);
-        if (key == m_root || m_made.count(key) != 0) return true;
-        if (!m_real) return false;
-        const DWORD attributes = GetFileAttributesA(path);
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    MirrorIo(const char* installDir, bool realInstall, const std::string& mirror)
+        : m_installDir(installDir), m_real(realInstall), m_mirror(mirror) {
+        CreateDirectoryA(m_mirror.c_str(), nullptr);
     }
-    // A folder entry makes its folder and every folder above it inside the installation.
-    void Make(const char* target) {
-        const std::string key = FolderKey(target);
-        for (size_t at = m_root.size() + 1; at < key.size(); ++at) {
-            if (key[at] == '\\') m_made.insert(key.substr(0, at));
-        }
-        m_made.insert(key);
+
+    DWORD Attributes(const char* path) override {
+        const DWORD mirrored = GetFileAttributesA(Mirrored(path).c_str());
+        if (mirrored != INVALID_FILE_ATTRIBUTES || !m_real) return mirrored;
+        return GetFileAttributesA(path);
+    }
+
+    // The zip layer makes folder entries below the folder current at opening: the mirror.
+    std::unique_ptr<UpdateArchive> OpenArchive(const char* path, ZipResult* why) override {
+        char previous[kPathSize];
+        const DWORD n = GetCurrentDirectoryA(sizeof previous, previous);
+        SetCurrentDirectoryA(m_mirror.c_str());
+        std::unique_ptr<UpdateArchive> real = SystemUpdateIo::OpenArchive(path, why);
+        if (n != 0 && n < sizeof previous) SetCurrentDirectoryA(previous);
+        if (!real) return nullptr;
+        return std::unique_ptr<UpdateArchive>(new MirrorArchive(*this, std::move(real)));
     }
 
 private:
-    std::string m_root;
+    class MirrorArchive : public UpdateArchive {
+    public:
+        MirrorArchive(MirrorIo& io, std::unique_ptr<UpdateArchive> real)
+            : m_io(io), m_real(std::move(real)) {}
+        int32_t Count() override { return m_real->Count(); }
+        ZipResult Entry(int32_t index, ZipEntry* entry) override {
+            return m_real->Entry(index, entry);
+        }
+        bool PastDamage(int32_t index) override { return m_real->PastDamage(index); }
+        ZipResult Extract(int32_t index, const char* target) override {
+            const std::string mirrored = m_io.Mirrored(target);
+            m_io.MirrorFolderOf(target);
+            const ZipResult result = m_real->Extract(index, mirrored.c_str());
+            if (!IsFolderAttributes(GetFileAttributesA(mirrored.c_str())))
+                DeleteFileA(mirrored.c_str());
+            return result;
+        }
+
+    private:
+        MirrorIo& m_io;
+        std::unique_ptr<UpdateArchive> m_real;
+    };
+
+    // path with the installation folder it starts with replaced by the mirror.
+    std::string Mirrored(const char* path) const {
+        const size_t n = m_installDir.size();
+        if (m_installDir.compare(0, n, path, std::min(n, std::strlen(path))) != 0) return path;
+        return m_mirror + (path + n);
+    }
+
+    void MirrorFolderOf(const char* target) {
+        const int cut = LastSeparator(target);
+        if (!m_real || cut < 0) return;
+        const std::string folder(target, static_cast<size_t>(cut));
+        if (!IsFolderAttributes(GetFileAttributesA(folder.c_str()))) return;
+        const std::string mirrored = Mirrored(folder.c_str());
+        ForEachSeparator(mirrored.c_str(), [&](size_t i) {
+            if (i > m_mirror.size()) CreateDirectoryA(mirrored.substr(0, i).c_str(), nullptr);
+        });
+        CreateDirectoryA(mirrored.c_str(), nullptr);
+    }
+
+    std::string m_installDir;
     bool m_real;
-    std::set<std::string> m_made;
+    std::string m_mirror;
 };
 
 bool EndsInZipAnyCase(const char* name) {
@@ -166,28 +219,100 @@ bool EndsInZipAnyCase(const char* name) {
     return n >= 4 && lstrcmpiA(name + n - 4, ".zip") == 0;
 }
 
-// Which fact made IsWholeDownload say no, in the operator's words.
+// Why the updater would not install a download whole, in the operator's words; "" when it
+// would.
 std::string DownloadFault(const DownloadFacts& f) {
-    if (f.httpStatus == 0) return "no answer from the server";
-    if (f.httpStatus < 200 || f.httpStatus > 299)
-        return Format("error answer %lu", static_cast<unsigned long>(f.httpStatus));
-    if (f.result != S_OK)
-        return Format("download failed (0x%08lX)", static_cast<unsigned long>(f.result));
-    if (!f.fileExists) return "nothing was stored";
-    if (f.fileSize != f.receivedBytes) return "bytes were lost on the way to the disk";
-    if (f.lengthAnnounced)
-        return Format("cut short: %llu of %lu announced bytes", f.fileSize,
-                      static_cast<unsigned long>(f.announcedLength));
-    return Format(
-        "%llu bytes arrived without an announced length (compressed, chunked or "
-        "closed) but the record says %lu",
-        f.fileSize, static_cast<unsigned long>(f.recordSize));
+    switch (JudgeDownload(f)) {
+        case DownloadVerdict::Whole:
+            break;
+        case DownloadVerdict::NoAnswer:
+            return "no answer from the server";
+        case DownloadVerdict::ErrorAnswer:
+            return Format("error answer %lu", static_cast<unsigned long>(f.httpStatus));
+        case DownloadVerdict::Failed:
+            return Format("download failed (0x%08lX)%s", static_cast<unsigned long>(f.result),
+                          f.stalled ? ": the server fell silent" : "");
+        case DownloadVerdict::NothingStored:
+            return "nothing was stored";
+        case DownloadVerdict::LostOnTheWay:
+            return "bytes were lost on the way to the disk";
+        case DownloadVerdict::CutShort:
+            return Format("cut short: %llu of %lu announced bytes", f.fileSize,
+                          static_cast<unsigned long>(f.announcedLength));
+        case DownloadVerdict::NotTheRecordSize:
+            return Format(
+                "%llu bytes arrived without an announced length (compressed, chunked or "
+                "closed) but the record says %lu",
+                f.fileSize, static_cast<unsigned long>(f.recordSize));
+    }
+    if (DiffersFromRecord(f)) {
+        return Format(
+            "the server sends %llu bytes but the record says %lu: behind compression or "
+            "chunking the updater has only the record to go by and would refuse it for ever",
+            f.fileSize, static_cast<unsigned long>(f.recordSize));
+    }
+    return std::string();
 }
 
-// What the updater would do with the archive at path, entry by entry, in its own order.
-void InspectArchive(const char* path, const std::string& scratchEntry, const char* installDir,
-                    bool realInstall, Row& row) {
-    SystemUpdateIo io;
+const char* NameFaultText(NameFault fault) {
+    switch (fault) {
+        case NameFault::None:
+            return "";
+        case NameFault::Rooted:
+            return "absolute or empty";
+        case NameFault::DriveOrStream:
+            return "a drive or a stream (\":\")";
+        case NameFault::DotsOrSpaces:
+            return "climbs out (\"..\") or names nothing";
+        case NameFault::TrailingDotOrSpace:
+            return "a part ends in a dot or a space";
+        case NameFault::Device:
+            return "a device name (CON, NUL, COM1, ...)";
+        case NameFault::ReservedCharacter:
+            return "a character Windows refuses in names, or one of a UTF-8 name that this "
+                   "system's code page cannot spell (shown as ?)";
+        case NameFault::BrokenDoubleByte:
+            return "a broken double-byte character";
+    }
+    return "";
+}
+
+// The note on one entry the walk judged, or "" for one written.
+std::string EntryNote(const EntryReport& e, const char* archive, bool realInstall) {
+    switch (e.verdict) {
+        case EntryVerdict::Written:
+            return std::string();
+        case EntryVerdict::UnsafeName:
+            return Format("skipped %s: unsafe name: %s", e.name, NameFaultText(e.fault));
+        case EntryVerdict::TooLong:
+            return Format("skipped %s: name too long for the installation folder", e.name);
+        case EntryVerdict::NoFolder:
+            return Format("skipped %s: no earlier folder entry makes its folder%s", e.name,
+                          realInstall ? " and it does not exist in the installation" : "");
+        case EntryVerdict::Damaged:
+            if (e.name[0] == '\0') {
+                return Format("entry %ld: %s: skipped, the old file stays",
+                              static_cast<long>(e.index),
+                              DescribeRefusedRecord(archive, e.index).c_str());
+            }
+            return Format(
+                "entry %s: damaged data (checksum, length or compression): skipped, "
+                "the old file stays",
+                e.name);
+        case EntryVerdict::DirectoryDamaged:
+            return Format("entry %ld: %s: it and every later entry are never written",
+                          static_cast<long>(e.index),
+                          DescribeRefusedRecord(archive, e.index).c_str());
+        case EntryVerdict::NotWritten:
+            return Format("entry %s: cannot be written here (0x%08lX)", e.name,
+                          static_cast<unsigned long>(e.result));
+    }
+    return std::string();
+}
+
+// What the updater would do with the archive at path, entry by entry: its own walk and
+// verdicts, into the mirror.
+void InspectArchive(const char* path, MirrorIo& io, const char* installDir, Row& row) {
     ZipResult why = ZipOk;
     std::unique_ptr<UpdateArchive> zip = io.OpenArchive(path, &why);
     if (!zip) {
@@ -195,60 +320,33 @@ void InspectArchive(const char* path, const std::string& scratchEntry, const cha
                                        : "not an archive: deleted unrecorded, nothing unpacked";
         return;
     }
-    Folders folders(installDir, realInstall);
-    const auto folderExists = [&folders](const char* folder) { return folders.Exists(folder); };
-    const int32_t count = zip->Count();
-    unsigned files = 0, made = 0, skipped = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        ZipEntry entry;
-        std::memset(&entry, 0, sizeof entry);
-        if (zip->Entry(i, &entry) != ZipOk) {
-            row.notes.push_back(Format("entry %ld: %s", static_cast<long>(i),
-                                       DescribeRefusedRecord(path, i).c_str()));
-            row.why = "damaged archive: the rest of it is never written, never recorded";
-            return;
-        }
-        const bool folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        char target[kPathSize];
-        if (!BuildEntryTarget(installDir, entry.name, target)) {
-            ++skipped;
-            row.notes.push_back(Format("skipped %s: %s", entry.name,
-                                       IsSafeRelativeName(entry.name)
-                                           ? "name too long for the installation folder"
-                                           : "unsafe name (absolute or climbing with \"..\")"));
-            continue;
-        }
-        if (folder) {
-            folders.Make(target);
-            ++made;
-            continue;
-        }
-        const bool missing = IsEntryFolderMissing(target, false, folderExists);
-        const ZipResult result = missing ? ZipOpenFailed : zip->Extract(i, scratchEntry.c_str());
-        DeleteFileA(scratchEntry.c_str());
-        switch (JudgeEntry(result, missing, true)) {
-            case EntryOutcome::Written:
-                ++files;
-                break;
-            case EntryOutcome::SkippedByRule:
+    std::vector<EntryVerdict> verdicts;
+    unsigned files = 0, folders = 0, skipped = 0;
+    InstallEntries(
+        *zip, installDir, io, verdicts, [] { return false; },
+        [&](const EntryReport& e) {
+            const std::string note = EntryNote(e, path, row.realInstall);
+            if (!note.empty()) row.notes.push_back(note);
+            if (e.verdict == EntryVerdict::Written) ++(e.folder ? folders : files);
+            if (e.verdict == EntryVerdict::UnsafeName || e.verdict == EntryVerdict::TooLong ||
+                e.verdict == EntryVerdict::NoFolder)
                 ++skipped;
-                row.notes.push_back(
-                    Format("skipped %s: no earlier folder entry makes its folder%s", entry.name,
-                           realInstall ? " and it does not exist in the installation" : ""));
-                break;
-            case EntryOutcome::Damaged:
-                row.notes.push_back(
-                    Format("entry %s: damaged data (checksum or length)", entry.name));
-                row.why = "damaged archive: the rest of it is never written, never recorded";
-                return;
-            case EntryOutcome::NotWritten:
-                row.notes.push_back(Format("entry %s: data cannot be unpacked", entry.name));
-                row.why = "an entry is never written: retried for ever, never recorded";
-                return;
-        }
+        });
+    zip.reset();
+    row.notes.push_back(Format("writes %u file(s) and %u folder(s), skips %u entr%s", files,
+                               folders, skipped, skipped == 1 ? "y" : "ies"));
+    switch (JudgeArchive(verdicts)) {
+        case ArchiveVerdict::Waiting:
+            row.why = "an entry cannot be written: the run would wait for it";
+            return;
+        case ArchiveVerdict::Dropped:
+            row.why =
+                "damaged archive: the damaged entries keep their old files, the archive "
+                "is never recorded";
+            return;
+        case ArchiveVerdict::InPlace:
+            break;
     }
-    row.notes.push_back(Format("writes %u file(s) and %u folder(s), skips %u entr%s", files, made,
-                               skipped, skipped == 1 ? "y" : "ies"));
     if (skipped != 0) {
         row.why = Format("%u entr%s skipped", skipped, skipped == 1 ? "y" : "ies");
         return;
@@ -258,17 +356,13 @@ void InspectArchive(const char* path, const std::string& scratchEntry, const cha
 
 // The updater's verdict on one record, fetched through run into the scratch folder.
 void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem& item,
-                 const char* installDir, bool realInstall, const ScratchFolder& scratch,
-                 const std::string& label, Row& row) {
+                 const char* installDir, const ScratchFolder& scratch, const std::string& label,
+                 Row& row) {
     ItemPaths paths;
     if (!BuildItemPaths(installDir, header.szServerUrl, item.szName, paths)) {
         row.why = "unsafe name or path too long: the run stops here, nothing after it";
         return;
     }
-    const auto realFolder = [realInstall](const char* folder) {
-        const DWORD a = GetFileAttributesA(folder);
-        return realInstall && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-    };
     const std::string download = scratch.File("download");
     std::fprintf(stderr, "%s: fetching %s\n", label.c_str(), paths.url);
     {
@@ -277,13 +371,17 @@ void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem&
     }
     row.facts.recordSize = item.dwSize;
     row.fetched = true;
-    const bool whole = IsWholeDownload(row.facts);
+    row.why = DownloadFault(row.facts);
     std::fprintf(stderr, "%s: %llu bytes, %s\n", label.c_str(), row.facts.fileSize,
-                 whole ? "whole" : "not whole");
-    if (!whole) {
-        row.why = DownloadFault(row.facts);
+                 row.why.empty() ? "whole" : "not whole");
+    MirrorIo io(installDir, row.realInstall, scratch.File("install"));
+    const auto realFolder = [&io](const char* folder) {
+        return IsFolderAttributes(io.Attributes(folder));
+    };
+    if (!row.why.empty()) {
+        // The download's own fault says it all.
     } else if (IsZipName(item.szName)) {
-        InspectArchive(download.c_str(), scratch.File("entry"), installDir, realInstall, row);
+        InspectArchive(download.c_str(), io, installDir, row);
     } else if (EndsInZipAnyCase(item.szName)) {
         row.why = "moved as a plain file, not unpacked: only \".zip\" in lower case is an archive";
     } else if (FileNamePart(item.szName) != item.szName &&
@@ -295,6 +393,7 @@ void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem&
         row.whole = true;
     }
     DeleteFileA(download.c_str());
+    RemoveBelow(scratch.File("install"));
 }
 
 std::string Number(bool known, unsigned long long value) {
@@ -380,12 +479,13 @@ int CheckHandOver(const char* handOverPath, const char* installDir) {
         Row& row = rows[i];
         row.name = items[i].szName;
         row.facts.recordSize = items[i].dwSize;
+        row.realInstall = realInstall;
         if (stopped) {
             row.why = "never reached: the run stops at an earlier file";
             continue;
         }
         const std::string label = Format("[%u/%u] %s", i + 1u, header.wCount, items[i].szName);
-        CheckRecord(run, header, items[i], installDir, realInstall, scratch, label, row);
+        CheckRecord(run, header, items[i], installDir, scratch, label, row);
         stopped = !row.fetched && !row.whole;
     }
     std::fflush(stderr);
