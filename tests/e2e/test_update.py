@@ -19,7 +19,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from loopback import Served, Server, hand_over, make_zip  # noqa: E402
+from loopback import Served, Server, damaged_zip, hand_over, make_zip  # noqa: E402
 
 ARGS = None
 VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
@@ -228,6 +228,45 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(b"first", self.read("first.txt"), "what came before the damage stays")
 
         self.assertEqual(COMPLETED, registry_versions())
+        self.assertEqual(["Quillon.exe"], self.lobby_starts())
+
+    def test_a_damaged_entry_costs_only_itself(self):
+        # The damaged first entry keeps its old file, the sound ones after it land, the
+        # archive goes unrecorded and the run ends by itself.
+        damages = ("crc", "inflate", "method", "encrypted")
+        for damage in damages:
+            for part in ("bad", "ok", "normal"):
+                self.write("%s-%s.txt" % (damage, part), b"old good copy")
+        self.server.files = {d + ".zip": Served(damaged_zip(d, d)) for d in damages}
+        self.write_hand_over([(d + ".zip", len(damaged_zip(d, d)), 0, 0) for d in damages])
+        self.assertLess(self.run_update(timeout=120), 60)
+        for damage in damages:
+            with self.subTest(damage):
+                self.assertEqual(b"old good copy", self.read(damage + "-bad.txt"))
+                self.assertEqual(b"new ok", self.read(damage + "-ok.txt"))
+                self.assertEqual(b"new normal", self.read(damage + "-normal.txt"))
+        self.assertFalse(os.path.exists(self.path("UpdateClient.txt")), "nothing recorded")
+        self.assertEqual([], os.listdir(self.path("DownLoad")))
+        self.assertEqual([], self.leftovers())
+        self.assertEqual(["Quillon.exe"], self.lobby_starts())
+
+    def test_utf8_names_land_as_meant(self):
+        # Python's zipfile flags these names as UTF-8. Code page 936 spells them; 1252 cannot,
+        # so there they are skipped, never written under garbled names.
+        pack = make_zip([("\u533a\u57df/", None), ("\u533a\u57df/\u7701\u4efd.txt", b"provinces"),
+                         ("plain.txt", b"plain")])
+        self.server.files = {"names.zip": Served(pack)}
+        self.write_hand_over([("names.zip", len(pack), 0, 0)])
+        before = set(os.listdir(self.folder))
+        self.run_update()
+        self.assertEqual(b"plain", self.read("plain.txt"))
+        made = set(os.listdir(self.folder)) - before
+        if os.environ.get("KIT_LOCALE", "zh_CN.UTF-8").startswith("zh_CN"):
+            self.assertEqual(b"provinces", self.read("\u533a\u57df", "\u7701\u4efd.txt"))
+            self.assertIn("\u533a\u57df", made)
+        else:
+            self.assertEqual({"plain.txt"}, made - {"DownLoad", "UpdateClient.txt",
+                                                    "lobby-started.txt"})
         self.assertEqual(["Quillon.exe"], self.lobby_starts())
 
     def test_missing_named_game_falls_back_to_the_lobby(self):

@@ -5,7 +5,8 @@ The updater runs in a temporary installation folder against a loopback server th
 out its one file in small pieces. While the download runs, the screen is grabbed twice
 (the first grab is kept as a PNG under the build folder) and the window is looked for by
 its colours: it must be 361x57 pixels and show a growing bar and the white status and
-speed lines. The run then ends by itself and the window goes.
+speed lines. The run then ends by itself and the window goes. A second run waits for its
+file, held open by another program: that grab is kept too, and its lines must say so.
 """
 import argparse
 import os
@@ -141,11 +142,63 @@ class UpdateWindowOnScreen(unittest.TestCase):
         after = Screen(os.path.join(ARGS.work, "after.png"))
         self.assertIsNone(after.find_window(), "the window is gone")
 
+    def text_right_edge(self, screen, left, top, x0, x1):
+        """The rightmost column of light text in the line from x0 to x1, or x0."""
+        light = [x for x in range(x0, x1) for y in range(top + 10, top + 30)
+                 if min(screen.at(left + x, y)) >= TEXT_LIGHT]
+        return max(light, default=x0)
+
+    def test_window_says_what_it_waits_for(self):
+        # The file's target is held open, so the run waits after the download: the status
+        # line names what it waits for and the speed line counts down to the next try.
+        target = os.path.join(self.folder, FILE_NAME)
+        with open(target, "wb") as f:
+            f.write(b"old")
+        holder = subprocess.Popen([ARGS.wine_run, "--console", ARGS.hold_open, target, "120"],
+                                  cwd=self.folder, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while not os.path.exists(target + ".held") and time.monotonic() < deadline:
+            time.sleep(0.1)
+        proc = subprocess.Popen([ARGS.wine_run, "--gui", os.path.join(self.folder, "Update.exe")],
+                                cwd=self.folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(self.server.began.wait(60), "the download began")
+            time.sleep(2.0)
+            loading = Screen(os.path.join(ARGS.work, "loading.png"))
+            time.sleep(FILE_SIZE / 4096 * PAUSE + 4)  # the rest of the download, then the wait
+            waiting = Screen(ARGS.shot.replace(".png", "-waiting.png"))
+            time.sleep(1.1)
+            later = Screen(os.path.join(ARGS.work, "later.png"))
+            left, top = waiting.find_window()
+            left0, top0 = loading.find_window()
+            status = [self.text_right_edge(s, x, y, 17, 219)
+                      for s, x, y in ((loading, left0, top0), (waiting, left, top))]
+            # "正在下载文件 slow.bin" against "文件被占用 slow.bin": one 12-pixel glyph less.
+            self.assertTrue(8 <= status[0] - status[1] <= 16, status)
+            region = lambda s, x0, x1: [s.at(left + x, top + y) for x in range(x0, x1)
+                                        for y in range(10, 30)]
+            self.assertEqual(region(waiting, 17, 219), region(later, 17, 219),
+                             "the waiting line stays while the run waits")
+            self.assertNotEqual(region(waiting, 220, WIDTH), region(later, 220, WIDTH),
+                                "the seconds to the next try count down")
+            self.assertIsNone(proc.poll(), "the run waits for the file")
+            open(target + ".release", "w").close()
+            holder.wait(timeout=60)
+            self.assertEqual(0, proc.wait(timeout=120), "it ends by itself once the file is free")
+        finally:
+            for p in (proc, holder):
+                if p.poll() is None:
+                    p.kill()
+        with open(target, "rb") as f:
+            self.assertEqual(FILE_SIZE, len(f.read()))
+
 
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for name in ("--update", "--wine-run", "--work", "--shot"):
+    for name in ("--update", "--wine-run", "--work", "--shot", "--hold-open"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args()
     os.makedirs(ARGS.work, exist_ok=True)
