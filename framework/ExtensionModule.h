@@ -16,11 +16,10 @@
 struct AFX_EXTENSION_MODULE {
     BOOL bInitialized;
     HMODULE hModule;
-    HMODULE hResource;
 };
 
-// Records hModule as the library's code and resource module. FALSE when hModule is null
-// (the state is then left alone); TRUE otherwise, also when the state was already set up.
+// Records hModule as the library's module. FALSE when hModule is null (the state is then
+// left alone); TRUE otherwise, also when the state was already set up.
 BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule);
 
 // Undoes AfxInitExtensionModule: deletes (with delete) the CDynLinkLibrary objects of
@@ -40,6 +39,5 @@ public:
     CDynLinkLibrary& operator=(const CDynLinkLibrary&) = delete;
 
     HMODULE m_hModule;
-    HMODULE m_hResource;
     CDynLinkLibrary* m_pNextDLL = nullptr;
 };

@@ -115,10 +115,8 @@ protected:
 
     // Handlers that the maps of derived classes can name; each does the default
     // processing.
-    afx_msg void OnPaint() { Default(); }
     afx_msg void OnTimer(UINT_PTR) { Default(); }
     afx_msg LRESULT OnNcHitTest(CPoint) { return Default(); }
-    afx_msg HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
 
     WNDPROC m_pfnSuper = nullptr;
 
