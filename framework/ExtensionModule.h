@@ -1,13 +1,14 @@
-// Extension libraries: DLLs that build on the framework and register themselves with it
-// when they are loaded, so that later lookups (resources, classes) can search them.
-//
-// The usual entry point of such a library:
+// Extension libraries: DLLs that build on the framework. The entry point of such a
+// library registers it while it is loaded:
 //   static AFX_EXTENSION_MODULE ThisDLL;
 //   attach: if (!AfxInitExtensionModule(ThisDLL, hInstance)) return FALSE;
 //           new CDynLinkLibrary(ThisDLL);
 //   detach: AfxTermExtensionModule(ThisDLL);
 //
-// Every module that links the framework keeps its own chain of CDynLinkLibrary objects.
+// Registering only records the library in a chain of CDynLinkLibrary objects, one chain
+// per module that links the framework; nothing searches the chain. Resources come from
+// AfxGetResourceHandle() (the program's module): a library loads its own through its own
+// module handle.
 #pragma once
 
 #include <windows.h>

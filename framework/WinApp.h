@@ -29,7 +29,7 @@ public:
     // Set-up; FALSE ends the program (the base does nothing and returns TRUE).
     virtual BOOL InitInstance();
     // Clean-up before the program ends; returns the program's exit code: the wParam of
-    // the WM_QUIT that ended Run, 0 when Run did not run.
+    // the WM_QUIT that ended Run, -1 when GetMessage failed, 0 when Run did not run.
     virtual int ExitInstance();
     // The message loop: runs until WM_QUIT (posted also when the main window is
     // destroyed), then returns ExitInstance().
@@ -65,7 +65,7 @@ HINSTANCE AfxGetInstanceHandle();
 // Where resources (dialog templates, bitmaps, icons) are loaded from: as
 // AfxGetInstanceHandle().
 HINSTANCE AfxGetResourceHandle();
-// Kept for the callers' sake: there are no ActiveX controls to enable.
+// There are no ActiveX controls to host, so this does nothing.
 inline void AfxEnableControlContainer() {}
 
 namespace afx_detail {
