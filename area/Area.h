@@ -1,6 +1,8 @@
 // Area.dll: the area table (country, provinces, cities) and the education-level table of
-// the lobby's profile form. Both classes are exported whole; a host built with the same
-// toolchain includes this header and links the import library.
+// the lobby's profile form. Both classes are exported whole. A host built with the same
+// toolchain (C++17, ANSI or Unicode) includes this header and links the import library
+// Area.dll.a and the framework library libframework.a, which defines the CComboBox the
+// boxes are passed as (and calls gdi32).
 //
 // Names are UTF-16 and hold at most kItemNameLength characters; a longer name is cut
 // (never in the middle of a surrogate pair). Identifiers are 16-bit; 0 means "none".

@@ -1,6 +1,7 @@
 // CComboBox: a combo-box control. Like every CWnd it wraps a window it does not own.
-// The members send the control's messages to m_hWnd and return what the control
-// answers; with no window bound they return CB_ERR (nothing for ShowDropDown). They are independent of the character set.
+// The members send the control's messages to m_hWnd and return what the control answers;
+// with no window bound they return CB_ERR (nothing for ShowDropDown). They are
+// independent of the character set.
 #pragma once
 
 #include <windows.h>

@@ -39,8 +39,9 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lPa
     ::GetWindowRect(hWnd, &before);
     BOOL focusDefault = self->OnInitDialog();
     RECT after;
-    // The template's position (0, 0) is not meant as a place on the screen; a dialog its
-    // code did not place is centred, as the class library has always done.
+    // A template's position (0, 0 for most) is relative to the owner and seldom meant as
+    // a place on the screen: a dialog that neither its code nor its style placed is
+    // centred.
     if (self->m_hWnd == hWnd && ::GetWindowRect(hWnd, &after) && after.left == before.left &&
         after.top == before.top &&
         (self->GetStyle() & (WS_CHILD | DS_CENTER | DS_CENTERMOUSE | DS_ABSALIGN)) == 0)

@@ -42,7 +42,6 @@ BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule) {
     if (hModule == nullptr) return FALSE;
     if (state.bInitialized) return TRUE;
     state.hModule = hModule;
-    state.hResource = hModule;
     state.bInitialized = TRUE;
     return TRUE;
 }
@@ -53,8 +52,7 @@ void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state) {
     state.bInitialized = FALSE;
 }
 
-CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& state) noexcept
-    : m_hModule(state.hModule), m_hResource(state.hResource) {
+CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& state) noexcept : m_hModule(state.hModule) {
     ChainLock lock;
     m_pNextDLL = g_pFirstDLL;
     g_pFirstDLL = this;

@@ -1,13 +1,14 @@
-// Extension libraries: DLLs that build on the framework and register themselves with it
-// when they are loaded, so that later lookups (resources, classes) can search them.
-//
-// The usual entry point of such a library:
+// Extension libraries: DLLs that build on the framework. The entry point of such a
+// library registers it while it is loaded:
 //   static AFX_EXTENSION_MODULE ThisDLL;
 //   attach: if (!AfxInitExtensionModule(ThisDLL, hInstance)) return FALSE;
 //           new CDynLinkLibrary(ThisDLL);
 //   detach: AfxTermExtensionModule(ThisDLL);
 //
-// Every module that links the framework keeps its own chain of CDynLinkLibrary objects.
+// Registering only records the library in a chain of CDynLinkLibrary objects, one chain
+// per module that links the framework; nothing searches the chain. Resources come from
+// AfxGetResourceHandle() (the program's module): a library loads its own through its own
+// module handle.
 #pragma once
 
 #include <windows.h>
@@ -16,11 +17,10 @@
 struct AFX_EXTENSION_MODULE {
     BOOL bInitialized;
     HMODULE hModule;
-    HMODULE hResource;
 };
 
-// Records hModule as the library's code and resource module. FALSE when hModule is null
-// (the state is then left alone); TRUE otherwise, also when the state was already set up.
+// Records hModule as the library's module. FALSE when hModule is null (the state is then
+// left alone); TRUE otherwise, also when the state was already set up.
 BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule);
 
 // Undoes AfxInitExtensionModule: deletes (with delete) the CDynLinkLibrary objects of
@@ -40,6 +40,5 @@ public:
     CDynLinkLibrary& operator=(const CDynLinkLibrary&) = delete;
 
     HMODULE m_hModule;
-    HMODULE m_hResource;
     CDynLinkLibrary* m_pNextDLL = nullptr;
 };

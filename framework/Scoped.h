@@ -1,6 +1,6 @@
 // One owner per Win32 handle kind. Each type releases what it holds when it goes out of
-// scope, on every path; none can be copied, all can be moved (the moved-from owner is
-// left empty), and each converts to the raw handle where a call needs it.
+// scope, on every path; none can be copied or moved, and each converts to the raw handle
+// where a call needs it.
 //
 //   ScopedDC mem(CreateCompatibleDC(target));
 //   ScopedGdiObj<HBITMAP> frame(CreateCompatibleBitmap(target, kWidth, kHeight));
@@ -23,19 +23,12 @@ public:
     ~Owner() { Reset(); }
     Owner(const Owner&) = delete;
     Owner& operator=(const Owner&) = delete;
-    Owner(Owner&& other) noexcept : m_h(other.Release()) {}
-    Owner& operator=(Owner&& other) noexcept {
-        if (this != &other) Reset(other.Release());
-        return *this;
-    }
 
     // The handle held (the empty value when none); the owner keeps it.
     H Get() const noexcept { return m_h; }
     operator H() const noexcept { return m_h; }
     // TRUE when a handle is held.
     BOOL IsValid() const noexcept { return !Traits::IsEmpty(m_h); }
-    // Gives the handle up without releasing it; the caller owns it from now on.
-    H Release() noexcept { return std::exchange(m_h, Traits::Empty()); }
     // Releases the handle held, if any, and takes h.
     void Reset(H h = Traits::Empty()) noexcept {
         H old = std::exchange(m_h, h);
@@ -101,29 +94,15 @@ public:
         : m_hDC(hDC), m_hPrev(hDC && hObj ? ::SelectObject(hDC, hObj) : nullptr) {
         if (m_hPrev == HGDI_ERROR) m_hPrev = nullptr;
     }
-    ~ScopedSelect() { Restore(); }
+    ~ScopedSelect() {
+        if (m_hPrev) ::SelectObject(m_hDC, m_hPrev);
+    }
     ScopedSelect(const ScopedSelect&) = delete;
     ScopedSelect& operator=(const ScopedSelect&) = delete;
-    ScopedSelect(ScopedSelect&& other) noexcept
-        : m_hDC(other.m_hDC), m_hPrev(std::exchange(other.m_hPrev, nullptr)) {}
-    ScopedSelect& operator=(ScopedSelect&& other) noexcept {
-        if (this != &other) {
-            Restore();
-            m_hDC = other.m_hDC;
-            m_hPrev = std::exchange(other.m_hPrev, nullptr);
-        }
-        return *this;
-    }
 
     BOOL IsValid() const noexcept { return m_hPrev != nullptr; }
-    // The object that was selected before; the DC still owns it.
-    HGDIOBJ Previous() const noexcept { return m_hPrev; }
 
 private:
-    void Restore() noexcept {
-        if (m_hPrev) ::SelectObject(m_hDC, std::exchange(m_hPrev, nullptr));
-    }
-
     HDC m_hDC;
     HGDIOBJ m_hPrev;
 };

@@ -10,8 +10,6 @@
 class CString {
 public:
     CString() = default;
-    // A null pointer gives an empty string.
-    CString(const char* psz) : m_str(psz ? psz : "") {}
     CString(const CString&) = default;
     CString(CString&&) noexcept = default;
     CString& operator=(const CString&) = default;

@@ -23,19 +23,17 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int nPri
     if (pfnThreadProc == nullptr) return nullptr;
     CWinThread* thread = new (std::nothrow) CWinThread(pfnThreadProc, pParam);
     if (thread == nullptr) return nullptr;
-    // Always created suspended: the object must hold its handle and id before the thread
-    // can run (and perhaps delete it). _beginthreadex, not CreateThread, so the runtime
-    // library sets up its per-thread data.
-    unsigned id = 0;
+    // Always created suspended: the object must hold its handle before the thread can run
+    // (and perhaps delete it). _beginthreadex, not CreateThread, so the runtime library sets
+    // up its per-thread data.
     uintptr_t h = ::_beginthreadex(
         lpSecurityAttrs, nStackSize, &CWinThread::ThreadEntry, thread,
-        CREATE_SUSPENDED | (dwCreateFlags & STACK_SIZE_PARAM_IS_A_RESERVATION), &id);
+        CREATE_SUSPENDED | (dwCreateFlags & STACK_SIZE_PARAM_IS_A_RESERVATION), nullptr);
     if (h == 0) {
         delete thread;
         return nullptr;
     }
     thread->m_hThread = reinterpret_cast<HANDLE>(h);
-    thread->m_nThreadID = id;
     ::SetThreadPriority(thread->m_hThread, nPriority);
     if (!(dwCreateFlags & CREATE_SUSPENDED)) thread->ResumeThread();
     return thread;

@@ -18,7 +18,6 @@ public:
     DWORD ResumeThread();
 
     HANDLE m_hThread = nullptr;
-    DWORD m_nThreadID = 0;
 
     AFX_THREADPROC m_pfnThreadProc;
     LPVOID m_pThreadParams;

@@ -6,9 +6,6 @@
 
 class CPoint : public tagPOINT {
 public:
-    CPoint() : tagPOINT{0, 0} {}
-    CPoint(int initX, int initY) : tagPOINT{initX, initY} {}
-    CPoint(POINT initPt) : tagPOINT(initPt) {}
     // From the lParam of a mouse or hit-test message: x in the low word, y in the high
     // word, both signed (points left of or above the primary monitor are negative).
     explicit CPoint(LPARAM dwPoint)
@@ -18,7 +15,6 @@ public:
 class CRect : public tagRECT {
 public:
     CRect() : tagRECT{0, 0, 0, 0} {}
-    CRect(int l, int t, int r, int b) : tagRECT{l, t, r, b} {}
     CRect(const RECT& srcRect) : tagRECT(srcRect) {}
 
     int Width() const { return right - left; }
@@ -26,7 +22,4 @@ public:
     // TRUE when the point lies inside: left and top edges included, right and bottom
     // edges excluded, as Win32's PtInRect.
     BOOL PtInRect(POINT point) const { return ::PtInRect(this, point); }
-
-    operator LPRECT() { return this; }
-    operator LPCRECT() const { return this; }
 };

@@ -4,13 +4,7 @@
 
 #include "Wnd.h"
 
-CWinApp::CWinApp(LPCSTR lpszAppName) {
-    if (lpszAppName != nullptr) {
-        m_strAppName = lpszAppName;
-        m_pszAppName = m_strAppName;
-    }
-    afx_detail::RegisterApp(this);
-}
+CWinApp::CWinApp() { afx_detail::RegisterApp(this); }
 
 CWinApp::~CWinApp() { afx_detail::UnregisterApp(this); }
 
@@ -36,30 +30,19 @@ HICON CWinApp::LoadIcon(UINT nIDResource) const {
     return ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(nIDResource));
 }
 
-void CWinApp::SetRegistryKey(LPCSTR lpszRegistryKey) {
-    m_strRegistryKey = lpszRegistryKey;
-    m_pszRegistryKey = lpszRegistryKey ? static_cast<LPCSTR>(m_strRegistryKey) : nullptr;
-}
-
 void CWinApp::OnHelp() {}
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
 END_MESSAGE_MAP()
 
-int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int nCmdShow) {
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     CWinApp* app = AfxGetApp();
     if (app == nullptr) return -1;
     app->m_hInstance = hInstance;
-    app->m_lpCmdLine = lpCmdLine;
-    app->m_nCmdShow = nCmdShow;
     if (!app->InitInstance()) {
         // A main window that outlived InitInstance would outlive the program's logic.
         if (app->m_pMainWnd != nullptr) app->m_pMainWnd->DestroyWindow();
         return app->ExitInstance();
     }
     return app->Run();
-}
-
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow) {
-    return AfxWinMain(hInstance, hPrevInstance, lpCmdLine, nCmdShow);
 }

@@ -5,15 +5,15 @@
 //
 // The framework's WinMain (in WinApp.cpp, linked in with CWinApp's constructor, so
 // programs and tests without an application object keep their own main) finds that
-// object, sets m_hInstance, m_lpCmdLine and m_nCmdShow and calls InitInstance. When
-// InitInstance returns FALSE it calls ExitInstance and ends the program with its
-// result; when it returns TRUE it runs Run's message loop and ends with Run's result.
+// object, sets m_hInstance and calls InitInstance. When InitInstance returns FALSE it
+// calls ExitInstance and ends the program with its result; when it returns TRUE it runs
+// Run's message loop and ends with Run's result. With no application object it ends at
+// once with -1.
 #pragma once
 
 #include <windows.h>
 
 #include "MessageMap.h"
-#include "String.h"
 
 class CWnd;
 
@@ -21,15 +21,15 @@ class CWnd;
 
 class CWinApp : public CCmdTarget {
 public:
-    // lpszAppName: the application's name (copied; null: none). Registers the object as
-    // the application; a second one built while the first exists is not registered.
-    explicit CWinApp(LPCSTR lpszAppName = nullptr);
+    // Registers the object as the application; a second one built while the first exists
+    // is not registered.
+    CWinApp();
     ~CWinApp() override;
 
     // Set-up; FALSE ends the program (the base does nothing and returns TRUE).
     virtual BOOL InitInstance();
     // Clean-up before the program ends; returns the program's exit code: the wParam of
-    // the WM_QUIT that ended Run, 0 when Run did not run.
+    // the WM_QUIT that ended Run, -1 when GetMessage failed, 0 when Run did not run.
     virtual int ExitInstance();
     // The message loop: runs until WM_QUIT (posted also when the main window is
     // destroyed), then returns ExitInstance().
@@ -37,8 +37,8 @@ public:
 
     // Icon nIDResource of the resource module; null when there is none.
     HICON LoadIcon(UINT nIDResource) const;
-    // Records the registry key name for the application's profile (nothing is written).
-    void SetRegistryKey(LPCSTR lpszRegistryKey);
+    // The application keeps no profile in the registry, so this does nothing.
+    void SetRegistryKey(LPCSTR) {}
     // The ID_HELP command: there is no help to show, so it does nothing.
     afx_msg void OnHelp();
 
@@ -50,16 +50,10 @@ public:
 
     CWnd* m_pMainWnd = nullptr;  // cleared when that window is destroyed
     HINSTANCE m_hInstance = nullptr;
-    LPSTR m_lpCmdLine = nullptr;
-    int m_nCmdShow = SW_SHOWNORMAL;
-    LPCSTR m_pszAppName = nullptr;      // null when none was given
-    LPCSTR m_pszRegistryKey = nullptr;  // null until SetRegistryKey
 
     DECLARE_MESSAGE_MAP()
 
 private:
-    CString m_strAppName;
-    CString m_strRegistryKey;
     WPARAM m_nExitCode = 0;
     bool m_bInRun = false;
 };
@@ -71,10 +65,8 @@ HINSTANCE AfxGetInstanceHandle();
 // Where resources (dialog templates, bitmaps, icons) are loaded from: as
 // AfxGetInstanceHandle().
 HINSTANCE AfxGetResourceHandle();
-// Kept for the callers' sake: there are no ActiveX controls to enable.
+// There are no ActiveX controls to host, so this does nothing.
 inline void AfxEnableControlContainer() {}
-// The program entry behind WinMain (see above); -1 when there is no application object.
-int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 
 namespace afx_detail {
 // CWinApp's constructor and destructor keep the application pointer.

@@ -5,6 +5,9 @@
 #include "Gdi.h"
 #include "WinApp.h"
 
+// Here DefWindowProc is always the member (Wnd.h); the API is called by its A name.
+#undef DefWindowProc
+
 namespace {
 
 // The object is found through a window property rather than GWLP_USERDATA, which the
@@ -58,7 +61,8 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
     WNDPROC old = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
     if (old == nullptr || !::SetPropA(hWnd, kSuperProp, reinterpret_cast<HANDLE>(old))) {
-        if (old != nullptr) ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+        if (old != nullptr)
+            ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
         ::RemovePropA(hWnd, kObjectProp);
         m_hWnd = nullptr;
         return FALSE;
@@ -215,7 +219,6 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
 UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer) {
     return m_hWnd ? ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer) : 0;
 }
-
 
 CDC* CWnd::GetDC() {
     if (!m_hWnd) return nullptr;

@@ -106,8 +106,13 @@ public:
     HWND m_hWnd = nullptr;
 
 protected:
-    // The window's previous procedure (or ::DefWindowProc when none).
+    // The window's previous procedure (or ::DefWindowProc when none). Out of reach of
+    // windows.h's DefWindowProc macro, so that a Unicode includer's vtable names the
+    // function the ANSI-built framework defines.
+#pragma push_macro("DefWindowProc")
+#undef DefWindowProc
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+#pragma pop_macro("DefWindowProc")
     // Called after the last message of a subclassed window (WM_NCDESTROY), once the object
     // has let go of it. The object may delete itself here, even when WM_NCDESTROY came
     // from inside another of its messages.
@@ -115,10 +120,8 @@ protected:
 
     // Handlers that the maps of derived classes can name; each does the default
     // processing.
-    afx_msg void OnPaint() { Default(); }
     afx_msg void OnTimer(UINT_PTR) { Default(); }
     afx_msg LRESULT OnNcHitTest(CPoint) { return Default(); }
-    afx_msg HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
 
     WNDPROC m_pfnSuper = nullptr;
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-CPoint Centre(const RECT& r) { return CPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
+POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
 constexpr UINT_PTR kProbeTimer = 7;
 constexpr INT_PTR kClicked = 1001;
@@ -92,7 +92,7 @@ ON_WM_TIMER()
 ON_BN_CLICKED(IDC_PROBE_CLOSE, &ProbeDialog::OnBnClickedClose)
 END_MESSAGE_MAP()
 
-CPoint WorkAreaCentre() {
+POINT WorkAreaCentre() {
     CRect area;
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
     return Centre(area);
