@@ -48,6 +48,51 @@ Field Trimmed(const wchar_t* begin, const wchar_t* end) {
     return {begin, end};
 }
 
+// A decimal number of 1 to maxDigits digits making up the whole field.
+bool ReadNumber(Field field, size_t maxDigits, ULONGLONG* value) {
+    const size_t digits = static_cast<size_t>(field.end - field.begin);
+    if (digits == 0 || digits > maxDigits) return false;
+    *value = 0;
+    for (const wchar_t* p = field.begin; p != field.end; ++p) {
+        if (*p < L'0' || *p > L'9') return false;
+        *value = *value * 10 + static_cast<ULONGLONG>(*p - L'0');
+    }
+    return true;
+}
+
+// "bytes FIRST-LAST/TOTAL" (TOTAL may be "*").
+bool ReadRange(Field field, AnswerHeaders* out) {
+    const wchar_t* p = field.begin;
+    for (const wchar_t* unit = L"bytes "; *unit != L'\0'; ++unit, ++p) {
+        if (p == field.end || Lower(*p) != *unit) return false;
+    }
+    const wchar_t* dash = p;
+    while (dash != field.end && *dash != L'-') ++dash;
+    const wchar_t* slash = dash;
+    while (slash != field.end && *slash != L'/') ++slash;
+    if (slash == field.end) return false;
+    const Field total{slash + 1, field.end};
+    ULONGLONG first = 0, last = 0, whole = 0;
+    if (!ReadNumber({p, dash}, 19, &first) || !ReadNumber({dash + 1, slash}, 19, &last) ||
+        first > last)
+        return false;
+    if (!total.Is(L"*") && (!ReadNumber(total, 19, &whole) || last >= whole)) return false;
+    out->rangeFirst = first;
+    out->rangeLast = last;
+    out->rangeTotal = whole;
+    return true;
+}
+
+// The field as narrow text when it is printable ASCII throughout, else "".
+std::string Printable(Field field) {
+    std::string text;
+    for (const wchar_t* p = field.begin; p != field.end; ++p) {
+        if (*p < 0x20 || *p > 0x7E) return std::string();
+        text += static_cast<char>(*p);
+    }
+    return text;
+}
+
 }  // namespace
 
 DownloadVerdict JudgeDownload(const DownloadFacts& f) {
@@ -70,12 +115,12 @@ bool DiffersFromRecord(const DownloadFacts& f) {
     return f.recordSize != 0 && f.fileSize != f.recordSize;
 }
 
-bool AnnouncedBodyLength(const wchar_t* headers, DWORD* length) {
-    if (headers == nullptr) return false;
-    bool haveLength = false;
-    bool encoded = false;
-    ULONGLONG value = 0;
-    for (const wchar_t* line = headers; *line != L'\0';) {
+AnswerHeaders ParseAnswerHeaders(const wchar_t* headers) {
+    AnswerHeaders out;
+    bool lengthGiven = false, lengthBroken = false, chunked = false;
+    ULONGLONG length = 0;
+    std::string etag, lastModified;
+    for (const wchar_t* line = headers; line != nullptr && *line != L'\0';) {
         const wchar_t* end = line;
         const wchar_t* colon = nullptr;
         for (; *end != L'\0' && *end != L'\r' && *end != L'\n'; ++end) {
@@ -83,26 +128,33 @@ bool AnnouncedBodyLength(const wchar_t* headers, DWORD* length) {
         }
         if (colon != nullptr) {
             const Field name = Trimmed(line, colon);
-            const Field field = Trimmed(colon + 1, end);
+            Field field = Trimmed(colon + 1, end);
             if (name.Is(L"Content-Length")) {
-                const size_t digits = static_cast<size_t>(field.end - field.begin);
-                if (haveLength || digits == 0 || digits > 10) return false;
-                for (const wchar_t* p = field.begin; p != field.end; ++p) {
-                    if (*p < L'0' || *p > L'9') return false;
-                    value = value * 10 + static_cast<ULONGLONG>(*p - L'0');
-                }
-                if (value > 0xFFFFFFFFull) return false;
-                haveLength = true;
-            } else if (name.Is(L"Content-Encoding") || name.Is(L"Transfer-Encoding")) {
-                encoded = encoded || !field.Is(L"identity");
+                lengthBroken = lengthBroken || lengthGiven || !ReadNumber(field, 10, &length) ||
+                               length > 0xFFFFFFFFull;
+                lengthGiven = true;
+            } else if (name.Is(L"Content-Encoding")) {
+                out.encoded = out.encoded || !field.Is(L"identity");
+            } else if (name.Is(L"Transfer-Encoding")) {
+                chunked = chunked || !field.Is(L"identity");
+            } else if (name.Is(L"Content-Range")) {
+                out.rangeGiven = ReadRange(field, &out);
+            } else if (name.Is(L"ETag")) {
+                etag = Printable(field);
+            } else if (name.Is(L"Last-Modified")) {
+                lastModified = Printable(field);
             }
         }
         line = end;
         while (*line == L'\r' || *line == L'\n') ++line;
     }
-    if (!haveLength || encoded) return false;
-    *length = static_cast<DWORD>(value);
-    return true;
+    if (lengthGiven && !lengthBroken && !out.encoded && !chunked) {
+        out.lengthAnnounced = true;
+        out.announcedLength = static_cast<DWORD>(length);
+    }
+    const bool strong = !etag.empty() && etag.compare(0, 2, "W/") != 0;
+    out.validator = strong ? etag : lastModified;
+    return out;
 }
 
 DWORD ParseHttpStatus(const char* headers, size_t length) {

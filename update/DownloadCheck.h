@@ -6,17 +6,31 @@
 
 #include <windows.h>
 
-// Everything known about one finished download attempt.
-struct DownloadFacts {
-    HRESULT result = E_FAIL;       // what URLDownloadToFileA returned
-    bool fileExists = false;       // the download path names a file
-    ULONGLONG fileSize = 0;        // its size
-    DWORD httpStatus = 0;          // status of the final answer (after redirects), 0: unknown
-    bool lengthAnnounced = false;  // the answer gave the length of an unencoded body
+#include <string>
+
+// What an answer's headers say of its body.
+struct AnswerHeaders {
+    bool lengthAnnounced = false;  // a Content-Length of a body neither encoded nor chunked
     DWORD announcedLength = 0;     // that length
-    ULONGLONG receivedBytes = 0;   // the bytes the progress reports counted
-    DWORD recordSize = 0;          // the hand-over record's dwSize, 0: unknown
-    bool stalled = false;          // aborted because the server fell silent
+    bool encoded = false;          // a Content-Encoding other than "identity"
+    bool rangeGiven = false;       // a Content-Range "bytes FIRST-LAST/TOTAL"
+    ULONGLONG rangeFirst = 0;
+    ULONGLONG rangeLast = 0;
+    ULONGLONG rangeTotal = 0;  // 0 for "*" (unknown)
+    // What tells this version of the file from any other: a strong ETag as it stands (with
+    // its quotes), else the Last-Modified date; "" for none (or one not in printable ASCII).
+    std::string validator;
+};
+
+// Everything known about one finished download attempt.
+struct DownloadFacts : AnswerHeaders {
+    HRESULT result = E_FAIL;      // what URLDownloadToFileA returned
+    bool fileExists = false;      // the download path names a file
+    ULONGLONG fileSize = 0;       // its size
+    DWORD httpStatus = 0;         // status of the final answer (after redirects), 0: unknown
+    ULONGLONG receivedBytes = 0;  // the bytes the progress reports counted
+    DWORD recordSize = 0;         // the hand-over record's dwSize, 0: unknown
+    bool stalled = false;         // aborted because the server fell silent
 };
 
 // Why a download is whole or not: the first of these checks that fails, in this order.
@@ -47,11 +61,11 @@ inline bool IsWholeDownload(const DownloadFacts& facts) {
 // record to go by and would refuse the file for ever.
 bool DiffersFromRecord(const DownloadFacts& facts);
 
-// What the response headers (CRLF-separated, as the download hands them over) say of the
-// body's length: true with length set when a Content-Length is given and the body is
-// neither compressed (a Content-Encoding other than "identity") nor chunked. False when the
-// length is missing, malformed, larger than 32 bits or describes an encoded body.
-bool AnnouncedBodyLength(const wchar_t* headers, DWORD* length);
+// Reads the response headers (CRLF-separated, as the download hands them over; null for
+// none). The length counts only when it is given once, well-formed, within 32 bits and of
+// a body neither compressed nor chunked; a Content-Range only when well-formed with
+// FIRST <= LAST < TOTAL (or TOTAL "*"); a weak ETag ("W/...") gives way to Last-Modified.
+AnswerHeaders ParseAnswerHeaders(const wchar_t* headers);
 
 // The status code of a raw response header block ("HTTP/1.1 503 Service Unavailable\r\n..."),
 // or 0 when it does not start with a status line.

@@ -1,8 +1,8 @@
-// The IBindStatusCallback handed to URLDownloadToFileA: copies the download's progress into
-// the run, aborts the download once the run is told to stop or the server stalls, and
-// learns from the answer itself how it ended (status code, announced length, bytes
-// counted). It lives on the stack of one download attempt: AddRef and Release count nothing
-// and never free it.
+// The IBindStatusCallback handed to URLDownloadToFileA: hands the download's progress to
+// its listener, aborts the download once the listener is stopping or the server stalls,
+// asks for the rest of a file from a given byte on, and learns from the answer itself how
+// it ended (status code, what the headers say, bytes counted). It lives on the stack of
+// one download attempt: AddRef and Release count nothing and never free it.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +10,21 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
-class UpdateRun;
+#include "DownloadCheck.h"
+
+// Who a download reports to: the update run, or a test.
+class DownloadListener {
+public:
+    virtual bool IsStopping() const = 0;
+    // progress: bytes of this answer's body so far; progressMax: what the download expects
+    // of it, 0 when it does not know.
+    virtual void SetProgress(DWORD progress, DWORD progressMax) = 0;
+
+protected:
+    ~DownloadListener() = default;
+};
 
 class DownloadStatusCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
@@ -20,7 +33,12 @@ public:
     DownloadStatusCallback(const DownloadStatusCallback&) = delete;
     DownloadStatusCallback& operator=(const DownloadStatusCallback&) = delete;
 
-    void SetOwner(UpdateRun* owner) { m_pOwner = owner; }
+    void SetOwner(DownloadListener* owner) { m_pOwner = owner; }
+    // Asks for the file from byte from on, and only if it is still the version validator
+    // names ("Range: bytes=FROM-" and "If-Range"); the answer says whether it was heard.
+    // False, asking for the whole file, when the headers would be longer than 511
+    // characters.
+    bool AskFrom(ULONGLONG from, const std::string& validator);
 
     // IHttpNegotiate (so that the download tells its answer's status and headers): S_OK
     // with *ppv set. Every other interface, IUnknown and IBindStatusCallback included:
@@ -32,30 +50,28 @@ public:
     STDMETHODIMP OnStartBinding(DWORD dwReserved, IBinding* pib) override;
     STDMETHODIMP GetPriority(LONG* pnPriority) override;  // E_NOTIMPL
     STDMETHODIMP OnLowResource(DWORD reserved) override;  // E_NOTIMPL
-    // E_ABORT when the owner is stopping (nothing written); otherwise stores the progress,
-    // 100000 standing in for an unknown (0) total, and returns S_OK. Data reports also
-    // count the bytes received.
+    // E_ABORT when the owner is stopping (nothing written); otherwise hands the progress on
+    // and returns S_OK. Data reports also count the bytes received.
     STDMETHODIMP OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG ulStatusCode,
                             LPCWSTR szStatusText) override;
     // Lets the binding go; S_OK.
     STDMETHODIMP OnStopBinding(HRESULT hresult, LPCWSTR szError) override;
     STDMETHODIMP GetBindInfo(DWORD* grfBINDF, BINDINFO* pbindinfo) override;  // E_NOTIMPL
     STDMETHODIMP OnDataAvailable(DWORD grfBSCF, DWORD dwSize, FORMATETC* pformatetc,
-                                 STGMEDIUM* pstgmed) override;                // E_NOTIMPL
-    STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* punk) override;     // E_NOTIMPL
+                                 STGMEDIUM* pstgmed) override;             // E_NOTIMPL
+    STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* punk) override;  // E_NOTIMPL
 
-    // IHttpNegotiate: adds no request headers (S_OK); records the final answer's status
-    // code and what its headers say of the body's length (S_OK).
+    // IHttpNegotiate: adds the headers of AskFrom, if any (S_OK; E_OUTOFMEMORY without
+    // memory for them); records the final answer's status code and what its headers say
+    // (S_OK).
     STDMETHODIMP BeginningTransaction(LPCWSTR szURL, LPCWSTR szHeaders, DWORD dwReserved,
                                       LPWSTR* pszAdditionalHeaders) override;
     STDMETHODIMP OnResponse(DWORD dwResponseCode, LPCWSTR szResponseHeaders,
-                            LPCWSTR szRequestHeaders,
-                            LPWSTR* pszAdditionalRequestHeaders) override;
+                            LPCWSTR szRequestHeaders, LPWSTR* pszAdditionalRequestHeaders) override;
 
     // What the answer said: status 0 until one arrived.
     DWORD HttpStatus() const { return m_dwStatus; }
-    bool LengthAnnounced() const { return m_bLengthAnnounced; }
-    DWORD AnnouncedLength() const { return m_dwAnnouncedLength; }
+    const AnswerHeaders& Answer() const { return m_answer; }
     ULONGLONG ReceivedBytes() const { return m_ullReceived; }
     // GetTickCount64 of the last sign of life (start, answer or progress report).
     ULONGLONG LastActivity() const { return m_ullLastActivity; }
@@ -70,15 +86,13 @@ public:
 private:
     void Touch() { m_ullLastActivity = GetTickCount64(); }
 
-    UpdateRun* m_pOwner = nullptr;
+    DownloadListener* m_pOwner = nullptr;
+    wchar_t m_request[512] = {};  // headers to add to the request
     std::mutex m_bindingLock;
     IBinding* m_pBinding = nullptr;  // referenced while held
     std::atomic<DWORD> m_dwStatus{0};
-    bool m_bLengthAnnounced = false;
-    DWORD m_dwAnnouncedLength = 0;
+    AnswerHeaders m_answer;
     ULONGLONG m_ullReceived = 0;
     std::atomic<ULONGLONG> m_ullLastActivity{GetTickCount64()};
     std::atomic<bool> m_bStalled{false};
 };
-
-constexpr DWORD kUnknownDownloadSize = 100000;

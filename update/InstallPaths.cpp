@@ -1,14 +1,10 @@
 #include "InstallPaths.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "PathWalk.h"
 
-namespace {
-
-// Appends every part in turn; false as soon as the result would not fit with its terminator.
-bool Join(char (&out)[kPathSize], std::initializer_list<const char*> parts) {
+bool JoinPath(char (&out)[kPathSize], std::initializer_list<const char*> parts) {
     size_t length = 0;
     for (const char* part : parts) {
         const size_t n = std::strlen(part);
@@ -20,22 +16,20 @@ bool Join(char (&out)[kPathSize], std::initializer_list<const char*> parts) {
     return true;
 }
 
-}  // namespace
-
 bool BuildItemPaths(const char* installDir, const char* serverUrl, const char* name,
                     ItemPaths& out) {
     if (!IsSafeRelativeName(name)) return false;
-    return Join(out.downloadFolder, {installDir, "\\", "DownLoad\\"}) &&
-           Join(out.target, {installDir, "\\", name}) &&
-           Join(out.download, {out.downloadFolder, name}) &&
-           Join(out.url, {serverUrl, "Torvel\\", name});
+    return JoinPath(out.downloadFolder, {installDir, "\\", "DownLoad\\"}) &&
+           JoinPath(out.target, {installDir, "\\", name}) &&
+           JoinPath(out.download, {out.downloadFolder, name}) &&
+           JoinPath(out.url, {serverUrl, "Torvel\\", name});
 }
 
 bool BuildEntryTarget(const char* installDir, const char* entryName, char (&out)[kPathSize]) {
     if (!IsSafeRelativeName(entryName)) return false;
     const size_t n = std::strlen(installDir);
     const bool endsInSeparator = n > 0 && installDir[n - 1] == '\\';
-    return Join(out, {installDir, endsInSeparator ? "" : "\\", entryName});
+    return JoinPath(out, {installDir, endsInSeparator ? "" : "\\", entryName});
 }
 
 bool IsZipName(const char* name) {

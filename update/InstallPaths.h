@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <initializer_list>
+
 #include "SafeName.h"
 
 constexpr size_t kPathSize = MAX_PATH;  // 259 characters and the terminator
@@ -24,6 +26,10 @@ struct ItemPaths {
 // unspecified and must not be used.
 bool BuildItemPaths(const char* installDir, const char* serverUrl, const char* name,
                     ItemPaths& out);
+
+// Joins parts into out; false, with out unspecified, when the result does not fit with its
+// terminator.
+bool JoinPath(char (&out)[kPathSize], std::initializer_list<const char*> parts);
 
 // The target of an archive entry: installDir, a "\" unless installDir already ends in one,
 // and the entry's stored name. False when the name is not safe or the path does not fit.

@@ -5,13 +5,17 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "DownloadStatusCallback.h"
 #include "File.h"
+#include "Scoped.h"
 
 const char kRecordFile[] = "./UpdateClient.txt";
 
 namespace {
+
+constexpr DWORD kAppendPortion = 1 << 20;
 
 bool WriteRecordValue(const char* section, const char* key, DWORD value) {
     char text[16];
@@ -52,9 +56,8 @@ DownloadFacts SystemUpdateIo::Download(const char* url, const char* path,
     facts.result = URLDownloadToFileA(nullptr, url, path, 0, &callback);
     facts.fileExists = FileSizeOf(path, &facts.fileSize);
     // The answer's own status first: a redirect leaves no cache entry under url.
+    static_cast<AnswerHeaders&>(facts) = callback.Answer();
     facts.httpStatus = callback.HttpStatus() != 0 ? callback.HttpStatus() : CachedHttpStatus(url);
-    facts.lengthAnnounced = callback.LengthAnnounced();
-    facts.announcedLength = callback.AnnouncedLength();
     facts.receivedBytes = callback.ReceivedBytes();
     facts.stalled = callback.Stalled();
     return facts;
@@ -68,9 +71,55 @@ void SystemUpdateIo::Pause(DWORD ms, HANDLE stop) {
     }
 }
 
-bool SystemUpdateIo::FileExists(const char* path) {
-    ULONGLONG size = 0;
-    return FileSizeOf(path, &size);
+bool SystemUpdateIo::FileSize(const char* path, ULONGLONG* size) { return FileSizeOf(path, size); }
+
+bool SystemUpdateIo::Append(const char* from, ULONGLONG length, const char* to) {
+    ScopedHandle in(CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    ScopedHandle out(CreateFileA(to, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER zero{}, end{};
+    if (!in.IsValid() || !out.IsValid() || !SetFilePointerEx(out, zero, &end, FILE_END))
+        return false;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kAppendPortion]);
+    bool ok = buffer != nullptr;
+    for (ULONGLONG left = length; ok && left > 0;) {
+        const DWORD part = left < kAppendPortion ? static_cast<DWORD>(left) : kAppendPortion;
+        DWORD got = 0, written = 0;
+        ok = ReadFile(in, buffer.get(), part, &got, nullptr) && got == part &&
+             WriteFile(out, buffer.get(), got, &written, nullptr) && written == got;
+        left -= part;
+    }
+    // The piece must stay as it was, or hold all of the rest: a crash must not leave it
+    // longer than the index says.
+    if (ok) ok = FlushFileBuffers(out) != FALSE;
+    if (!ok && SetFilePointerEx(out, end, nullptr, FILE_BEGIN)) SetEndOfFile(out);
+    return ok;
+}
+
+bool SystemUpdateIo::Cut(const char* path, ULONGLONG length) {
+    ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(length);
+    return file.IsValid() && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+bool SystemUpdateIo::ReadText(const char* path, std::string* text) {
+    ScopedHandle in(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!in.IsValid()) return false;
+    text->clear();
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got > 0) text->append(buffer, got);
+    return true;
+}
+
+bool SystemUpdateIo::WriteText(const char* path, const std::string& text) {
+    ScopedHandle out(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return out.IsValid() &&
+           WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size() && FlushFileBuffers(out);
 }
 
 void SystemUpdateIo::MakeFolder(const char* folder) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 
 #include "DownloadCheck.h"
 #include "HandOver.h"
@@ -39,7 +40,17 @@ public:
                                    DownloadStatusCallback& callback) = 0;
     // Waits ms, or less when stop becomes signalled (a null stop: the whole time).
     virtual void Pause(DWORD ms, HANDLE stop) = 0;
-    virtual bool FileExists(const char* path) = 0;
+    // The size of the file at path; false when there is none (or a folder).
+    virtual bool FileSize(const char* path, ULONGLONG* size) = 0;
+    // Appends the first length bytes of from to the end of to. False when not all of them
+    // could be appended; to is then cut back to what it held.
+    virtual bool Append(const char* from, ULONGLONG length, const char* to) = 0;
+    // Cuts the file at path to its first length bytes; false when it could not.
+    virtual bool Cut(const char* path, ULONGLONG length) = 0;
+    // A small text file whole; false when it cannot be read.
+    virtual bool ReadText(const char* path, std::string* text) = 0;
+    // Writes text as the whole of the file at path; false when it was not written whole.
+    virtual bool WriteText(const char* path, const std::string& text) = 0;
     // Makes folder when it is missing; the result is not looked at (a download into a
     // missing folder fails and is tried again).
     virtual void MakeFolder(const char* folder) = 0;
@@ -58,7 +69,11 @@ public:
     DownloadFacts Download(const char* url, const char* path,
                            DownloadStatusCallback& callback) override;
     void Pause(DWORD ms, HANDLE stop) override;
-    bool FileExists(const char* path) override;
+    bool FileSize(const char* path, ULONGLONG* size) override;
+    bool Append(const char* from, ULONGLONG length, const char* to) override;
+    bool Cut(const char* path, ULONGLONG length) override;
+    bool ReadText(const char* path, std::string* text) override;
+    bool WriteText(const char* path, const std::string& text) override;
     void MakeFolder(const char* folder) override;
     void StampTimes(const char* path, const FILETIME& stamp) override;
     bool Move(const char* from, const char* to) override;

@@ -141,8 +141,14 @@ void UpdateRun::RequestStop() {
 }
 
 void UpdateRun::SetProgress(DWORD progress, DWORD progressMax) {
-    m_dwProgress = progress;
-    m_dwProgressMax = progressMax;
+    const DWORD total = m_dwProgressTotal;
+    if (total != 0) {
+        m_dwProgress = m_dwProgressBase + progress;
+        m_dwProgressMax = total;
+    } else {
+        m_dwProgress = progress;
+        m_dwProgressMax = progressMax == 0 ? kUnknownDownloadSize : progressMax;
+    }
 }
 
 void UpdateRun::AdvanceSpeedBase(DWORD base, DWORD progress) {
@@ -183,6 +189,7 @@ void UpdateRun::DownloadNextItem() {
         return;
     }
     if (!WaitBeforeRetry()) return;
+    if (!m_bPiecesLoaded) LoadPieces();
     UpdateItem& item = m_pItems[m_nCurrentItem];
     ItemState& state = m_state[m_nCurrentItem];
 
@@ -194,13 +201,14 @@ void UpdateRun::DownloadNextItem() {
         return;
     }
 
-    if (state.downloaded && !m_io.FileExists(paths.download)) state = ItemState();
+    ULONGLONG size = 0;
+    if (state.downloaded && !m_io.FileSize(paths.download, &size)) state = ItemState();
     if (!state.downloaded) {
         m_io.MakeFolder(paths.downloadFolder);
         char status[kStatusLineSize];
         FormatStatusLine(item.szName, status);
         SetStatusLine(status);
-        if (!Download(paths.url, paths.download, item)) return;
+        if (!Download(paths, item)) return;
         state.downloaded = true;
     }
 
@@ -228,27 +236,204 @@ void UpdateRun::DownloadNextItem() {
     }
 }
 
-DownloadFacts UpdateRun::Fetch(const char* url, const char* path) {
+DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* piece) {
     DownloadStatusCallback callback;
     callback.SetOwner(this);
-    ActiveDownload active(*this, callback);
-    return m_io.Download(url, path, callback);
+    // A validator too long to send back is one the server could not be asked about: the
+    // whole file comes, and JudgeRest sees a fresh answer.
+    if (piece != nullptr && callback.AskFrom(piece->length, piece->validator)) {
+        // The bar starts at the piece's share; the speed counts only what comes now.
+        m_dwProgressBase = static_cast<DWORD>(piece->length);
+        m_dwProgressTotal = static_cast<DWORD>(piece->total);
+        SetProgress(0, 0);
+        m_dwSpeedBase = m_dwProgressBase.load();
+    }
+    DownloadFacts facts;
+    {
+        ActiveDownload active(*this, callback);
+        facts = m_io.Download(url, path, callback);
+    }
+    m_dwProgressBase = 0;
+    m_dwProgressTotal = 0;
+    return facts;
 }
 
-bool UpdateRun::Download(const char* url, const char* path, const UpdateItem& item) {
-    DownloadFacts facts = Fetch(url, path);
+bool UpdateRun::Download(const ItemPaths& paths, const UpdateItem& item) {
+    char rest[kPathSize];
+    PieceRecord* kept = FindPiece(item, paths.url);
+    if (kept != nullptr && JoinPath(rest, {paths.downloadFolder, kPieceRestName}))
+        return GoOn(paths, item, *kept, rest);
+    DownloadFacts facts = Fetch(paths.url, paths.download);
     facts.recordSize = item.dwSize;
+    return TakeFresh(paths, item, facts, 0);
+}
+
+bool UpdateRun::TakeFresh(const ItemPaths& paths, const UpdateItem& item,
+                          const DownloadFacts& facts, ULONGLONG before) {
     const DownloadVerdict verdict = JudgeDownload(facts);
     // A download may end after the close command asked it to stop (the moniker does not
     // always give up at the first E_ABORT): what was asked to stop is not installed.
-    if (!IsStopping() && verdict == DownloadVerdict::Whole) return true;
-    m_io.Delete(path);
+    if (verdict == DownloadVerdict::Whole && !IsStopping()) return true;
+    // What a stop or a dropped link cut short is kept, so that the next attempt, or the
+    // next run, goes on from there.
+    if (verdict != DownloadVerdict::Whole && IsKeepablePiece(facts) &&
+        (facts.fileSize == facts.receivedBytes || m_io.Cut(paths.download, facts.receivedBytes))) {
+        KeepPiece(item, paths.url, PieceOf(facts));
+        if (IsStopping()) return false;
+        // Only more than was kept before is progress; a server that starts over every time
+        // (it has no ranges) gets the growing pauses of any failure.
+        if (facts.receivedBytes > before) {
+            Progressed(item);
+        } else {
+            Failed(WaitReason::Incomplete, item.szName);
+        }
+        return false;
+    }
+    m_io.Delete(paths.download);
     if (!IsStopping()) {
-        const bool folderInTheWay = IsFolderAttributes(m_io.Attributes(path));
+        const bool folderInTheWay = IsFolderAttributes(m_io.Attributes(paths.download));
         Failed(WaitForDownload(verdict, facts.stalled, folderInTheWay), item.szName,
                facts.httpStatus);
     }
     return false;
+}
+
+bool UpdateRun::GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept,
+                     const char* rest) {
+    const Piece piece = kept.piece;
+    m_io.Delete(rest);
+    DownloadFacts facts = Fetch(paths.url, rest, &piece);
+    facts.recordSize = item.dwSize;
+    switch (JudgeRest(piece, facts)) {
+        case RestVerdict::Join: {
+            const bool joined =
+                facts.receivedBytes == 0 || m_io.Append(rest, facts.receivedBytes, paths.download);
+            m_io.Delete(rest);
+            if (!joined) {
+                if (!IsStopping()) Failed(WaitReason::DiskFull, item.szName);
+                return false;
+            }
+            kept.piece.length += facts.receivedBytes;
+            if (kept.piece.length < piece.total) {
+                SavePieces();
+                if (IsStopping()) return false;
+                if (facts.receivedBytes != 0) {
+                    Progressed(item);
+                } else {
+                    Failed(WaitForDownload(JudgeDownload(facts), facts.stalled, false), item.szName,
+                           facts.httpStatus);
+                }
+                return false;
+            }
+            // Whole again: only today's verdict on the joined file lets it in.
+            ULONGLONG size = 0;
+            m_io.FileSize(paths.download, &size);
+            const bool whole = IsWholeDownload(JoinedFacts(kept.piece, size, item.dwSize));
+            DropPiece(item, whole ? nullptr : paths.download);
+            if (whole && !IsStopping()) return true;
+            if (!IsStopping()) Failed(WaitReason::Incomplete, item.szName);
+            return false;
+        }
+        case RestVerdict::Fresh:
+            // The server sent the file anew: the piece is of another version, or the server
+            // has no ranges. What came is judged as any fresh download.
+            DropPiece(item, paths.download);
+            if (!m_io.Move(rest, paths.download)) {
+                m_io.Delete(rest);
+                if (!IsStopping()) Failed(WaitReason::InUse, item.szName);
+                return false;
+            }
+            return TakeFresh(paths, item, facts, piece.length);
+        case RestVerdict::NoAnswer:
+            m_io.Delete(rest);
+            if (!IsStopping()) Failed(WaitReason::NoAnswer, item.szName);
+            return false;
+        case RestVerdict::Refused:
+            m_io.Delete(rest);
+            DropPiece(item, paths.download);
+            if (!IsStopping()) {
+                const bool error = facts.httpStatus < 200 || facts.httpStatus > 299;
+                Failed(error ? WaitReason::ServerError : WaitReason::Incomplete, item.szName,
+                       facts.httpStatus);
+            }
+            return false;
+    }
+    return false;
+}
+
+void UpdateRun::Progressed(const UpdateItem& item) {
+    m_nFailures = 0;
+    Failed(WaitReason::Incomplete, item.szName);
+}
+
+void UpdateRun::LoadPieces() {
+    m_bPiecesLoaded = true;
+    char index[kPathSize], rest[kPathSize];
+    if (!JoinPath(index, {m_strInstallDir, "\\DownLoad\\", kPieceIndexName})) return;
+    if (JoinPath(rest, {m_strInstallDir, "\\DownLoad\\", kPieceRestName})) m_io.Delete(rest);
+    std::string text;
+    if (!m_io.ReadText(index, &text)) return;
+    for (const PieceRecord& record : ParsePieceIndex(text)) {
+        ItemPaths paths;
+        bool listed = false;
+        for (WORD i = 0; i < m_nItemCount && !listed; ++i) {
+            listed =
+                BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[i].szName, paths) &&
+                PieceBelongs(record, m_pItems[i], paths.url);
+        }
+        ULONGLONG size = 0;
+        if (listed && m_io.FileSize(paths.download, &size) && size == record.piece.length) {
+            m_pieces.push_back(record);
+        } else if (BuildItemPaths(m_strInstallDir, m_header.szServerUrl, record.name.c_str(),
+                                  paths)) {
+            // Not of this list, or not what the index says: it goes, so pieces never pile up.
+            m_io.Delete(paths.download);
+        }
+    }
+    SavePieces();
+}
+
+void UpdateRun::SavePieces() {
+    char index[kPathSize];
+    if (!JoinPath(index, {m_strInstallDir, "\\DownLoad\\", kPieceIndexName})) return;
+    if (m_pieces.empty()) {
+        m_io.Delete(index);
+    } else {
+        m_io.WriteText(index, FormatPieceIndex(m_pieces));
+    }
+}
+
+PieceRecord* UpdateRun::FindPiece(const UpdateItem& item, const char* url) {
+    for (PieceRecord& record : m_pieces) {
+        if (PieceBelongs(record, item, url)) return &record;
+    }
+    return nullptr;
+}
+
+void UpdateRun::KeepPiece(const UpdateItem& item, const char* url, const Piece& piece) {
+    PieceRecord* record = FindPiece(item, url);
+    if (record == nullptr) {
+        m_pieces.emplace_back();
+        record = &m_pieces.back();
+        record->name = item.szName;
+        record->size = item.dwSize;
+        record->date = item.dwDate;
+        record->time = item.dwTime;
+        record->url = url;
+    }
+    record->piece = piece;
+    SavePieces();
+}
+
+void UpdateRun::DropPiece(const UpdateItem& item, const char* download) {
+    for (auto it = m_pieces.begin(); it != m_pieces.end(); ++it) {
+        if (it->name == item.szName) {
+            m_pieces.erase(it);
+            break;
+        }
+    }
+    if (download != nullptr) m_io.Delete(download);
+    SavePieces();
 }
 
 UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const UpdateItem& item,

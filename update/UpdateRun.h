@@ -7,8 +7,9 @@
 // entry it should write is written and its "UpdateClient.txt" section is stored. Whatever
 // is not in place is tried again after a pause that grows from 1 s to 30 s, during which
 // the status line says what the run waits for; a download that was whole is kept for that,
-// so only what is missing is done again. The one exception is damage in an archive that
-// came whole (no archive at all, a damaged directory, entries whose data or record is
+// so only what is missing is done again, and one cut short is kept as a piece whose rest
+// the next attempt (or the next run) asks for (DownloadPiece.h). The one exception is damage in an
+// archive that came whole (no archive at all, a damaged directory, entries whose data or record is
 // damaged): retrying cannot mend it, so the damaged entries are skipped, their old files
 // kept, and once the rest is in place the archive is dropped unrecorded and the run goes on.
 #pragma once
@@ -21,7 +22,10 @@
 #include <vector>
 
 #include "ArchiveInstall.h"
+#include "DownloadPiece.h"
+#include "DownloadStatusCallback.h"
 #include "HandOver.h"
+#include "InstallPaths.h"
 #include "Scoped.h"
 #include "StatusLine.h"
 #include "String.h"
@@ -36,11 +40,14 @@ WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled, bool folderInT
 // 1 s, doubling up to 30 s.
 DWORD RetryDelayMs(unsigned failures);
 
+// The total the window's bar stands for while a download announced none.
+constexpr DWORD kUnknownDownloadSize = 100000;
+
 // The stall limit from "DownloadStallSeconds" of section "Setting" of configFile: 30 s by
 // default and for values outside 1 to 3600.
 DWORD StallLimitMs(const char* configFile);
 
-class UpdateRun {
+class UpdateRun : public DownloadListener {
 public:
     // A run that acts through io (null: the system's own), which must outlive it.
     explicit UpdateRun(UpdateIo* io = nullptr);
@@ -62,19 +69,22 @@ public:
     void DownloadNextItem();
 
     // One download attempt of url to path, as DownloadNextItem makes it: progress into this
-    // run, aborted by RequestStop or after the stall limit. Returns the facts (recordSize
-    // left 0) and passes no verdict: whatever arrived stays at path.
-    DownloadFacts Fetch(const char* url, const char* path);
+    // run, aborted by RequestStop or after the stall limit. With a piece, only what follows
+    // it is asked for (from its length on, if still its version), and the progress stands
+    // for the whole file. Returns the facts (recordSize left 0) and passes no verdict:
+    // whatever arrived stays at path.
+    DownloadFacts Fetch(const char* url, const char* path, const Piece* piece = nullptr);
 
     // Any thread: ends the run at once (a running download is aborted, a pause cut short,
     // an archive left between two entries).
     void RequestStop();
-    bool IsStopping() const { return m_bStop.load() != 0; }
+    bool IsStopping() const override { return m_bStop.load() != 0; }
     bool IsRunComplete() const { return m_nCurrentItem == m_nItemCount; }
 
-    // Progress of the running download: received bytes and the total the window uses
-    // (100000 when none was announced).
-    void SetProgress(DWORD progress, DWORD progressMax);
+    // Progress of the running download: the bytes of its answer so far and what it
+    // expects of it (0: unknown). The window sees the whole file: a piece's bytes and its
+    // total while the rest comes, kUnknownDownloadSize for a total nobody gave.
+    void SetProgress(DWORD progress, DWORD progressMax) override;
     DWORD Progress() const { return m_dwProgress; }
     DWORD ProgressMax() const { return m_dwProgressMax; }
     DWORD SpeedBase() const { return m_dwSpeedBase; }
@@ -106,7 +116,22 @@ private:
     };
     class ActiveDownload;
 
-    bool Download(const char* url, const char* path, const UpdateItem& item);
+    // One attempt at a whole download of the item: fresh, or the rest of its piece.
+    bool Download(const ItemPaths& paths, const UpdateItem& item);
+    bool GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept, const char* rest);
+    // A fresh answer at paths.download: whole, a piece to keep, or nothing. before: the
+    // length of the piece it replaces.
+    bool TakeFresh(const ItemPaths& paths, const UpdateItem& item, const DownloadFacts& facts,
+                   ULONGLONG before);
+    // A piece grew: the next attempt comes after the shortest pause.
+    void Progressed(const UpdateItem& item);
+    // The pieces kept by an earlier run: those of this list's items stay, the rest go.
+    void LoadPieces();
+    void SavePieces();
+    PieceRecord* FindPiece(const UpdateItem& item, const char* url);
+    void KeepPiece(const UpdateItem& item, const char* url, const Piece& piece);
+    // Forgets the item's piece; its download goes too unless it became the whole file.
+    void DropPiece(const UpdateItem& item, const char* download);
     ItemOutcome InstallArchive(const char* archive, const UpdateItem& item, ItemState& state);
     ItemOutcome InstallPlainFile(const char* download, const char* target, const UpdateItem& item);
     // Counts a failed attempt and keeps what the pause before the next one waits for.
@@ -131,6 +156,11 @@ private:
     // What the last failure waits for, shown during the pause after it.
     char m_szWaitLine[kStatusLineSize] = {};
     std::atomic<DWORD> m_dwRetryAt{0};
+    std::vector<PieceRecord> m_pieces;
+    bool m_bPiecesLoaded = false;
+    // While the rest of a piece comes: the piece's bytes and the whole file's.
+    std::atomic<DWORD> m_dwProgressBase{0};
+    std::atomic<DWORD> m_dwProgressTotal{0};
     DWORD m_dwStallMs;
     ScopedHandle m_stopEvent;  // set with m_bStop: ends a pause at once
     std::mutex m_activeLock;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "DownloadCheck.h"
+#include "DownloadPiece.h"
 #include "DownloadStatusCallback.h"
 #include "UpdateRun.h"
 
@@ -71,31 +72,154 @@ TEST(JudgeDownload, OnlyAWholeSuccessfulAnswer) {
     }
 }
 
-TEST(AnnouncedBodyLength, OnlyThePlainLengthOfAnUnencodedBody) {
+TEST(ParseAnswerHeaders, LengthOfAPlainBodyRangeAndVersion) {
     struct Case {
         const wchar_t* headers;
-        bool announced;
-        DWORD length;
+        bool announced = false;
+        DWORD length = 0;
+        bool encoded = false, range = false;
+        ULONGLONG first = 0, last = 0, total = 0;
+        const char* validator = nullptr;
     } cases[] = {
         {L"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", true, 1234},
         {L"HTTP/1.1 200 OK\r\ncontent-length:0\r\n", true, 0},
         {L"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n", false, 0},
-        {L"HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Encoding: gzip\r\n", false, 0},
+        {L"HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Encoding: gzip\r\n", false, 0, true},
         {L"HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\nContent-Length: 10\r\n", true, 10},
         {L"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 10\r\n", false, 0},
         {L"HTTP/1.1 200 OK\r\nContent-Length: 12x\r\n", false, 0},
         {L"HTTP/1.1 200 OK\r\nContent-Length: 4294967296\r\n", false, 0},
         {L"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n", false, 0},
+        {L"HTTP/1.1 206 Partial\r\nContent-Range: bytes 100-199/1000\r\nContent-Length: 100\r\n"
+         L"ETag: \"abc\"\r\nLast-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\n",
+         true, 100, false, true, 100, 199, 1000, "\"abc\""},
+        {L"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-0/*\r\nETag: W/\"weak\"\r\n"
+         L"Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\n",
+         false, 0, false, true, 0, 0, 0, "Mon, 07 Dec 2026 10:00:00 GMT"},
+        {L"HTTP/1.1 416 No\r\nContent-Range: bytes */1000\r\nETag: W/\"weak\"\r\n"},
+        {L"HTTP/1.1 206 Partial\r\nContent-Range: bytes 200-100/1000\r\n"},
+        {L"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-1000/1000\r\n"},
     };
     for (const auto& c : cases) {
-        DWORD length = 77;
-        EXPECT_EQ(c.announced, AnnouncedBodyLength(c.headers, &length)) << c.headers;
-        if (c.announced) {
-            EXPECT_EQ(c.length, length) << c.headers;
+        const AnswerHeaders a = ParseAnswerHeaders(c.headers);
+        EXPECT_EQ(c.announced, a.lengthAnnounced) << c.headers;
+        EXPECT_EQ(c.length, a.announcedLength) << c.headers;
+        EXPECT_EQ(c.encoded, a.encoded) << c.headers;
+        EXPECT_EQ(c.range, a.rangeGiven) << c.headers;
+        if (c.range) {
+            EXPECT_EQ(c.first, a.rangeFirst) << c.headers;
+            EXPECT_EQ(c.last, a.rangeLast) << c.headers;
+            EXPECT_EQ(c.total, a.rangeTotal) << c.headers;
         }
+        EXPECT_EQ(c.validator ? c.validator : "", a.validator) << c.headers;
     }
-    DWORD length = 0;
-    EXPECT_FALSE(AnnouncedBodyLength(nullptr, &length));
+    EXPECT_FALSE(ParseAnswerHeaders(nullptr).lengthAnnounced);
+}
+
+}  // namespace
+
+// An answer as the download would describe it: status, headers, bytes on disk, bytes counted
+// (the run's tests use it too).
+DownloadFacts Answer(DWORD status, const wchar_t* headers, ULONGLONG onDisk, ULONGLONG counted,
+                     DWORD record = 0) {
+    DownloadFacts f;
+    static_cast<AnswerHeaders&>(f) = ParseAnswerHeaders(headers);
+    f.httpStatus = status;
+    f.result = S_OK;
+    f.fileExists = true;
+    f.fileSize = onDisk;
+    f.receivedBytes = counted;
+    f.recordSize = record;
+    return f;
+}
+
+namespace {
+
+TEST(Pieces, OnlyAPieceOfKnownVersionAndTotalIsKept) {
+    const wchar_t* v = L"Content-Length: 100\r\nETag: \"v\"\r\n";
+    struct Case {
+        const char* fault;
+        DownloadFacts facts;
+        bool keep;
+    } cases[] = {
+        {"a 200 cut short, with an ETag", Answer(200, v, 40, 40), true},
+        {"with only a Last-Modified",
+         Answer(200, L"Content-Length: 100\r\nLast-Modified: X", 40, 40), true},
+        {"of the record's size", Answer(200, v, 40, 40, 100), true},
+        {"a weak ETag alone is no validator",
+         Answer(200, L"Content-Length: 100\r\nETag: W/\"v\"", 40, 40), false},
+        {"compressed",
+         Answer(200, L"Content-Length: 100\r\nContent-Encoding: gzip\r\nETag: \"v\"", 40, 40),
+         false},
+        {"no total (chunked)", Answer(200, L"Transfer-Encoding: chunked\r\nETag: \"v\"", 40, 40),
+         false},
+        {"a total other than the record's size", Answer(200, v, 40, 40, 99), false},
+        {"bytes lost on the way to the disk", Answer(200, v, 30, 40), false},
+        {"more on disk than counted: the counted bytes", Answer(200, v, 50, 40), true},
+        {"nothing arrived", Answer(200, v, 0, 0), false},
+        {"an error page", Answer(404, v, 40, 40), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.keep, IsKeepablePiece(c.facts)) << c.fault;
+}
+
+TEST(Pieces, OnlyTheRestOfTheSameVersionIsJoined) {
+    Piece piece;
+    piece.validator = "\"v\"";
+    piece.total = 100;
+    piece.length = 40;
+    const wchar_t* rest = L"Content-Range: bytes 40-99/100\r\nContent-Length: 60\r\nETag: \"v\"";
+    using R = RestVerdict;
+    struct Case {
+        const char* fault;
+        DownloadFacts facts;
+        RestVerdict verdict;
+    } cases[] = {
+        {"the rest, whole", Answer(206, rest, 60, 60), R::Join},
+        {"the rest, itself cut short", Answer(206, rest, 25, 25), R::Join},
+        {"more on disk than counted", Answer(206, rest, 70, 60), R::Join},
+        {"the server sent the file anew",
+         Answer(200, L"Content-Length: 100\r\nETag: \"w\"", 100, 100), R::Fresh},
+        {"no answer at all", Answer(0, L"", 0, 0), R::NoAnswer},
+        {"range not satisfiable", Answer(416, L"Content-Range: bytes */100", 0, 0), R::Refused},
+        {"an error", Answer(503, L"", 0, 0), R::Refused},
+        {"a range starting elsewhere",
+         Answer(206, L"Content-Range: bytes 0-59/100\r\nETag: \"v\"", 60, 60), R::Refused},
+        {"another total", Answer(206, L"Content-Range: bytes 40-99/120\r\nETag: \"v\"", 60, 60),
+         R::Refused},
+        {"another version", Answer(206, L"Content-Range: bytes 40-99/100\r\nETag: \"w\"", 60, 60),
+         R::Refused},
+        {"no version at all", Answer(206, L"Content-Range: bytes 40-99/100", 60, 60), R::Refused},
+        {"compressed",
+         Answer(206, L"Content-Range: bytes 40-99/100\r\nETag: \"v\"\r\nContent-Encoding: gzip", 60,
+                60),
+         R::Refused},
+        {"more than the range holds",
+         Answer(206, L"Content-Range: bytes 40-59/100\r\nETag: \"v\"", 30, 30), R::Refused},
+        {"bytes lost on the way to the disk", Answer(206, rest, 20, 25), R::Refused},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.verdict, JudgeRest(piece, c.facts)) << c.fault;
+    EXPECT_TRUE(IsWholeDownload(JoinedFacts(piece, 100, 100)));
+    EXPECT_FALSE(IsWholeDownload(JoinedFacts(piece, 99, 100))) << "a joined file one byte short";
+}
+
+TEST(Pieces, TheIndexReadsBackWhatItWrote) {
+    PieceRecord a;
+    a.name = "maps\\a.zip";
+    a.size = 100, a.date = 0xFFFFFFFF, a.time = 7;
+    a.url = "http://h/u/Torvel\\maps\\a.zip";
+    a.piece.validator = "Mon, 07 Dec 2026 10:00:00 GMT";
+    a.piece.total = 100, a.piece.length = 40;
+    PieceRecord tabbed = a;
+    tabbed.name = "never\twritten";
+    const std::string text = FormatPieceIndex({a, tabbed});
+    const std::vector<PieceRecord> back =
+        ParsePieceIndex(text + "broken line\n" + "x\t1\t1\t1\t9\t9\t\"v\"\tu\n");
+    ASSERT_EQ(1u, back.size()) << "a tab in a field, a broken line, a piece as long as its total";
+    EXPECT_EQ(a.name, back[0].name);
+    EXPECT_EQ(a.url, back[0].url);
+    EXPECT_EQ(a.piece.validator, back[0].piece.validator);
+    EXPECT_EQ(a.date, back[0].date);
+    EXPECT_EQ(a.piece.length, back[0].piece.length);
 }
 
 TEST(ParseHttpStatus, ReadsOnlyAWellFormedStatusLine) {
@@ -158,52 +282,72 @@ public:
     std::atomic<ULONG> refs{1};
 };
 
-TEST(DownloadStatusCallback, CountsProgressAndHearsTheAnswerUntilStopped) {
-    UpdateRun run;
+class Listener : public DownloadListener {
+public:
+    bool stopping = false;
+    DWORD progress = 7, max = 7;
+    bool IsStopping() const override { return stopping; }
+    void SetProgress(DWORD p, DWORD m) override { progress = p, max = m; }
+};
+
+// The headers the download would add to its request.
+std::wstring RequestHeaders(DownloadStatusCallback& callback) {
+    LPWSTR headers = reinterpret_cast<LPWSTR>(1);
+    EXPECT_EQ(S_OK, callback.BeginningTransaction(L"http://h/", L"", 0, &headers));
+    const std::wstring text = headers != nullptr ? headers : L"";
+    CoTaskMemFree(headers);
+    return text;
+}
+
+TEST(DownloadStatusCallback, AsksForTheRestHandsProgressOnAndHearsTheAnswerUntilStopped) {
+    Listener listener;
     DownloadStatusCallback callback;
-    callback.SetOwner(&run);
+    callback.SetOwner(&listener);
+    EXPECT_EQ(L"", RequestHeaders(callback)) << "a fresh download asks for the whole file";
+    callback.AskFrom(1024, "\"v1\"");
+    EXPECT_EQ(L"Range: bytes=1024-\r\nIf-Range: \"v1\"\r\n", RequestHeaders(callback));
     EXPECT_EQ(0u, callback.HttpStatus()) << "unknown before an answer";
     // The answer is heard only through the negotiation the download asks the callback for.
     IHttpNegotiate* negotiate = nullptr;
     ASSERT_EQ(S_OK,
               callback.QueryInterface(IID_IHttpNegotiate, reinterpret_cast<void**>(&negotiate)));
     LPWSTR extra = reinterpret_cast<LPWSTR>(1);
-    EXPECT_EQ(S_OK, negotiate->OnResponse(200, L"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n", nullptr,
-                                          &extra));
-    EXPECT_EQ(nullptr, extra) << "no request headers are added";
-    EXPECT_EQ(200u, callback.HttpStatus());
-    EXPECT_TRUE(callback.LengthAnnounced());
-    EXPECT_EQ(9u, callback.AnnouncedLength());
+    EXPECT_EQ(S_OK, negotiate->OnResponse(206,
+                                          L"HTTP/1.1 206 Partial\r\nContent-Length: 9\r\n"
+                                          L"Content-Range: bytes 1024-1032/1033\r\n",
+                                          nullptr, &extra));
+    EXPECT_EQ(nullptr, extra) << "no request headers are added to the answer";
+    EXPECT_EQ(206u, callback.HttpStatus());
+    EXPECT_EQ(1024u, callback.Answer().rangeFirst);
 
     struct Report {
         const char* fault;
         ULONG progress, max, status;
-        DWORD shownMax;
         ULONGLONG received;
     } reports[] = {
-        {"announced length shown as is", 10, 500, BINDSTATUS_DOWNLOADINGDATA, 500, 10},
-        {"unknown length shows 100000", 200000, 0, BINDSTATUS_DOWNLOADINGDATA, 100000, 200000},
-        {"a report of no data counts no bytes", 0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, 100000,
-         200000},
+        {"a data report", 10, 500, BINDSTATUS_DOWNLOADINGDATA, 10},
+        {"an unknown total is handed on as 0", 200000, 0, BINDSTATUS_DOWNLOADINGDATA, 200000},
+        {"a report of no data counts no bytes", 0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, 200000},
     };
     for (const auto& r : reports) {
         SCOPED_TRACE(r.fault);
         EXPECT_EQ(S_OK, callback.OnProgress(r.progress, r.max, r.status, L""));
-        EXPECT_EQ(r.progress, run.Progress());
-        EXPECT_EQ(r.shownMax, run.ProgressMax());
+        EXPECT_EQ(r.progress, listener.progress);
+        EXPECT_EQ(r.max, listener.max);
         EXPECT_EQ(r.received, callback.ReceivedBytes());
     }
-    run.RequestStop();
+    listener.stopping = true;
+    listener.progress = 5;
     EXPECT_EQ(E_ABORT, callback.OnProgress(999, 1000, BINDSTATUS_DOWNLOADINGDATA, L""));
-    EXPECT_EQ(0u, run.Progress()) << "nothing is written once stopping";
+    EXPECT_EQ(5u, listener.progress) << "nothing is handed on once stopping";
 }
 
 TEST(DownloadStatusCallback, AbortsAStalledDownloadOnceAndLetsTheBindingGo) {
-    UpdateRun run;
+    Listener listener;
     CountingBinding binding;
     {
         DownloadStatusCallback callback;
-        callback.SetOwner(&run);
+        callback.SetOwner(&listener);
         EXPECT_EQ(S_OK, callback.OnStartBinding(0, &binding));
         const ULONGLONG start = callback.LastActivity();
         EXPECT_FALSE(callback.AbortIfStalled(start + 29999, 30000)) << "not yet stalled";

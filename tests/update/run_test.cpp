@@ -13,6 +13,9 @@
 
 #include "UpdateRun.h"
 
+DownloadFacts Answer(DWORD status, const wchar_t* headers, ULONGLONG onDisk, ULONGLONG counted,
+                     DWORD record = 0);
+
 namespace {
 
 // One archive entry as the scripted archive answers it.
@@ -46,17 +49,35 @@ public:
     std::vector<DWORD> pauses;
     std::vector<std::string> waitLines;  // the status line during each pause
     std::vector<std::string> extracted, deleted;
-    std::set<std::string> files;
+    std::map<std::string, ULONGLONG> files;  // and their sizes
+    std::map<std::string, std::string> texts;
+    // Answers to hand out in turn instead of statuses (their bytes land at the path), what
+    // each request asked for beyond the whole file, and the bar halfway through each.
+    std::vector<DownloadFacts> answers;
+    std::vector<std::string> asked, bars;
 
-    DownloadFacts Download(const char*, const char* path, DownloadStatusCallback&) override {
+    DownloadFacts Download(const char*, const char* path, DownloadStatusCallback& c) override {
         ++downloads;
         if (stopAtDownload) run->RequestStop();
+        LPWSTR headers = nullptr;
+        c.BeginningTransaction(L"", L"", 0, &headers);
+        asked.push_back(headers != nullptr ? std::string(headers, headers + wcslen(headers)) : "");
+        CoTaskMemFree(headers);
         DownloadFacts f;
         f.result = S_OK;
         f.fileExists = true;
         f.fileSize = f.receivedBytes = 10;
         f.httpStatus = Next(statuses, DWORD{200});
-        files.insert(path);
+        if (!answers.empty()) {
+            f = answers.front();
+            answers.erase(answers.begin());
+            c.OnProgress(static_cast<ULONG>(f.receivedBytes / 2),
+                         f.lengthAnnounced ? f.announcedLength : 0, BINDSTATUS_DOWNLOADINGDATA,
+                         L"");
+            bars.push_back(std::to_string(run->Progress()) + "/" +
+                           std::to_string(run->ProgressMax()));
+        }
+        files[path] = f.fileSize;
         return f;
     }
     void Pause(DWORD ms, HANDLE) override {
@@ -65,7 +86,30 @@ public:
         run->GetStatusLine(line);
         waitLines.push_back(run->RetryAt() != 0 ? line : "no retry time kept");
     }
-    bool FileExists(const char* path) override { return files.count(path) != 0; }
+    bool FileSize(const char* path, ULONGLONG* size) override {
+        const auto known = files.find(path);
+        if (known == files.end()) return false;
+        *size = known->second;
+        return true;
+    }
+    bool Append(const char*, ULONGLONG length, const char* to) override {
+        files[to] += length;
+        return true;
+    }
+    bool Cut(const char* path, ULONGLONG length) override {
+        files[path] = length;
+        return true;
+    }
+    bool ReadText(const char* path, std::string* text) override {
+        const auto known = texts.find(path);
+        if (known == texts.end()) return false;
+        *text = known->second;
+        return true;
+    }
+    bool WriteText(const char* path, const std::string& text) override {
+        texts[path] = text;
+        return true;
+    }
     void MakeFolder(const char*) override {}
     void StampTimes(const char*, const FILETIME&) override {}
     DWORD Attributes(const char* path) override {
@@ -84,13 +128,13 @@ public:
         const bool ok = Next(moves, true);
         if (ok) {
             ++moved;
+            files[to] = files[from];
             files.erase(from);
         }
         return ok;
     }
     void Delete(const char* path) override {
-        deleted.push_back(path);
-        files.erase(path);
+        if (files.erase(path) != 0 || texts.erase(path) != 0) deleted.push_back(path);
     }
     bool WriteRecord(const UpdateItem&) override {
         ++recorded;
@@ -380,6 +424,85 @@ TEST(UpdateRunStep, AWaitingRunSaysWhatItWaitsFor) {
         RunOne(world, c.name, 3);
         EXPECT_EQ(c.lines, world.waitLines) << c.name;
     }
+}
+
+// A download cut short is kept and the next attempt asks for the rest, from this run or
+// the next one; the bar stands for the whole file.
+TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
+    const wchar_t* v = L"Content-Length: 100\r\nETag: \"v\"";
+    const DownloadFacts cut = Answer(200, v, 40, 40), whole = Answer(200, v, 100, 100);
+    const DownloadFacts rest =
+        Answer(206, L"Content-Range: bytes 40-99/100\r\nETag: \"v\"", 60, 60);
+    const std::string from40 = "Range: bytes=40-\r\nIf-Range: \"v\"\r\n";
+    DownloadFacts zipped =
+        Answer(200, L"Content-Length: 100\r\nContent-Encoding: gzip\r\nETag: \"v\"", 40, 40);
+    zipped.result = E_ABORT;  // broken off
+    struct Case {
+        const char* fault;
+        std::vector<DownloadFacts> answers;
+        std::vector<std::string> asked;
+        std::vector<DWORD> pauses;
+        std::vector<std::string> bars;
+    } cases[] = {
+        {"cut, then the rest", {cut, rest}, {"", from40}, {1000}, {"20/100", "70/100"}},
+        {"an abort between two reports: only the counted bytes are kept",
+         {Answer(200, v, 50, 40), rest},
+         {"", from40},
+         {1000},
+         {"20/100", "70/100"}},
+        {"the rest itself cut: every piece that grew waits the shortest pause",
+         {cut, Answer(206, L"Content-Range: bytes 40-99/100\r\nETag: \"v\"", 30, 30),
+          Answer(206, L"Content-Range: bytes 70-99/100\r\nETag: \"v\"", 30, 30)},
+         {"", from40, "Range: bytes=70-\r\nIf-Range: \"v\"\r\n"},
+         {1000, 1000},
+         {"20/100", "55/100", "85/100"}},
+        {"the server sends the file anew",
+         {cut, Answer(200, L"Content-Length: 100\r\nETag: \"w\"", 100, 100)},
+         {"", from40},
+         {1000},
+         {"20/100", "90/100"}},
+        {"a range that starts elsewhere is refused: from zero again",
+         {cut, Answer(206, L"Content-Range: bytes 0-59/100\r\nETag: \"v\"", 60, 60), whole},
+         {"", from40, ""},
+         {1000, 2000},
+         {"20/100", "70/100", "50/100"}},
+        {"no answer keeps the piece",
+         {cut, Answer(0, L"", 0, 0), rest},
+         {"", from40, from40},
+         {1000, 2000},
+         {"20/100", "40/100", "70/100"}},
+        {"a compressed answer is never continued",
+         {zipped, whole},
+         {"", ""},
+         {1000},
+         {"20/100000", "50/100"}},
+    };
+    for (const auto& c : cases) {
+        ScriptedWorld world;
+        world.answers = c.answers;
+        EXPECT_TRUE(RunOne(world, "a.txt")) << c.fault;
+        EXPECT_EQ(c.asked, world.asked) << c.fault;
+        EXPECT_EQ(c.pauses, world.pauses) << c.fault;
+        EXPECT_EQ(c.bars, world.bars) << c.fault;
+        EXPECT_TRUE(world.texts.empty()) << c.fault << ": a piece left behind";
+    }
+
+    // A piece an earlier run kept is gone on from; one of an item no longer listed goes.
+    ScriptedWorld world;
+    PieceRecord listed;
+    listed.name = "a.txt";
+    listed.url = "http://127.0.0.1/Torvel\\a.txt";
+    listed.piece = PieceOf(cut);
+    PieceRecord gone = listed;
+    gone.name = "gone.bin";
+    world.texts[std::string("C:\\Game\\DownLoad\\") + kPieceIndexName] =
+        FormatPieceIndex({listed, gone});
+    world.files = {{"C:\\Game\\DownLoad\\a.txt", 40}, {"C:\\Game\\DownLoad\\gone.bin", 40}};
+    world.answers = {rest};
+    EXPECT_TRUE(RunOne(world, "a.txt"));
+    EXPECT_EQ(std::vector<std::string>{from40}, world.asked);
+    EXPECT_EQ(0u, world.files.count("C:\\Game\\DownLoad\\gone.bin"));
+    EXPECT_TRUE(world.texts.empty());
 }
 
 TEST(UpdateRunStep, AStopEndsTheRunUnrecordedAndUninstalled) {

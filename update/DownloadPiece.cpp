@@ -1,0 +1,130 @@
+#include "DownloadPiece.h"
+
+#include <cstdio>
+
+const char kPieceIndexName[] = "~updater-pieces-of-cut-downloads.txt";
+const char kPieceRestName[] = "~updater-the-rest-of-a-cut-download.tmp";
+
+namespace {
+
+constexpr DWORD kPartialContent = 206;
+
+// The whole file's length as the answer gives it, 0 when unknown.
+ULONGLONG TotalOf(const DownloadFacts& f) {
+    if (f.httpStatus == 200) return f.lengthAnnounced ? f.announcedLength : 0;
+    if (f.httpStatus == kPartialContent && f.rangeGiven) return f.rangeTotal;
+    return 0;
+}
+
+// Fewer bytes than counted means a write to the disk failed. More means the download was
+// aborted after bytes arrived and before they were reported; they are left out.
+bool HoldsCountedBytes(const DownloadFacts& f) {
+    return f.fileExists && f.fileSize >= f.receivedBytes;
+}
+
+bool Writable(const std::string& field) {
+    return field.find_first_of("\t\r\n") == std::string::npos;
+}
+
+bool ReadDword(const std::string& text, DWORD* value) {
+    ULONGLONG wide = 0;
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    wide = std::strtoull(text.c_str(), nullptr, 10);
+    if (wide > 0xFFFFFFFFull) return false;
+    *value = static_cast<DWORD>(wide);
+    return true;
+}
+
+}  // namespace
+
+bool IsKeepablePiece(const DownloadFacts& f) {
+    const ULONGLONG total = TotalOf(f);
+    if (f.encoded || f.validator.empty() || total == 0) return false;
+    if (f.recordSize != 0 && total != f.recordSize) return false;
+    return HoldsCountedBytes(f) && f.receivedBytes > 0 && f.receivedBytes < total;
+}
+
+Piece PieceOf(const DownloadFacts& f) {
+    Piece piece;
+    piece.validator = f.validator;
+    piece.total = TotalOf(f);
+    piece.length = f.receivedBytes;
+    return piece;
+}
+
+RestVerdict JudgeRest(const Piece& piece, const DownloadFacts& rest) {
+    if (rest.httpStatus == 0) return RestVerdict::NoAnswer;
+    if (rest.httpStatus == 200) return RestVerdict::Fresh;
+    if (rest.httpStatus != kPartialContent || !rest.rangeGiven) return RestVerdict::Refused;
+    // If-Range asked the server to send the whole file when the version changed; a 206 of
+    // another version, start or total would join bytes of two files.
+    if (rest.rangeFirst != piece.length || rest.rangeTotal != piece.total ||
+        rest.validator != piece.validator || rest.encoded)
+        return RestVerdict::Refused;
+    const ULONGLONG announced = rest.rangeLast - rest.rangeFirst + 1;
+    if (rest.lengthAnnounced && rest.announcedLength != announced) return RestVerdict::Refused;
+    if (!HoldsCountedBytes(rest) || rest.receivedBytes > announced) return RestVerdict::Refused;
+    return RestVerdict::Join;
+}
+
+DownloadFacts JoinedFacts(const Piece& piece, ULONGLONG fileSize, DWORD recordSize) {
+    DownloadFacts f;
+    f.result = S_OK;
+    f.fileExists = true;
+    f.fileSize = f.receivedBytes = fileSize;
+    f.httpStatus = kPartialContent;
+    f.lengthAnnounced = piece.total <= 0xFFFFFFFFull;
+    f.announcedLength = static_cast<DWORD>(piece.total);
+    f.recordSize = recordSize;
+    return f;
+}
+
+bool PieceBelongs(const PieceRecord& r, const UpdateItem& item, const char* url) {
+    return r.name == item.szName && r.size == item.dwSize && r.date == item.dwDate &&
+           r.time == item.dwTime && r.url == url;
+}
+
+// Streams are left out on purpose: they would more than double the program's size.
+std::string FormatPieceIndex(const std::vector<PieceRecord>& records) {
+    std::string out;
+    for (const PieceRecord& r : records) {
+        if (!Writable(r.name) || !Writable(r.url) || !Writable(r.piece.validator)) continue;
+        char numbers[96];
+        std::snprintf(numbers, sizeof numbers, "\t%lu\t%lu\t%lu\t%llu\t%llu\t",
+                      static_cast<unsigned long>(r.size), static_cast<unsigned long>(r.date),
+                      static_cast<unsigned long>(r.time), r.piece.total, r.piece.length);
+        out += r.name + numbers + r.piece.validator + '\t' + r.url + '\n';
+    }
+    return out;
+}
+
+std::vector<PieceRecord> ParsePieceIndex(const std::string& text) {
+    std::vector<PieceRecord> records;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        std::vector<std::string> fields;
+        size_t from = 0;
+        for (size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+            fields.push_back(line.substr(from, tab - from));
+        fields.push_back(line.substr(from));
+        PieceRecord r;
+        DWORD total = 0, length = 0;
+        if (fields.size() != 8 || fields[0].empty() || !ReadDword(fields[1], &r.size) ||
+            !ReadDword(fields[2], &r.date) || !ReadDword(fields[3], &r.time) ||
+            !ReadDword(fields[4], &total) || !ReadDword(fields[5], &length) || fields[6].empty() ||
+            length == 0 || length >= total)
+            continue;
+        r.name = fields[0];
+        r.piece.total = total;
+        r.piece.length = length;
+        r.piece.validator = fields[6];
+        r.url = fields[7];
+        records.push_back(r);
+    }
+    return records;
+}
