@@ -112,13 +112,19 @@ class Check(unittest.TestCase):
         plain = b"plain " * 20000
         code, out, err = self.check(
             {"pack.zip": Served(self.FOLDERED), "big.dat": Served(plain, mode="gzip"),
-             "Update.exe": Served(b"MZ", mode="chunked")},
-            [("pack.zip", len(self.FOLDERED)), ("big.dat", len(plain)), ("Update.exe", 2)])
+             "Update.exe": Served(b"MZ", mode="chunked"),
+             "flat.txt": Served(plain, ranges=False)},
+            [("pack.zip", len(self.FOLDERED)), ("big.dat", len(plain)), ("Update.exe", 2),
+             ("flat.txt", len(plain))])
         self.assertEqual(0, code, out + err)
         self.assertNotIn("NO", out)
         self.assertIn("writes 2 file(s) and 1 folder(s), skips 0 entries", out)
         self.assertIn("waits in DownLoad", out)
-        self.assertIn("[3/3] Update.exe", err)
+        self.assertIn("[4/4] flat.txt", err)
+        # Whether a cut download would go on from its piece, and why not.
+        self.assertRegex(out, r"pack\.zip .* yes\s+yes")
+        self.assertEqual(2, out.count("start over: no length announced"), "gzip and chunked")
+        self.assertIn("start over: the server answers a range with the whole file", out)
 
     def test_releases_that_fail(self):
         cases = [

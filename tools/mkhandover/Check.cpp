@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DownloadCheck.h"
+#include "DownloadPiece.h"
 #include "DownloadStatusCallback.h"
 #include "HandOver.h"
 #include "InstallPaths.h"
@@ -37,6 +38,7 @@ struct Row {
     DownloadFacts facts;
     bool whole = false;              // installed whole by the updater
     std::string why;                 // why not, when not
+    int goesOn = -1;                 // a cut download would go on from its piece (-1: not asked)
     std::vector<std::string> notes;  // what the operator should know either way
 };
 
@@ -354,6 +356,36 @@ void InspectArchive(const char* path, MirrorIo& io, const char* installDir, Row&
     row.whole = true;
 }
 
+// Whether the updater could go on from a piece of the file, were its download cut: the
+// answer keeps a piece (IsKeepablePiece), and a request for the last byte, as the run makes
+// it, is joined (JudgeRest). "" when it could, otherwise why not.
+std::string ContinuationFault(UpdateRun& run, const char* url, const DownloadFacts& whole,
+                              const std::string& probe) {
+    if (whole.encoded) return "a compressed answer (Content-Encoding) cannot be continued";
+    if (!whole.lengthAnnounced) return "no length announced (chunked or closed)";
+    if (whole.validator.empty()) return "no validator (a strong ETag or a Last-Modified)";
+    if (whole.announcedLength < 2) return "";
+    DownloadFacts cut = whole;
+    cut.receivedBytes = cut.fileSize = whole.announcedLength - 1;
+    if (!IsKeepablePiece(cut)) return "the record's size is not the file's";
+    const Piece piece = PieceOf(cut);
+    DownloadFacts rest = run.Fetch(url, probe.c_str(), &piece);
+    DeleteFileA(probe.c_str());
+    switch (JudgeRest(piece, rest)) {
+        case RestVerdict::Join:
+            return rest.receivedBytes == 1 ? "" : "the last byte did not come";
+        case RestVerdict::Fresh:
+            return "the server answers a range with the whole file (no ranges)";
+        case RestVerdict::NoAnswer:
+            return "no answer to a range request";
+        case RestVerdict::Refused:
+            return Format("the server answers a range with %lu%s",
+                          static_cast<unsigned long>(rest.httpStatus),
+                          rest.httpStatus == 206 ? " of another start, total or version" : "");
+    }
+    return "";
+}
+
 // The updater's verdict on one record, fetched through run into the scratch folder.
 void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem& item,
                  const char* installDir, const ScratchFolder& scratch, const std::string& label,
@@ -374,6 +406,12 @@ void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem&
     row.why = DownloadFault(row.facts);
     std::fprintf(stderr, "%s: %llu bytes, %s\n", label.c_str(), row.facts.fileSize,
                  row.why.empty() ? "whole" : "not whole");
+    if (JudgeDownload(row.facts) == DownloadVerdict::Whole) {
+        const std::string fault =
+            ContinuationFault(run, paths.url, row.facts, scratch.File("probe"));
+        row.goesOn = fault.empty() ? 1 : 0;
+        if (!fault.empty()) row.notes.push_back("a cut download would start over: " + fault);
+    }
     MirrorIo io(installDir, row.realInstall, scratch.File("install"));
     const auto realFolder = [&io](const char* folder) {
         return IsFolderAttributes(io.Attributes(folder));
@@ -401,16 +439,19 @@ std::string Number(bool known, unsigned long long value) {
 }
 
 void PrintTable(const std::vector<Row>& rows) {
-    std::printf("%-4s %-35s %6s %10s %10s %10s %-8s %s\n", "#", "name", "status", "announced",
-                "received", "record", "installs", "why not");
+    std::printf("%-4s %-35s %6s %10s %10s %10s %-8s %-7s %s\n", "#", "name", "status", "announced",
+                "received", "record", "installs", "goes on", "why not");
     for (size_t i = 0; i < rows.size(); ++i) {
         const Row& r = rows[i];
         const DownloadFacts& f = r.facts;
-        std::printf("%-4u %-35s %6s %10s %10s %10lu %-8s %s\n", static_cast<unsigned>(i),
+        std::printf("%-4u %-35s %6s %10s %10s %10lu %-8s %-7s %s\n", static_cast<unsigned>(i),
                     r.name.c_str(), Number(r.fetched && f.httpStatus != 0, f.httpStatus).c_str(),
                     Number(r.fetched && f.lengthAnnounced, f.announcedLength).c_str(),
                     Number(r.fetched && f.fileExists, f.fileSize).c_str(),
                     static_cast<unsigned long>(f.recordSize), r.whole ? "yes" : "NO",
+                    r.goesOn < 0 ? "-"
+                    : r.goesOn   ? "yes"
+                                 : "no",
                     r.why.c_str());
     }
     for (const Row& r : rows) {
