@@ -3,10 +3,13 @@ file the lobby writes.
 
 Server serves "Torvel/<name>" (the updater's "Torvel\\" arrives as "Torvel/" or "Torvel%5C")
 on 127.0.0.1 only, from its files dictionary or a resolve function, at full speed or slowed,
-and can misbehave on purpose (Served); hand_over builds the binary "~Update.tmp" and make_zip
-an archive in memory.
+as a static file server does (a strong ETag, Last-Modified, byte ranges with If-Range), and
+can misbehave on purpose (Served); or it relays every request to another server, cutting its
+answers short. hand_over builds the binary "~Update.tmp" and make_zip an archive in memory.
 """
 import gzip
+import hashlib
+import http.client
 import http.server
 import io
 import socket
@@ -25,6 +28,9 @@ FAULTS = (
     "redirect-fail",  # 302 to a URL that answers 500 with no body
     "cut",            # half of the announced length, then the connection closes
     "stall",          # half of the body, then nothing while the connection stays open
+    "range-elsewhere",  # a request for the rest is answered from byte 0, and says so
+    "range-total",      # a request for the rest is answered with another total
+    None,             # no fault for this request
 )
 
 
@@ -33,11 +39,18 @@ class Served:
 
     mode: "length" (Content-Length), "close" (no length, ended by the close), "chunked" or
     "gzip" (compressed, with the compressed length). faults: a list from FAULTS, consumed one
-    per request. fail/drop are shorthands for that many "503-empty"/"cut" faults."""
+    per request. fail/drop are shorthands for that many "503-empty"/"cut" faults. ranges:
+    answer "Range: bytes=N-" with a 206 unless If-Range names another version; without,
+    every answer is a 200. drop_every: every answer's connection closes after that many bytes
+    of body. replace: (after, body) makes body the file from the after-th request on."""
 
     def __init__(self, body, mode="length", faults=(), fail=0, drop=0, no_length=False,
-                 trickle=0.0, rate=0, stall_s=60.0):
+                 trickle=0.0, rate=0, stall_s=60.0, ranges=True, drop_every=0, replace=None):
         self.body = body
+        self.ranges = ranges
+        self.drop_every = drop_every
+        self.replace = replace
+        self.served = 0
         self.mode = "close" if no_length else mode
         self.faults = list(faults) + ["503-body"] * fail + ["cut"] * drop
         self.stall_s = stall_s
@@ -53,10 +66,13 @@ class Served:
 class Server:
     """files: name -> Served; resolve(name) -> Served or None is asked for other names."""
 
-    def __init__(self, files=None, resolve=None, log=None):
+    def __init__(self, files=None, resolve=None, log=None, upstream=None, drop_every=0):
         self.files = files if files is not None else {}
         self.resolve = resolve
         self.requests = []
+        self.ranges = []  # (name, Range header or None, status, body bytes sent) per answer
+        self.upstream = upstream  # relay to this (host, port), cutting every drop_every bytes
+        self.drop_every = drop_every
         self.began = threading.Event()  # set when a file's body starts going out
         outer = self
 
@@ -73,6 +89,11 @@ class Server:
                     return self.answer(500, b"")
                 name = path[len("/Torvel/"):] if path.startswith("/Torvel/") else None
                 outer.requests.append(name)
+                if outer.upstream is not None:
+                    try:
+                        return self.relay(name, path)
+                    except (BrokenPipeError, ConnectionResetError):
+                        return None
                 served = outer.files.get(name)
                 if served is None and outer.resolve is not None and name is not None:
                     served = outer.resolve(name)
@@ -96,11 +117,35 @@ class Server:
                 if fault in ("503-empty", "404-empty", "500-body", "503-body"):
                     code = int(fault[:3])
                     return self.answer(code, b"" if fault.endswith("empty") else b"busy page")
-                body = served.body
-                if served.mode == "gzip":
-                    body = gzip.compress(body)
-                self.send_response(200)
+                served.served += 1
+                if served.replace and served.served > served.replace[0]:
+                    served.body = served.replace[1]
+                whole = gzip.compress(served.body) if served.mode == "gzip" else served.body
+                tag = '"%s"' % hashlib.sha1(whole).hexdigest()[:16]
+                first = self.first_byte(served, tag)
+                if first is not None and first >= len(whole):
+                    outer.ranges.append((name, self.headers.get("Range"), 416, 0))
+                    self.send_response(416)
+                    self.send_header("Content-Range", "bytes */%d" % len(whole))
+                    self.send_header("Content-Length", "0")
+                    return self.end_headers()
+                body = whole if first is None else whole[first:]
+                self.send_response(200 if first is None else 206)
                 outer.began.set()
+                self.send_header("ETag", tag)
+                # A date of its own for each version, as a file's modification time would be.
+                self.send_header("Last-Modified",
+                                 self.date_time_string(1600000000 + int(tag[1:7], 16)))
+                if served.ranges:
+                    self.send_header("Accept-Ranges", "bytes")
+                if first is not None:
+                    shown, total = first, len(whole)
+                    if fault == "range-elsewhere":
+                        shown = 0
+                    elif fault == "range-total":
+                        total += 1000
+                    self.send_header("Content-Range", "bytes %d-%d/%d" %
+                                     (shown, shown + len(body) - 1, total))
                 if served.mode == "gzip":
                     self.send_header("Content-Encoding", "gzip")
                 if served.mode in ("length", "gzip"):
@@ -112,20 +157,57 @@ class Server:
                     self.close_connection = True
                 self.end_headers()
                 end = len(body) // 2 if fault in ("cut", "stall") else len(body)
-                view = memoryview(body)
-                for at in range(0, end, served.piece):
-                    self.send_piece(served, view[at:min(at + served.piece, end)])
-                    if served.pause:
-                        self.wfile.flush()
-                        time.sleep(served.pause)
+                if served.drop_every:
+                    end = min(end, served.drop_every)
+                outer.ranges.append((name, self.headers.get("Range"), 200 if first is None else 206,
+                                     end))
+                self.send_body(served, memoryview(body)[:end])
                 if fault == "stall":
                     self.wfile.flush()
                     time.sleep(served.stall_s)
                     return self.hang_up()
-                if fault == "cut":
+                if end < len(body):
                     return self.hang_up()
                 if served.mode == "chunked":
                     self.wfile.write(b"0\r\n\r\n")
+
+            def first_byte(self, served, tag):
+                """Where the answer starts: None for the whole file (no range asked, no ranges
+                served, or If-Range naming another version), else the first byte asked for."""
+                asked = self.headers.get("Range", "")
+                if not (served.ranges and asked.startswith("bytes=") and asked.endswith("-")):
+                    return None
+                if self.headers.get("If-Range") not in (None, tag):
+                    return None
+                return int(asked[6:-1])
+
+            def send_body(self, served, view):
+                for at in range(0, len(view), served.piece):
+                    self.send_piece(served, view[at:at + served.piece])
+                    if served.pause:
+                        self.wfile.flush()
+                        time.sleep(served.pause)
+
+            def relay(self, name, path):
+                """Passes the request on upstream with its range, and the answer back, cut
+                after drop_every bytes of body."""
+                host, port = outer.upstream
+                connection = http.client.HTTPConnection(host, port, timeout=30)
+                asked = {k: self.headers[k] for k in ("Range", "If-Range") if self.headers.get(k)}
+                connection.request("GET", path, headers=asked)
+                upstream = connection.getresponse()
+                self.send_response(upstream.status)
+                for key, value in upstream.getheaders():
+                    if key.lower() not in ("connection", "keep-alive", "server", "date"):
+                        self.send_header(key, value)
+                self.end_headers()
+                body = upstream.read()
+                connection.close()
+                end = min(len(body), outer.drop_every or len(body))
+                outer.ranges.append((name, self.headers.get("Range"), upstream.status, end))
+                self.wfile.write(body[:end])
+                if end < len(body):
+                    self.hang_up()
 
             def send_piece(self, served, piece):
                 if served.mode == "chunked":

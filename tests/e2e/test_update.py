@@ -51,10 +51,11 @@ def registry_versions():
 
 
 class Nginx:
-    """nginx from the distribution on a free loopback port, serving root with every answer
-    compressed, keep-alive, and /Torvel/moved.txt redirected to /real/moved.txt."""
+    """nginx from the distribution on a free loopback port, serving root with keep-alive and
+    its default ETags and ranges, every answer compressed unless gzip is off, and
+    /Torvel/moved.txt redirected to /real/moved.txt."""
 
-    def __init__(self, root, folder):
+    def __init__(self, root, folder, gzip=True):
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
@@ -71,17 +72,20 @@ http {
   client_body_temp_path %(p)s/body; proxy_temp_path %(p)s/proxy;
   fastcgi_temp_path %(p)s/fcgi; uwsgi_temp_path %(p)s/uwsgi; scgi_temp_path %(p)s/scgi;
   default_type application/octet-stream;
-  keepalive_timeout 60; gzip on; gzip_types *; gzip_min_length 1; gzip_http_version 1.0;
+  keepalive_timeout 60; %(gzip)s
   server {
     listen 127.0.0.1:%(port)d;
     root %(root)s;
     location = /Torvel/moved.txt { return 301 /real/moved.txt; }
   }
 }
-""" % {"p": self.prefix, "port": port, "root": root})
+""" % {"p": self.prefix, "port": port, "root": root,
+       "gzip": "gzip on; gzip_types *; gzip_min_length 1; gzip_http_version 1.0;" if gzip
+               else "gzip off;"})
         self.proc = subprocess.Popen(["nginx", "-p", self.prefix, "-c", conf],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
+        self.port = port
         self.base_url = "http://127.0.0.1:%d/" % port
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
@@ -481,6 +485,130 @@ class UpdateRun(unittest.TestCase):
         log = nginx.access_log()
         self.assertIn("gzip", log, "the answers were compressed")
         self.assertIn(" 301 ", log, "the redirect was followed")
+
+    def test_a_cut_download_goes_on_where_it_stopped(self):
+        # Each row: files served as a static file server serves them, cut in its own way, and
+        # what must land; every target holds an old good copy, old or new at every sample.
+        mib, r = 1 << 20, 512 * 1024
+        big, part = os.urandom(3 * mib), os.urandom(2 * mib)
+        pack = make_zip([("part.bin", part)])
+        one, other = os.urandom(mib + 12345), os.urandom(mib + 12345)
+        rows = [
+            ("a link that drops every 512 KiB",
+             {"big.bin": Served(big, drop_every=r), "pack.zip": Served(pack, drop_every=r)},
+             {"big.bin": big, "part.bin": part}),
+            ("a server that drops but has no ranges",
+             {"f.bin": Served(one, drop_every=r, ranges=False)}, {"f.bin": one}),
+            ("the file replaced on the server between two pieces",
+             {"f.bin": Served(one, drop_every=r, replace=(1, other))}, {"f.bin": other}),
+            ("a 206 that starts elsewhere",
+             {"f.bin": Served(one, faults=["cut", "range-elsewhere"])}, {"f.bin": one}),
+            ("a 206 of another total", {"f.bin": Served(one, faults=["cut", "range-total"])},
+             {"f.bin": one}),
+            ("a compressed answer cut short", {"f.bin": Served(one, mode="gzip", faults=["cut"])},
+             {"f.bin": one}),
+        ]
+        for fault, files, news in rows:
+            with self.subTest(fault):
+                self.server.files, self.server.ranges[:] = files, []
+                self.remove("lobby-started.txt", "UpdateClient.txt")
+                shutil.rmtree(self.path("DownLoad"), ignore_errors=True)
+                wine("reg", "delete", VERSION_KEY, "/f")
+                for name in news:
+                    self.write(name, b"old good copy")
+                finish = [self.watch(name, (b"old good copy", new)) for name, new in news.items()]
+                self.write_hand_over([(n, len(f.body), 0, 0) for n, f in files.items()])
+                proc = self.start_update()
+                try:
+                    ended = proc.wait(timeout=20 if "no ranges" in fault else 120)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+                    ended = None
+                self.assertEqual([[]] * len(finish), [f() for f in finish])
+                log = self.server.ranges
+                if "no ranges" in fault:
+                    self.assertIsNone(ended, "a file that never comes whole holds the run")
+                    self.assertLessEqual(len(log), 6, "and the pauses grow")
+                    self.assertEqual(b"old good copy", self.read("f.bin"))
+                    self.assert_run_not_completed()
+                    continue
+                self.assertEqual(0, ended)
+                for name, new in news.items():
+                    self.assertEqual(new, self.read(name), name)
+                self.assertEqual(["Quillon.exe"], self.lobby_starts())
+                asked = [range_ for _, range_, _, _ in log]
+                if "512 KiB" in fault:
+                    self.assertLessEqual(sum(end for *_, end in log), 1.25 * (len(big) + len(pack)))
+                    self.assertGreaterEqual(len([a for a in asked if a]), 6, log)
+                if "elsewhere" in fault or "total" in fault:
+                    self.assertEqual([None, "bytes=%d-" % (len(one) // 2), None], asked,
+                                     "refused, then from zero again")
+                if "compressed" in fault:
+                    self.assertEqual([None, None], asked, "started over, never continued")
+
+    def test_closed_mid_file_goes_on_in_the_next_run(self):
+        # Esc in the middle of a file keeps what came; the next start with the same hand-over
+        # asks for the rest. A piece of an item no longer listed is removed by a run.
+        body = os.urandom(3 << 20)
+        self.write("slow.bin", b"old good copy")
+        self.server.files = {"slow.bin": Served(body, rate=400000)}
+        self.write_hand_over([("slow.bin", len(body), 0, 0)])
+        finish = self.watch("slow.bin", (b"old good copy", body))
+        proc = self.start_update()
+        try:
+            self.wait_for(lambda: self.server.began.is_set(), 60)
+            time.sleep(2)
+            wine(ARGS.send_close, "2", gui=True, cwd=self.folder)
+            self.assertEqual(0, proc.wait(timeout=60))
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        kept = os.path.getsize(self.path("DownLoad", "slow.bin"))
+        self.assertTrue(0 < kept < len(body))
+        self.assert_run_not_completed()
+        self.server.files["slow.bin"] = Served(body)
+        self.write_hand_over([("slow.bin", len(body), 0, 0)])
+        self.run_update()
+        self.assertEqual([], finish())
+        self.assertEqual(body, self.read("slow.bin"))
+        self.assertEqual("bytes=%d-" % kept, self.server.ranges[-1][1])
+        self.assertEqual(["Quillon.exe"], self.lobby_starts())
+
+        # A piece left for an item the next list does not name.
+        self.server.files = {"slow.bin": Served(body, drop_every=1 << 20), "b.txt": Served(b"b")}
+        self.server.ranges[:] = []
+        self.write_hand_over([("slow.bin", len(body), 0, 0)])
+        proc = self.start_update()
+        self.wait_for(lambda: len(self.server.ranges) >= 2, 60)
+        proc.kill()
+        proc.wait()
+        self.assertTrue(os.path.exists(self.path("DownLoad", "slow.bin")))
+        self.write_hand_over([("b.txt", 1, 0, 0)])
+        self.run_update()
+        self.assertEqual(b"b", self.read("b.txt"))
+        self.assertEqual([], os.listdir(self.path("DownLoad")), "the piece and its index went")
+
+    def test_nginx_behind_a_link_that_drops(self):
+        if shutil.which("nginx") is None:
+            self.skipTest("nginx is not installed")
+        root = os.path.join(self.folder, "site")
+        os.makedirs(os.path.join(root, "Torvel"))
+        body = os.urandom(3 << 20)
+        with open(os.path.join(root, "Torvel", "big.bin"), "wb") as f:
+            f.write(body)
+        nginx = Nginx(root, self.folder, gzip=False)
+        self.addCleanup(nginx.stop)
+        cutting = Server(upstream=("127.0.0.1", nginx.port), drop_every=768 * 1024)
+        self.addCleanup(cutting.stop)
+        self.write("big.bin", b"old good copy")
+        self.write_hand_over([("big.bin", len(body), 0, 0)], url=cutting.base_url)
+        finish = self.watch("big.bin", (b"old good copy", body))
+        self.run_update()
+        self.assertEqual([], finish())
+        self.assertEqual(body, self.read("big.bin"))
+        self.assertEqual([200, 206, 206, 206], [status for _, _, status, _ in cutting.ranges])
+        self.assertEqual(["Quillon.exe"], self.lobby_starts())
 
     # --- runs that must not complete -------------------------------------------------------
 
