@@ -11,6 +11,7 @@
 #include <map>
 
 #include "ArchiveWriter.h"
+#include "LittleEndian.h"
 #include "SafeName.h"
 #include "ZipInternal.h"
 
@@ -43,18 +44,15 @@ struct Random {
     uint32_t Below(uint64_t n) { return n == 0 ? 0 : static_cast<uint32_t>(Next() % n); }
 };
 
+// Fields at any position: a mutation may name one that runs past the end, which is left out.
 void Put16(Bytes& b, size_t at, uint32_t v) {
-    if (at + 2 > b.size()) return;
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
+    if (at + 2 <= b.size()) ::Put16(&b[at], static_cast<uint16_t>(v));
 }
 void Put32(Bytes& b, size_t at, uint32_t v) {
     Put16(b, at, v & 0xFFFF);
     Put16(b, at + 2, v >> 16);
 }
-uint32_t Get16(const Bytes& b, size_t at) {
-    return at + 2 <= b.size() ? static_cast<uint32_t>(b[at] | b[at + 1] << 8) : 0;
-}
+uint32_t Get16(const Bytes& b, size_t at) { return at + 2 <= b.size() ? ::Get16(&b[at]) : 0; }
 
 // ---- Seeds --------------------------------------------------------------------------------
 
@@ -234,10 +232,9 @@ void Mutate(Bytes& b, Random& r) {
 
 // ---- Files --------------------------------------------------------------------------------
 
-bool IsTemporaryName(const std::string& relative) {
-    size_t slash = relative.find_last_of('\\');
-    std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
-    return name.size() == 15 && name.compare(0, 3, "~zp") == 0 && name.compare(11, 4, ".tmp") == 0;
+bool IsTemporaryFile(const std::string& relative) {
+    const size_t slash = relative.find_last_of('\\');
+    return IsTemporaryName(relative.c_str() + (slash == std::string::npos ? 0 : slash + 1));
 }
 
 // ---- Observations -------------------------------------------------------------------------
@@ -520,7 +517,7 @@ void Checker::CheckFolders() {
             relative.compare(0, 6, "base1\\") == 0 || relative.compare(0, 6, "base2\\") == 0;
         if (!inBase && relative != "base1" && relative != "base2" && relative != kArchiveName)
             Fail(m_figures.escapes, "written outside the base: " + relative);
-        if (IsTemporaryName(relative)) Fail(m_figures.leftovers, "left behind: " + relative);
+        if (IsTemporaryFile(relative)) Fail(m_figures.leftovers, "left behind: " + relative);
     });
     for (const char* base : kBases) RemoveBelow(m_settings.work + "\\" + base);
 }
@@ -586,7 +583,7 @@ void ForEachBelow(const std::string& folder, const std::string& prefix,
     do {
         std::string name = found.cFileName;
         if (name == "." || name == "..") continue;
-        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool isFolder = IsFolderAttributes(found.dwFileAttributes);
         if (isFolder) ForEachBelow(folder + "\\" + name, prefix + name + "\\", visit);
         visit(prefix + name, isFolder);
     } while (FindNextFileA(search, &found));

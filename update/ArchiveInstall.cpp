@@ -7,15 +7,6 @@
 
 namespace {
 
-// The folder part of path (up to its last "\"), or false when it has none.
-bool FolderOf(const char* path, char (&out)[kPathSize]) {
-    const int cut = LastSeparator(path);
-    if (cut < 0) return false;
-    std::memcpy(out, path, static_cast<size_t>(cut));
-    out[cut] = '\0';
-    return true;
-}
-
 // What a failed entry waits for.
 WaitReason WaitFor(ZipResult result, const char* target, UpdateIo& io) {
     if (result == ZipWriteFailed) return WaitReason::DiskFull;
@@ -39,7 +30,7 @@ EntryVerdict JudgeEntry(ZipResult result, bool folderMissing, bool earlierFolder
 bool IsEntryFolderMissing(const char* target, bool folderEntry,
                           const std::function<bool(const char*)>& folderExists) {
     char parent[kPathSize];
-    return !folderEntry && FolderOf(target, parent) && !folderExists(parent);
+    return !folderEntry && FolderPart(target, parent) && !folderExists(parent);
 }
 
 ArchiveVerdict JudgeArchive(const std::vector<EntryVerdict>& entries) {

@@ -1,4 +1,5 @@
 #include "DownloadCheck.h"
+#include "Replace.h"
 
 #include <wininet.h>
 
@@ -186,7 +187,7 @@ DWORD CachedHttpStatus(const char* url) {
 bool FileSizeOf(const char* path, ULONGLONG* size) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    if (IsFolderAttributes(data.dwFileAttributes)) return false;
     *size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
 }

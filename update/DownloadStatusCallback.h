@@ -73,8 +73,6 @@ public:
     DWORD HttpStatus() const { return m_dwStatus; }
     const AnswerHeaders& Answer() const { return m_answer; }
     ULONGLONG ReceivedBytes() const { return m_ullReceived; }
-    // GetTickCount64 of the last sign of life (start, answer or progress report).
-    ULONGLONG LastActivity() const { return m_ullLastActivity; }
 
     // Any thread: ends the running download (IBinding::Abort); nothing when no binding is
     // held. The download then returns E_ABORT.

@@ -16,6 +16,28 @@ bool HasTerminator(const char* field, size_t size) {
 
 }  // namespace
 
+std::vector<unsigned char> FormatHandOver(const HandOverHeader& header,
+                                          const std::vector<HandOverRecord>& records) {
+    const auto* start = reinterpret_cast<const unsigned char*>(&header);
+    std::vector<unsigned char> bytes(start, start + sizeof header);
+    for (const HandOverRecord& record : records) {
+        const auto* p = reinterpret_cast<const unsigned char*>(&record);
+        bytes.insert(bytes.end(), p, p + sizeof record);
+    }
+    return bytes;
+}
+
+bool WriteHandOver(const char* path, const HandOverHeader& header,
+                   const std::vector<HandOverRecord>& records) {
+    const std::vector<unsigned char> bytes = FormatHandOver(header, records);
+    FILE* out = std::fopen(path, "wb");
+    if (out == nullptr) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) DeleteFileA(path);
+    return ok;
+}
+
 bool ParseHandOver(const unsigned char* data, size_t size, HandOverHeader& header,
                    UpdateItem*& items) {
     items = nullptr;
@@ -62,19 +84,24 @@ bool ReadHandOver(const char* path, HandOverHeader& header, UpdateItem*& items) 
         SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
     }
 
+    std::vector<unsigned char> content;
+    if (!ReadFileBytes(path, content) ||
+        !ParseHandOver(content.data(), content.size(), header, items))
+        return false;
+    DeleteFileA(path);
+    return true;
+}
+
+bool ReadFileBytes(const char* path, std::vector<unsigned char>& bytes) {
+    bytes.clear();
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return false;
-    std::vector<unsigned char> content;
     unsigned char chunk[4096];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        content.insert(content.end(), chunk, chunk + got);
+        bytes.insert(bytes.end(), chunk, chunk + got);
     }
     const bool readError = std::ferror(file) != 0;
     std::fclose(file);
-    if (readError) return false;
-
-    if (!ParseHandOver(content.data(), content.size(), header, items)) return false;
-    DeleteFileA(path);
-    return true;
+    return !readError;
 }

@@ -5,14 +5,15 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <vector>
 
 #pragma pack(push, 1)
 struct HandOverHeader {
-    WORD wReserved;        // not read
-    WORD wCount;           // number of records that follow
-    DWORD dwFileVersion1;  // stored as "FileVersion1" once the run is complete
-    DWORD dwFileVersion2;  // stored as "FileVersion2"
-    char szServerUrl[260]; // base URL; "Torvel\" and the file name are appended to it
+    WORD wReserved;         // not read
+    WORD wCount;            // number of records that follow
+    DWORD dwFileVersion1;   // stored as "FileVersion1" once the run is complete
+    DWORD dwFileVersion2;   // stored as "FileVersion2"
+    char szServerUrl[260];  // base URL; "Torvel\" and the file name are appended to it
 };
 
 struct HandOverRecord {
@@ -38,6 +39,15 @@ static_assert(sizeof(UpdateItem) == 52, "update item is 52 bytes");
 
 extern const char kHandOverFileName[];  // "~Update.tmp"
 
+// A hand-over file's bytes: header as it stands (its wCount too, whatever records holds),
+// then records.
+std::vector<unsigned char> FormatHandOver(const HandOverHeader& header,
+                                          const std::vector<HandOverRecord>& records);
+// Writes FormatHandOver's bytes as the file at path; false, with no file left, when they
+// could not all be written.
+bool WriteHandOver(const char* path, const HandOverHeader& header,
+                   const std::vector<HandOverRecord>& records);
+
 // Parses a whole hand-over file held in memory. On success fills header and returns the
 // list, allocated with array new[] and zero-filled, with header.wCount entries (null for 0).
 // Refuses (returns false, allocates nothing) a file shorter than 272 + 48 * wCount bytes,
@@ -53,3 +63,6 @@ bool ParseHandOver(const unsigned char* data, size_t size, HandOverHeader& heade
 // opened or read, or is refused by ParseHandOver; a refused file is left in place.
 // A read-only file is read but cannot be deleted, so the next start reads it again.
 bool ReadHandOver(const char* path, HandOverHeader& header, UpdateItem*& items);
+
+// The whole file at path; false when it cannot be opened or read.
+bool ReadFileBytes(const char* path, std::vector<unsigned char>& bytes);

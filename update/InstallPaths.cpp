@@ -43,8 +43,7 @@ bool IsUpdaterName(const char* name) { return std::strcmp(name, "Update.exe") ==
 const char* FileNamePart(const char* path) { return path + LastSeparator(path) + 1; }
 
 void InstallFolderOf(const char* modulePath, char (&out)[kPathSize]) {
-    std::memset(out, 0, sizeof out);
-    std::strncpy(out, modulePath, kPathSize - 1);
-    const char* name = FileNamePart(out);
-    out[name == out ? 0 : name - out - 1] = '\0';
+    char path[kPathSize] = {};
+    std::strncpy(path, modulePath, kPathSize - 1);
+    FolderPart(path, out);
 }

@@ -9,10 +9,6 @@
 
 namespace {
 
-TickSource g_tickSource = nullptr;
-// Process-wide: there is one window per process, and only its thread samples.
-DWORD s_dwLastTick = 0;
-
 void CutSpeedLine(const char* full, char (&out)[kSpeedLineSize]) {
     std::memset(out, 0, sizeof out);
     std::memcpy(out, full, WholeKitCharacters(full, kSpeedLineSize - 1));
@@ -68,19 +64,10 @@ HFONT CreateSkinFont() {
     return CreateFontIndirectW(&font);
 }
 
-void SetTickSource(TickSource source) { g_tickSource = source; }
-
-DWORD SkinTickCount() { return g_tickSource != nullptr ? g_tickSource() : GetTickCount(); }
-
-bool SampleSpeed(DWORD progress, DWORD speedBase, DWORD* rate) {
-    const DWORD now = SkinTickCount();
+bool SpeedClock::Sample(DWORD now, DWORD progress, DWORD speedBase, DWORD* rate) {
     // Also keeps the rate from dividing by zero.
-    if (now == s_dwLastTick) return false;
-    *rate = SpeedRate(progress, speedBase, now - s_dwLastTick);
-    s_dwLastTick = now;
+    if (now == m_dwLastTick) return false;
+    *rate = SpeedRate(progress, speedBase, now - m_dwLastTick);
+    m_dwLastTick = now;
     return true;
 }
-
-DWORD LastSampleTick() { return s_dwLastTick; }
-
-void SetLastSampleTick(DWORD tick) { s_dwLastTick = tick; }

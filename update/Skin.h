@@ -52,19 +52,17 @@ void FormatRetryLine(DWORD retryAt, DWORD now, char (&out)[kSpeedLineSize]);
 // deletes it.
 HFONT CreateSkinFont();
 
-// The tick source of the speed samples: returns milliseconds, as GetTickCount does.
-using TickSource = DWORD (*)();
-// Replaces the tick source; null restores GetTickCount. For tests.
-void SetTickSource(TickSource source);
-// The current tick of the tick source.
-DWORD SkinTickCount();
+// The clock of the speed samples: the tick of the last one, 0 to start with, so that the
+// first sample of a window measures from tick 0. For the window's thread only.
+class SpeedClock {
+public:
+    // Takes a sample at tick now. False, with nothing changed, when now is the last
+    // sample's tick (the pass then draws nothing). Otherwise *rate receives
+    // SpeedRate(progress, speedBase, ticks since the last sample), the unsigned difference
+    // staying right across the wrap of the counter, and now becomes the last sample's tick.
+    bool Sample(DWORD now, DWORD progress, DWORD speedBase, DWORD* rate);
+    DWORD LastTick() const { return m_dwLastTick; }
 
-// Takes a speed sample at the current tick. FALSE, with nothing changed, when the tick is
-// that of the last sample (the pass then draws nothing). Otherwise *rate receives
-// SpeedRate(progress, speedBase, ticks since the last sample) and the current tick becomes
-// the last sample's; the unsigned difference stays right across the wrap of the counter.
-// The process starts with the last sample at tick 0. For the main thread only.
-bool SampleSpeed(DWORD progress, DWORD speedBase, DWORD* rate);
-// The tick of the last sample, and a way to set it (tests start from a known clock).
-DWORD LastSampleTick();
-void SetLastSampleTick(DWORD tick);
+private:
+    DWORD m_dwLastTick = 0;
+};

@@ -7,6 +7,7 @@
 #include "Button.h"
 #include "Dialog.h"
 #include "Gdi.h"
+#include "Skin.h"
 #include "UpdateRun.h"
 
 // The exit code of a program ended because its worker was still caught in a download 10 s
@@ -25,8 +26,10 @@ public:
     UpdateRun& Run() { return m_run; }
     const UpdateRun& Run() const { return m_run; }
 
-    // The paint pass: background, bar, status line and speed, off-screen, then one copy.
-    void DrawSkin(CDC* pDC);
+    // The paint pass: background, bar, status line and speed, off-screen, then one copy;
+    // the speed sample is taken at tick now (GetTickCount for the window's own passes).
+    void DrawSkin(CDC* pDC) { DrawSkin(pDC, GetTickCount()); }
+    void DrawSkin(CDC* pDC, DWORD now);
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -51,6 +54,7 @@ private:
     CButton m_btnClose;
     HICON m_hIcon;
     UpdateRun m_run;
+    SpeedClock m_speedClock;     // the window's one: there is one window per process
     HANDLE m_hWorker = nullptr;  // kept to wait for the worker before the run goes away
 };
 

@@ -32,7 +32,7 @@ void UpdateDialog::OnTimer(UINT_PTR nIDEvent) {
     CDialog::OnTimer(nIDEvent);
 }
 
-void UpdateDialog::DrawSkin(CDC* pDC) {
+void UpdateDialog::DrawSkin(CDC* pDC, DWORD now) {
     const HDC target = pDC != nullptr ? pDC->GetSafeHdc() : nullptr;
     if (target == nullptr) return;
 
@@ -41,7 +41,7 @@ void UpdateDialog::DrawSkin(CDC* pDC) {
     const DWORD progress = m_run.Progress();
     const DWORD speedBase = m_run.SpeedBase();
     DWORD rate = 0;
-    if (!SampleSpeed(progress, speedBase, &rate)) return;
+    if (!m_speedClock.Sample(now, progress, speedBase, &rate)) return;
     // The worker puts the base back to 0 when a file is done; a reset that came in since
     // the base was read wins over this sample.
     m_run.AdvanceSpeedBase(speedBase, progress);
@@ -50,7 +50,7 @@ void UpdateDialog::DrawSkin(CDC* pDC) {
     char speedLine[kSpeedLineSize];
     const DWORD retryAt = m_run.RetryAt();
     if (retryAt != 0) {
-        FormatRetryLine(retryAt, GetTickCount(), speedLine);
+        FormatRetryLine(retryAt, now, speedLine);
     } else {
         FormatSpeedLine(rate, speedLine);
     }

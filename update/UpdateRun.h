@@ -99,11 +99,8 @@ public:
     DWORD RetryAt() const { return m_dwRetryAt; }
 
     const HandOverHeader& Header() const { return m_header; }
-    const char* InstallDir() const { return m_strInstallDir; }
     void SetInstallDir(const char* folder) { m_strInstallDir = folder; }
     WORD CurrentItem() const { return m_nCurrentItem; }
-    WORD ItemCount() const { return m_nItemCount; }
-    const UpdateItem* Items() const { return m_pItems; }
     unsigned Failures() const { return m_nFailures; }
 
 private:

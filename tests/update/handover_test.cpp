@@ -18,16 +18,13 @@ using Bytes = std::vector<unsigned char>;
 
 // Writes a hand-over file the way the lobby lays it out.
 Bytes MakeHandOver(WORD declared, const std::vector<Record>& records) {
-    HandOverHeader header = {0xBEEF, declared, 0x01020304, 0x80000001, "http://127.0.0.1/"};
-    Bytes out(reinterpret_cast<unsigned char*>(&header),
-              reinterpret_cast<unsigned char*>(&header) + sizeof header);
+    const HandOverHeader header = {0xBEEF, declared, 0x01020304, 0x80000001, "http://127.0.0.1/"};
+    std::vector<HandOverRecord> laid;
     for (const Record& r : records) {
-        HandOverRecord rec = {{}, r.size, r.date, r.time};
-        std::memcpy(rec.szName, r.name.c_str(), std::min<size_t>(r.name.size() + 1, 36));
-        const auto* p = reinterpret_cast<unsigned char*>(&rec);
-        out.insert(out.end(), p, p + sizeof rec);
+        laid.push_back({{}, r.size, r.date, r.time});
+        std::memcpy(laid.back().szName, r.name.c_str(), std::min<size_t>(r.name.size() + 1, 36));
     }
-    return out;
+    return FormatHandOver(header, laid);
 }
 
 // Index of the first item that differs from its record, or -1.

@@ -27,7 +27,6 @@ const RECT kAll = {0, 0, kSkinWidth, kSkinHeight};
 const RECT kSpeedArea = {kSpeedLeft, 0, kSkinWidth, kBarTop - 2};
 
 DWORD g_now = 0;
-DWORD TestTick() { return g_now; }
 
 bool Greenish(COLORREF c) {
     return GetGValue(c) > GetRValue(c) + 10 && GetGValue(c) > GetBValue(c) + 10;
@@ -74,7 +73,7 @@ public:
     void Draw(UpdateDialog& dialog) {
         CDC target;
         target.Attach(m_dc);
-        dialog.DrawSkin(&target);
+        dialog.DrawSkin(&target, g_now);
         target.Detach();
     }
 
@@ -115,14 +114,8 @@ void DrawSpeedReference(Canvas& canvas, DWORD rate) {
 class DrawSkinTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetTickSource(TestTick);
-        SetLastSampleTick(0);
         g_now = 1000;
         ASSERT_TRUE(m_canvas.IsValid());
-    }
-    void TearDown() override {
-        SetTickSource(nullptr);
-        SetLastSampleTick(0);
     }
     // One pass at a tick of its own.
     void Pass() {
@@ -206,11 +199,10 @@ TEST_F(DrawSkinTest, PassThatDrawsNothingTakesNoSample) {
     Pass();
     EXPECT_EQ(kSkinWidth * kSkinHeight, m_canvas.Count(kAll, kUntouched)) << "same tick";
     g_now += 300;
-    m_dialog.DrawSkin(nullptr);
+    m_dialog.DrawSkin(nullptr, g_now);
     CDC empty;
-    m_dialog.DrawSkin(&empty);
-    EXPECT_EQ(100u, m_dialog.Run().SpeedBase());
-    EXPECT_EQ(1300u, LastSampleTick());
+    m_dialog.DrawSkin(&empty, g_now);
+    EXPECT_EQ(100u, m_dialog.Run().SpeedBase()) << "a pass with no DC takes no sample";
     Pass();
     EXPECT_EQ(kUpperTop, m_canvas.At(5, 0)) << "the next tick draws again";
     EXPECT_EQ(900u, m_dialog.Run().SpeedBase());

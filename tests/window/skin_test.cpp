@@ -11,9 +11,6 @@
 
 namespace {
 
-// What the sample clock held when the process started, before any test moved it.
-const DWORD g_lastTickAtStart = LastSampleTick();
-
 TEST(BarWidth, WholePercentStepsWithinTheBitmap) {
     struct Case {
         const char* fault;
@@ -53,33 +50,28 @@ TEST(SpeedRate, BytesPerSecondWithoutOverflow) {
     }
 }
 
-DWORD g_now = 0;
-DWORD TestTick() { return g_now; }
-
-TEST(SampleSpeed, MeasuresFromTheLastSampleAcrossTheWrap) {
-    EXPECT_EQ(0u, g_lastTickAtStart) << "the first sample of the process measures from tick 0";
+TEST(SpeedClock, MeasuresFromTheLastSampleAcrossTheWrap) {
+    EXPECT_EQ(0u, SpeedClock().LastTick()) << "the first sample measures from tick 0";
     struct Case {
         const char* fault;
         DWORD last, now, progress;
         bool sampled;
         DWORD rate;
     } cases[] = {
-        {"ordinary 4 s", 0, 4000, 8000, true, 2000},
+        {"ordinary 4 s", 1, 4001, 8000, true, 2000},
         {"tick counter wrapped between samples", 0xFFFFFF00, 0x100, 512, true, 1000},
         {"same tick: no sample, no division by zero", 5000, 5000, 3000, false, 0},
     };
-    SetTickSource(TestTick);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        SetLastSampleTick(c.last);
-        g_now = c.now;
+        SpeedClock clock;
         DWORD rate = 0xDEADBEEF;
-        EXPECT_EQ(c.sampled, SampleSpeed(c.progress, 0, &rate));
+        ASSERT_TRUE(clock.Sample(c.last, 0, 0, &rate));
+        rate = 0xDEADBEEF;
+        EXPECT_EQ(c.sampled, clock.Sample(c.now, c.progress, 0, &rate));
         EXPECT_EQ(c.sampled ? c.rate : 0xDEADBEEFu, rate);
-        EXPECT_EQ(c.sampled ? c.now : c.last, LastSampleTick()) << "only a sample moves the clock";
+        EXPECT_EQ(c.sampled ? c.now : c.last, clock.LastTick()) << "only a sample moves the clock";
     }
-    SetTickSource(nullptr);
-    SetLastSampleTick(0);
 }
 
 TEST(FormatSpeedLine, PrefixSizeTextSuffixInCodePage936) {

@@ -8,11 +8,11 @@
 #include <stdexcept>
 
 #include "ZipFuzz.h"
+#include "ZipInternal.h"
 
 namespace {
 
 constexpr uint32_t kCentralSignature = 0x02014b50;
-constexpr uint32_t kEndSignature = 0x06054b50;
 
 void RemoveTree(const std::string& folder) {
     RemoveBelow(folder);
@@ -67,14 +67,10 @@ ZipHandle* OpenInMemory(const Bytes& archive) {
 
 Layout ReadLayout(const Bytes& archive) {
     Layout layout;
-    for (size_t i = archive.size() - 22 + 1; i-- > 0;) {
-        if (Get32(archive, i) == kEndSignature) {
-            layout.endRecord = i;
-            break;
-        }
-    }
-    size_t at = Get32(archive, layout.endRecord + kEndDirectoryOffset);
-    for (uint16_t n = Get16(archive, layout.endRecord + kEndEntries); n > 0; --n) {
+    const EndRecordCheck end = CheckEndRecord(archive.data(), archive.size(), archive.size());
+    layout.endRecord = static_cast<size_t>(end.position);
+    size_t at = end.directoryOffset;
+    for (uint32_t n = end.entryCount; n > 0; --n) {
         if (Get32(archive, at) != kCentralSignature) break;
         layout.central.push_back(at);
         layout.local.push_back(Get32(archive, at + 42));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ArchiveWriter.h"
+#include "LittleEndian.h"
 #include "Zip.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -42,19 +43,11 @@ Layout ReadLayout(const Bytes& archive);
 using Patch = std::function<void(Bytes&, const Layout&)>;
 Bytes BuildPatched(const std::vector<EntrySpec>& entries, const Patch& patch);
 
-// Little-endian fields.
-inline uint16_t Get16(const Bytes& b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
-inline uint32_t Get32(const Bytes& b, size_t at) {
-    return Get16(b, at) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
-}
-inline void Put16(Bytes& b, size_t at, uint16_t v) {
-    b.at(at) = v & 0xFF;
-    b.at(at + 1) = v >> 8;
-}
-inline void Put32(Bytes& b, size_t at, uint32_t v) {
-    Put16(b, at, v & 0xFFFF);
-    Put16(b, at + 2, v >> 16);
-}
+// Little-endian fields of an archive's bytes; out of range throws.
+inline uint16_t Get16(const Bytes& b, size_t at) { return ::Get16(&b.at(at + 1) - 1); }
+inline uint32_t Get32(const Bytes& b, size_t at) { return ::Get32(&b.at(at + 3) - 3); }
+inline void Put16(Bytes& b, size_t at, uint16_t v) { ::Put16(&b.at(at + 1) - 1, v); }
+inline void Put32(Bytes& b, size_t at, uint32_t v) { ::Put32(&b.at(at + 3) - 3, v); }
 
 // Offsets inside the headers.
 constexpr size_t kLocalFlags = 6, kLocalMethod = 8, kLocalCrc = 14, kLocalCompressed = 18,

@@ -48,7 +48,7 @@ struct Scene {
 // A file's text, "|", then H and R for its hidden and read-only bits; "" for no file.
 std::string Content(const std::string& path) {
     DWORD a = GetFileAttributesA(path.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY) != 0) return "";
+    if (a == INVALID_FILE_ATTRIBUTES || IsFolderAttributes(a)) return "";
     return ReadText(path) + "|" + ((a & kHidden) ? "H" : "") + ((a & kReadOnly) ? "R" : "");
 }
 

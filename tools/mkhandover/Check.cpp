@@ -200,11 +200,11 @@ private:
     }
 
     void MirrorFolderOf(const char* target) {
-        const int cut = LastSeparator(target);
-        if (!m_real || cut < 0) return;
-        const std::string folder(target, static_cast<size_t>(cut));
-        if (!IsFolderAttributes(GetFileAttributesA(folder.c_str()))) return;
-        const std::string mirrored = Mirrored(folder.c_str());
+        char folder[kPathSize];
+        if (!m_real || !FolderPart(target, folder) ||
+            !IsFolderAttributes(GetFileAttributesA(folder)))
+            return;
+        const std::string mirrored = Mirrored(folder);
         ForEachSeparator(mirrored.c_str(), [&](size_t i) {
             if (i > m_mirror.size()) CreateDirectoryA(mirrored.substr(0, i).c_str(), nullptr);
         });
@@ -465,17 +465,7 @@ void PrintTable(const std::vector<Row>& rows) {
 
 bool LoadHandOver(const char* path, HandOverHeader& header, std::unique_ptr<UpdateItem[]>& items) {
     std::vector<unsigned char> bytes;
-    FILE* in = std::fopen(path, "rb");
-    bool read = in != nullptr;
-    if (read) {
-        unsigned char chunk[4096];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-            bytes.insert(bytes.end(), chunk, chunk + got);
-        read = std::ferror(in) == 0;
-        std::fclose(in);
-    }
-    if (!read) {
+    if (!ReadFileBytes(path, bytes)) {
         std::fprintf(stderr, "mkhandover: %s: cannot read\n", path);
         return false;
     }
@@ -497,8 +487,7 @@ int CheckHandOver(const char* handOverPath, const char* installDir) {
     if (!LoadHandOver(handOverPath, header, items)) return 2;
     const bool realInstall = installDir != nullptr;
     if (realInstall) {
-        const DWORD attributes = GetFileAttributesA(installDir);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (!IsFolderAttributes(GetFileAttributesA(installDir))) {
             std::fprintf(stderr, "mkhandover: %s: no such folder\n", installDir);
             return 2;
         }

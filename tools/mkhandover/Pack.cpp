@@ -11,6 +11,7 @@
 #include <zip.h>
 
 #include "InstallPaths.h"
+#include "Replace.h"
 #include "Scoped.h"
 
 namespace {
@@ -88,7 +89,7 @@ bool Walk(const std::wstring& folder, const std::string& prefix, std::vector<Pac
         const std::wstring path = folder + L"\\" + child.cFileName;
         bool lost = false;
         const std::string name = prefix + Narrow(child.cFileName, kArchiveCodePage, &lost);
-        const bool isFolder = (child.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool isFolder = IsFolderAttributes(child.dwFileAttributes);
         if (lost) {
             std::fprintf(stderr, "mkhandover: %s: a name not written in code page 936\n",
                          Narrow(path, CP_ACP, &lost).c_str());
@@ -135,7 +136,7 @@ zip_fileinfo InfoOf(const PackEntry& entry) {
 }
 
 bool AddEntry(zipFile zip, const PackEntry& entry) {
-    const bool isFolder = (entry.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool isFolder = IsFolderAttributes(entry.data.dwFileAttributes);
     const bool store = isFolder || entry.data.nFileSizeLow == 0;
     const zip_fileinfo info = InfoOf(entry);
     if (zipOpenNewFileInZip64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
@@ -177,8 +178,7 @@ bool LiesInside(const std::string& path, const std::string& folder) {
 }  // namespace
 
 int PackFolder(const char* dir, const char* out) {
-    const DWORD attributes = GetFileAttributesA(dir);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!IsFolderAttributes(GetFileAttributesA(dir))) {
         std::fprintf(stderr, "mkhandover: %s: no such folder\n", dir);
         return 1;
     }
@@ -219,7 +219,7 @@ int PackFolder(const char* dir, const char* out) {
             if (!ok)
                 std::fprintf(stderr, "mkhandover: %s: cannot be read or written\n",
                              entries[i].name.c_str());
-            ++((entries[i].data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? folders : files);
+            ++(IsFolderAttributes(entries[i].data.dwFileAttributes) ? folders : files);
         }
         ok = zip.Close() && ok;
     }

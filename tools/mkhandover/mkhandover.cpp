@@ -23,6 +23,7 @@
 #include "HandOver.h"
 #include "InstallPaths.h"
 #include "Pack.h"
+#include "Replace.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ bool Collect(const std::string& arg, std::vector<Listed>& out) {
         std::fprintf(stderr, "mkhandover: %s: no such file or folder\n", arg.c_str());
         return false;
     }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (!IsFolderAttributes(attributes)) {
         out.push_back({arg, FileNamePart(arg.c_str())});
         return true;
     }
@@ -66,7 +67,7 @@ bool Collect(const std::string& arg, std::vector<Listed>& out) {
     HANDLE find = FindFirstFileA((arg + "\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            if (!IsFolderAttributes(data.dwFileAttributes)) {
                 found.push_back({arg + "\\" + data.cFileName, data.cFileName});
             }
         } while (FindNextFileA(find, &data));
@@ -132,20 +133,8 @@ int Write(const std::string& url, DWORD v1, DWORD v2, const std::string& outPath
     header.dwFileVersion2 = v2;
     std::memcpy(header.szServerUrl, url.c_str(), url.size());
 
-    FILE* out = std::fopen(outPath.c_str(), "wb");
-    if (out == nullptr) {
-        std::fprintf(stderr, "mkhandover: %s: cannot create\n", outPath.c_str());
-        return 1;
-    }
-    bool ok = std::fwrite(&header, sizeof header, 1, out) == 1;
-    if (!records.empty()) {
-        ok = ok && std::fwrite(records.data(), sizeof(HandOverRecord), records.size(), out) ==
-                       records.size();
-    }
-    ok = (std::fclose(out) == 0) && ok;
-    if (!ok) {
-        std::fprintf(stderr, "mkhandover: %s: write failed\n", outPath.c_str());
-        DeleteFileA(outPath.c_str());
+    if (!WriteHandOver(outPath.c_str(), header, records)) {
+        std::fprintf(stderr, "mkhandover: %s: cannot be written\n", outPath.c_str());
         return 1;
     }
     std::printf("%s: %u file(s), versions %lu and %lu\n", outPath.c_str(),
@@ -177,11 +166,10 @@ int Dump(const std::string& path) {
     std::printf("%-4s %-35s %12s  %-23s %s\n", "#", "name", "size", "time", "FILETIME");
     for (WORD i = 0; i < header.wCount; ++i) {
         const UpdateItem& item = items[i];
-        std::printf("%-4u %-35s %12lu  %-23s %08lX:%08lX\n", i, item.szName,
-                    static_cast<unsigned long>(item.dwSize),
-                    TimeText(item.dwDate, item.dwTime).c_str(),
-                    static_cast<unsigned long>(item.dwDate),
-                    static_cast<unsigned long>(item.dwTime));
+        std::printf(
+            "%-4u %-35s %12lu  %-23s %08lX:%08lX\n", i, item.szName,
+            static_cast<unsigned long>(item.dwSize), TimeText(item.dwDate, item.dwTime).c_str(),
+            static_cast<unsigned long>(item.dwDate), static_cast<unsigned long>(item.dwTime));
     }
     return 0;
 }

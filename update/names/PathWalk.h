@@ -31,3 +31,14 @@ inline int LastSeparator(const char* path) {
     ForEachSeparator(path, [&](size_t i) { last = static_cast<int>(i); });
     return last;
 }
+
+// The folder part of path, what comes before its last separator, into out (MAX_PATH
+// bytes). False, with out empty, when path has no separator or is longer than out holds.
+inline bool FolderPart(const char* path, char (&out)[MAX_PATH]) {
+    out[0] = '\0';
+    const int cut = LastSeparator(path);
+    if (cut < 0 || cut >= MAX_PATH) return false;
+    for (int i = 0; i < cut; ++i) out[i] = path[i];
+    out[cut] = '\0';
+    return true;
+}

@@ -58,11 +58,10 @@ NameFault ComponentFault(const char* component, size_t length) {
 NameFault WhyUnsafe(const char* name) {
     if (name == nullptr || name[0] == '\0' || IsPathSeparator(name[0])) return NameFault::Rooted;
     const char* component = name;
-    for (const char* p = name;; ++p) {
+    for (const char* p = name;; p += CharacterBytes(p)) {
         if (IsLeadByte(*p)) {
             if (static_cast<unsigned char>(p[1]) < kLowestTrailByte)
                 return NameFault::BrokenDoubleByte;
-            ++p;
             continue;
         }
         if (*p == '\0' || IsPathSeparator(*p)) {

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <vector>
 
+#include "LittleEndian.h"
 #include "ZipInternal.h"
 
 namespace {
@@ -21,13 +22,6 @@ constexpr uint8_t kHasCreationTime = 4;
 constexpr size_t kLongestSearchName = 255;
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr uint64_t kFileTimeTicksPerSecond = 10000000ull;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-int32_t GetSigned32(const uint8_t* p) {
-    uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                 (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    return static_cast<int32_t>(v);
-}
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -144,7 +138,8 @@ void ApplyExtendedTimestamp(const uint8_t* extra, size_t length, FILETIME* write
             if (offset + 4 > blockSize) return;
             FILETIME time;
             // Before 1970 the system cannot convert the value; the DOS time stays.
-            if (UnixTimeToFileTime(GetSigned32(data + offset), &time)) *targets[i] = time;
+            if (UnixTimeToFileTime(static_cast<int32_t>(Get32(data + offset)), &time))
+                *targets[i] = time;
             offset += 4;
         }
         return;
@@ -183,21 +178,15 @@ bool EntryName(const char* stored, uint16_t flags, char (&out)[MAX_PATH]) {
 
 bool NamesEqual(const char* a, const char* b, bool ignoreCase) {
     if (!ignoreCase) return std::strcmp(a, b) == 0;
-    for (;;) {
-        if (*a == '\0' || *b == '\0') return *a == *b;
+    while (*a != '\0' && *b != '\0') {
         // A trail byte can look like an ASCII letter; it belongs to its character.
-        if (IsLeadByte(*a) || IsLeadByte(*b)) {
-            if (*a != *b) return false;
-            ++a;
-            ++b;
-            if (*a == '\0' || *b == '\0') return *a == *b;
-            if (*a != *b) return false;
-        } else if (FoldAscii(*a) != FoldAscii(*b)) {
-            return false;
-        }
-        ++a;
-        ++b;
+        const size_t n = CharacterBytes(a);
+        if (n != CharacterBytes(b)) return false;
+        if (n == 2 ? a[0] != b[0] || a[1] != b[1] : FoldAscii(*a) != FoldAscii(*b)) return false;
+        a += n;
+        b += n;
     }
+    return *a == *b;
 }
 
 ZipResult ZipGetEntry(ZipHandle* handle, int32_t index, ZipEntry* entry) {

@@ -17,17 +17,6 @@ constexpr uint32_t kLargestRead = 0x40000000;
 const char kTemporaryPrefix[] = "~zp";
 constexpr int kTemporaryAttempts = 100;
 
-// "~zp" and 8 hexadecimal digits and ".tmp": a temporary file of this layer.
-bool IsTemporaryName(const char* name) {
-    const size_t prefix = sizeof kTemporaryPrefix - 1;
-    if (std::strlen(name) != prefix + 12 || std::strncmp(name, kTemporaryPrefix, prefix) != 0)
-        return false;
-    for (size_t i = prefix; i < prefix + 8; ++i) {
-        if (std::strchr("0123456789ABCDEF", name[i]) == nullptr) return false;
-    }
-    return std::strcmp(name + prefix + 8, ".tmp") == 0;
-}
-
 // Deletes what path holds when it is one of this layer's temporary files or work folders
 // (their contents first).
 void RemoveLeftover(const char* folder, const WIN32_FIND_DATAA& found) {
@@ -37,7 +26,7 @@ void RemoveLeftover(const char* folder, const WIN32_FIND_DATAA& found) {
         static_cast<int>(sizeof path))
         return;
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (!IsFolderAttributes(found.dwFileAttributes)) {
         DeleteFileA(path);
         return;
     }
@@ -50,8 +39,7 @@ void RemoveLeftover(const char* folder, const WIN32_FIND_DATAA& found) {
         HANDLE search = FindFirstFileA(pattern, &item);
         if (search != INVALID_HANDLE_VALUE) {
             do {
-                if ((item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-                    RemoveLeftover(inside, item);
+                if (!IsFolderAttributes(item.dwFileAttributes)) RemoveLeftover(inside, item);
             } while (FindNextFileA(search, &item));
             FindClose(search);
         }
@@ -94,12 +82,10 @@ ZipReader::TargetFolder& TargetFolderOf(ZipReader* reader, const char* folder) {
 const std::string& WorkFolderOf(ZipReader::TargetFolder& target) {
     if (target.workTried) return target.work;
     target.workTried = true;
-    static std::atomic<uint32_t> counter{GetTickCount() * 2246822519u ^ GetCurrentProcessId()};
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         char path[MAX_PATH];
-        if (std::snprintf(path, sizeof path, "%s%s%08lX.tmp", target.folder.c_str(),
-                          kTemporaryPrefix, static_cast<unsigned long>(counter.fetch_add(1))) >=
-            static_cast<int>(sizeof path) - 14)
+        // The folder holds the entries' temporary files, whose names are as long again.
+        if (!NextTemporaryPath(target.folder.c_str(), path) || std::strlen(path) + 16 > sizeof path)
             break;
         if (CreateDirectoryA(path, nullptr)) {
             target.work = path;
@@ -177,15 +163,11 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
     if (length == 0) return ZipBadArguments;
     if (length >= MAX_PATH) return ZipOpenFailed;
 
+    // The folder part, and the same with its separator, which the names below are joined to.
+    char directory[MAX_PATH];
     char folder[MAX_PATH] = "";
-    char directory[MAX_PATH] = "";
-    int separator = LastSeparator(target);
-    if (separator >= 0) {
-        std::memcpy(directory, target, static_cast<size_t>(separator));
-        directory[separator] = '\0';
-        std::memcpy(folder, target, static_cast<size_t>(separator) + 1);
-        folder[separator + 1] = '\0';
-    }
+    if (FolderPart(target, directory))
+        std::snprintf(folder, sizeof folder, "%s%c", directory, target[std::strlen(directory)]);
 
     DWORD attributes = record.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
@@ -316,19 +298,34 @@ ZipReader::~ZipReader() {
     }
 }
 
-HANDLE TemporaryFile::Create(const char* folder, DWORD attributes) {
-    // Names from a counter shared by the process and started from the clock, so that two
-    // runs rarely try the same names; a name that is taken is passed over.
-    static std::atomic<uint32_t> counter{GetTickCount() * 2654435761u ^ GetCurrentProcessId()};
-    m_path[0] = '\0';
-    if (std::strlen(folder) + sizeof kTemporaryPrefix + 12 > MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
+bool IsTemporaryName(const char* name) {
+    const size_t prefix = sizeof kTemporaryPrefix - 1;
+    if (std::strlen(name) != prefix + 12 || std::strncmp(name, kTemporaryPrefix, prefix) != 0)
+        return false;
+    for (size_t i = prefix; i < prefix + 8; ++i) {
+        if (std::strchr("0123456789ABCDEF", name[i]) == nullptr) return false;
     }
+    return std::strcmp(name + prefix + 8, ".tmp") == 0;
+}
+
+bool NextTemporaryPath(const char* folder, char (&out)[MAX_PATH]) {
+    // A counter shared by the process and started from the clock, so that two runs rarely
+    // try the same names.
+    static std::atomic<uint32_t> counter{GetTickCount() * 2654435761u ^ GetCurrentProcessId()};
+    const int n = std::snprintf(out, sizeof out, "%s%s%08lX.tmp", folder, kTemporaryPrefix,
+                                static_cast<unsigned long>(counter.fetch_add(1)));
+    return n > 0 && n < static_cast<int>(sizeof out);
+}
+
+HANDLE TemporaryFile::Create(const char* folder, DWORD attributes) {
+    m_path[0] = '\0';
+    // A name that is taken is passed over.
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         char path[MAX_PATH];
-        std::snprintf(path, sizeof path, "%s%s%08lX.tmp", folder, kTemporaryPrefix,
-                      static_cast<unsigned long>(counter.fetch_add(1)));
+        if (!NextTemporaryPath(folder, path)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return INVALID_HANDLE_VALUE;
+        }
         HANDLE file =
             CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
@@ -357,8 +354,7 @@ bool EnsureDirectory(const char* base, const char* relative) {
     });
     std::memcpy(path + baseLength, relative, relativeLength + 1);
     CreateDirectoryA(path, nullptr);
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return IsFolderAttributes(GetFileAttributesA(path));
 }
 
 ZipResult ZipExtractEntry(ZipHandle* handle, int32_t index, void* target, uint32_t length,

@@ -1,6 +1,8 @@
 // Inside the zip layer: the archive source under minizip, the reader behind a ZipHandle,
 // the owners of what the layer opens, and the decisions kept in plain functions. Not for
-// callers; the layer's tests include it to reach those functions.
+// the updater, which goes through Zip.h; the layer's tests, its fuzz campaign and
+// benchmark, and mkhandover's account of refused records include it to reach those
+// functions and the read and step counts.
 #pragma once
 
 #include <windows.h>
@@ -85,6 +87,12 @@ private:
     char m_path[MAX_PATH];
 };
 
+// "~zp", 8 hexadecimal digits and ".tmp": a temporary file or work folder of this layer.
+bool IsTemporaryName(const char* name);
+// folder (ending in a separator, or "") and the next temporary name; false when that does
+// not fit in out.
+bool NextTemporaryPath(const char* folder, char (&out)[MAX_PATH]);
+
 // ---- The archive source -----------------------------------------------------------------
 
 // A copy of part of a file source, kept for minizip's small reads.
@@ -118,7 +126,8 @@ struct ZipSource {
     uint32_t position = 0;
     // When not 0, the source ends there for minizip (see ZipOpen).
     uint64_t endLimit = 0;
-    // Every byte handed to minizip, and the ReadFile calls made for them, for the cost test.
+    // Every byte handed to minizip, and the ReadFile calls made for them, for the fuzz
+    // campaign's cost bound and the benchmark's walk rows.
     uint64_t bytesRead = 0;
     uint64_t readCalls = 0;
 };
@@ -132,9 +141,11 @@ bool SourceLength(ZipSource* source, uint64_t* length);
 
 // What the end of an archive holds, as far as the end-of-central-directory record tells.
 struct EndRecordCheck {
-    ZipResult result;     // ZipOk, ZipNoEndRecord or ZipBadEndRecord
-    uint64_t position;    // of the record, when result is ZipOk
-    uint32_t entryCount;  // when result is ZipOk
+    ZipResult result;          // ZipOk, ZipNoEndRecord or ZipBadEndRecord
+    uint64_t position;         // of the record, when one was found
+    uint32_t entryCount;       // what the record says, when one was found
+    uint32_t directoryOffset;  // from where the archive begins
+    uint32_t directorySize;
 };
 // tail is the last bytes of an archive of archiveLength bytes (tail ends where the archive
 // ends). Finds the last record signature whose 22 bytes lie in tail and checks the record:
@@ -154,7 +165,7 @@ struct ZipReader {
     // The first entry whose central header cannot be reached from the one before: it and
     // every later entry are corrupt without another read. count while none is known.
     int32_t damagedFrom = 0;
-    uint64_t directorySteps = 0;  // central headers minizip was moved to, for the cost checks
+    uint64_t directorySteps = 0;  // central headers minizip was moved to, for the cost bound
     int32_t openEntry = -1;       // the entry whose data is open for the memory form, or -1
     uint64_t openDelivered = 0;   // bytes of openEntry handed out so far
     uint64_t openExpected = 0;    // its size in the central directory

@@ -3,18 +3,13 @@
 #include <new>
 #include <cstring>
 
+#include "LittleEndian.h"
 #include "ZipInternal.h"
 
 namespace {
 
 constexpr uint32_t kEndRecordSize = 22;
 constexpr uint32_t kEndSignature = 0x06054b50;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 ZipSource* AsSource(voidpf stream) { return static_cast<ZipSource*>(stream); }
 
@@ -207,7 +202,7 @@ bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t siz
 }
 
 EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t archiveLength) {
-    EndRecordCheck check{ZipNoEndRecord, 0, 0};
+    EndRecordCheck check{ZipNoEndRecord, 0, 0, 0, 0};
     if (tailLength < kEndRecordSize || tailLength > archiveLength) return check;
     for (size_t i = tailLength - kEndRecordSize + 1; i-- > 0;) {
         const uint8_t* record = tail + i;
@@ -224,6 +219,8 @@ EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t a
         check.result = consistent ? ZipOk : ZipBadEndRecord;
         check.position = position;
         check.entryCount = entries;
+        check.directoryOffset = static_cast<uint32_t>(directoryOffset);
+        check.directorySize = static_cast<uint32_t>(directorySize);
         return check;
     }
     return check;

@@ -1,0 +1,22 @@
+// The ZIP format's little-endian fields, read and written in place. The caller makes sure
+// the field lies inside its buffer.
+#pragma once
+
+#include <cstdint>
+
+inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+inline uint32_t Get32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline void Put16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void Put32(uint8_t* p, uint32_t v) {
+    Put16(p, static_cast<uint16_t>(v));
+    Put16(p + 2, static_cast<uint16_t>(v >> 16));
+}
