@@ -119,8 +119,8 @@ bool Generate(const Options& o) {
     if (!MakeFolders("archives")) return false;
     std::vector<ArchiveEntry> big;
     // Whole entries, rounded up: a size below one entry still makes an archive to unpack.
-    const int bigEntries = (o.bigMb * 1024 * 1024 + static_cast<int>(kBigEntrySize) - 1) /
-                           static_cast<int>(kBigEntrySize);
+    const int bigEntries =
+        (o.bigMb * 1024 * 1024 + static_cast<int>(kBigEntrySize) - 1) / static_cast<int>(kBigEntrySize);
     for (int k = 0; k < bigEntries; ++k) {
         big.push_back({Format("e%02d.bin", k), k % 2 ? IncompressibleData(kBigEntrySize, k)
                                                      : CompressibleData(kBigEntrySize, k)});
@@ -588,8 +588,8 @@ void BenchStall(const Options& o, Report& report) {
         Fail("the stalled download did not end as a failure");
         return;
     }
-    report.Row("7 stalled download given up after", Format("%.2f s", ms / 1000), "stall limit 2 s",
-               "", "<= 2.5 s");
+    report.Row("7 stalled download given up after", Format("%.2f s", ms / 1000),
+               "stall limit 2 s", "", "<= 2.5 s");
     Verdict(report, "7 stall detection", ms <= 2500,
             Format("the download was aborted %.2f s after it began (limit 2 s)", ms / 1000));
 }
@@ -598,8 +598,8 @@ void BenchRetry(const Options& o, Report& report) {
     const std::vector<int> perMinute = ScheduledRequestsPerMinute();
     std::string minutes;
     for (int n : perMinute) minutes += Format("%s%d", minutes.empty() ? "" : "/", n);
-    report.Row("6 retries vs missing file, per minute 1-5", minutes, "no pause: hundreds a second",
-               "", "<= 2/min after minute 1");
+    report.Row("6 retries vs missing file, per minute 1-5", minutes,
+               "no pause: hundreds a second", "", "<= 2/min after minute 1");
     Verdict(report, "6 retry schedule", perMinute[1] <= 2 && perMinute[4] <= 2,
             Format("%s requests in minutes 1 to 5", minutes.c_str()));
     if (o.port == 0) return;
@@ -761,62 +761,22 @@ std::string DamagedCountArchive(size_t padding, bool zip64) {
     };
     const std::string name = "a.txt", data(padding + 1, 'x');
     const uint32_t length = static_cast<uint32_t>(data.size()), nameLength = 5;
-    put({{0x04034b50, 4},
-         {10, 2},
-         {0, 2},
-         {0, 2},
-         {0, 4},
-         {0, 4},
-         {length, 4},
-         {length, 4},
-         {nameLength, 2},
-         {0, 2}});
+    put({{0x04034b50, 4}, {10, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}, {length, 4}, {length, 4},
+         {nameLength, 2}, {0, 2}});
     a += name + data;
     const uint32_t directory = static_cast<uint32_t>(a.size());
-    put({{0x02014b50, 4},
-         {20, 2},
-         {10, 2},
-         {0, 2},
-         {0, 2},
-         {0, 4},
-         {0, 4},
-         {length, 4},
-         {length, 4},
-         {nameLength, 2},
-         {0xFFFF, 2},
-         {0, 2},
-         {0, 2},
-         {0, 2},
-         {0, 4},
-         {0, 4}});
+    put({{0x02014b50, 4}, {20, 2}, {10, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}, {length, 4},
+         {length, 4}, {nameLength, 2}, {0xFFFF, 2}, {0, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}});
     a += name;
     const uint32_t size = static_cast<uint32_t>(a.size()) - directory;
     if (zip64) {
         const uint32_t record = static_cast<uint32_t>(a.size());
-        put({{0x06064b50, 4},
-             {44, 4},
-             {0, 4},
-             {45, 2},
-             {45, 2},
-             {0, 4},
-             {0, 4},
-             {0x7FFFFFFF, 4},
-             {0, 4},
-             {0x7FFFFFFF, 4},
-             {0, 4},
-             {size, 4},
-             {0, 4},
-             {directory, 4},
-             {0, 4}});
+        put({{0x06064b50, 4}, {44, 4}, {0, 4}, {45, 2}, {45, 2}, {0, 4}, {0, 4},
+             {0x7FFFFFFF, 4}, {0, 4}, {0x7FFFFFFF, 4}, {0, 4}, {size, 4}, {0, 4},
+             {directory, 4}, {0, 4}});
         put({{0x07064b50, 4}, {0, 4}, {record, 4}, {0, 4}, {1, 4}});
     }
-    put({{0x06054b50, 4},
-         {0, 2},
-         {0, 2},
-         {0xFFFF, 2},
-         {0xFFFF, 2},
-         {size, 4},
-         {directory, 4},
+    put({{0x06054b50, 4}, {0, 2}, {0, 2}, {0xFFFF, 2}, {0xFFFF, 2}, {size, 4}, {directory, 4},
          {0, 2}});
     return a;
 }
