@@ -8,6 +8,16 @@ const char kPieceRestName[] = "~updater-the-rest-of-a-cut-download.tmp";
 namespace {
 
 constexpr DWORD kPartialContent = 206;
+const char kPiecePrefix[] = "~updater-piece-of-a-cut-download-";
+
+// A name PieceFileName makes, and nothing else: a damaged index must not name another file.
+bool IsPieceFileName(const std::string& file) {
+    const size_t prefix = sizeof kPiecePrefix - 1, suffix = 5;
+    if (file.size() <= prefix + suffix || file.compare(0, prefix, kPiecePrefix) != 0 ||
+        file.compare(file.size() - suffix, suffix, ".part") != 0)
+        return false;
+    return file.find_first_not_of("0123456789", prefix) == file.size() - suffix;
+}
 
 // The whole file's length as the answer gives it, 0 when unknown.
 ULONGLONG TotalOf(const DownloadFacts& f) {
@@ -38,6 +48,12 @@ bool ReadDword(const std::string& text, DWORD* value) {
 }
 
 }  // namespace
+
+std::string PieceFileName(unsigned number) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%u.part", kPiecePrefix, number);
+    return name;
+}
 
 bool IsKeepablePiece(const DownloadFacts& f) {
     const ULONGLONG total = TotalOf(f);
@@ -90,12 +106,14 @@ bool PieceBelongs(const PieceRecord& r, const UpdateItem& item, const char* url)
 std::string FormatPieceIndex(const std::vector<PieceRecord>& records) {
     std::string out;
     for (const PieceRecord& r : records) {
-        if (!Writable(r.name) || !Writable(r.url) || !Writable(r.piece.validator)) continue;
+        if (!Writable(r.name) || !Writable(r.url) || !Writable(r.piece.validator) ||
+            !IsPieceFileName(r.file))
+            continue;
         char numbers[96];
         std::snprintf(numbers, sizeof numbers, "\t%lu\t%lu\t%lu\t%llu\t%llu\t",
                       static_cast<unsigned long>(r.size), static_cast<unsigned long>(r.date),
                       static_cast<unsigned long>(r.time), r.piece.total, r.piece.length);
-        out += r.name + numbers + r.piece.validator + '\t' + r.url + '\n';
+        out += r.name + '\t' + r.file + numbers + r.piece.validator + '\t' + r.url + '\n';
     }
     return out;
 }
@@ -114,16 +132,17 @@ std::vector<PieceRecord> ParsePieceIndex(const std::string& text) {
         fields.push_back(line.substr(from));
         PieceRecord r;
         DWORD total = 0, length = 0;
-        if (fields.size() != 8 || fields[0].empty() || !ReadDword(fields[1], &r.size) ||
-            !ReadDword(fields[2], &r.date) || !ReadDword(fields[3], &r.time) ||
-            !ReadDword(fields[4], &total) || !ReadDword(fields[5], &length) || fields[6].empty() ||
-            length == 0 || length >= total)
+        if (fields.size() != 9 || fields[0].empty() || !IsPieceFileName(fields[1]) ||
+            !ReadDword(fields[2], &r.size) || !ReadDword(fields[3], &r.date) ||
+            !ReadDword(fields[4], &r.time) || !ReadDword(fields[5], &total) ||
+            !ReadDword(fields[6], &length) || fields[7].empty() || length == 0 || length >= total)
             continue;
         r.name = fields[0];
+        r.file = fields[1];
         r.piece.total = total;
         r.piece.length = length;
-        r.piece.validator = fields[6];
-        r.url = fields[7];
+        r.piece.validator = fields[7];
+        r.url = fields[8];
         records.push_back(r);
     }
     return records;

@@ -49,6 +49,7 @@ DownloadFacts JoinedFacts(const Piece& piece, ULONGLONG fileSize, DWORD recordSi
 // fetched from url.
 struct PieceRecord {
     std::string name;
+    std::string file;  // where the piece lies in DownLoad\ (PieceFileName)
     DWORD size = 0;
     DWORD date = 0;
     DWORD time = 0;
@@ -60,13 +61,15 @@ struct PieceRecord {
 // stamp and URL.
 bool PieceBelongs(const PieceRecord& record, const UpdateItem& item, const char* url);
 
-// The index of kept pieces, one line each: name, size, date, time, total, length,
+// The index of kept pieces, one line each: name, file, size, date, time, total, length,
 // validator and URL, separated by tabs. Parsing leaves out every line that does not read
-// back whole (a name, URL or validator holding a tab or a line break is never written).
+// back whole (a name, URL or validator holding a tab or a line break is never written),
+// and every line whose file is not a piece's file name.
 std::string FormatPieceIndex(const std::vector<PieceRecord>& records);
 std::vector<PieceRecord> ParsePieceIndex(const std::string& text);
 
-// The index's and the rest's file names in DownLoad\: longer than any listed name can be
-// (35 bytes), so that neither can be a listed file's download.
+// The names of the pieces, the index and the rest in DownLoad\: longer than any listed
+// name can be (35 bytes), so that none of them can be a listed file's download.
+std::string PieceFileName(unsigned number);
 extern const char kPieceIndexName[];
 extern const char kPieceRestName[];

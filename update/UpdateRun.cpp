@@ -1,5 +1,6 @@
 #include "UpdateRun.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -259,10 +260,11 @@ DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* p
 }
 
 bool UpdateRun::Download(const ItemPaths& paths, const UpdateItem& item) {
-    char rest[kPathSize];
+    char rest[kPathSize], piece[kPathSize];
     PieceRecord* kept = FindPiece(item, paths.url);
-    if (kept != nullptr && JoinPath(rest, {paths.downloadFolder, kPieceRestName}))
-        return GoOn(paths, item, *kept, rest);
+    if (kept != nullptr && JoinPath(rest, {paths.downloadFolder, kPieceRestName}) &&
+        JoinPath(piece, {paths.downloadFolder, kept->file.c_str()}))
+        return GoOn(paths, item, *kept, piece, rest);
     DownloadFacts facts = Fetch(paths.url, paths.download);
     facts.recordSize = item.dwSize;
     return TakeFresh(paths, item, facts, 0);
@@ -277,8 +279,7 @@ bool UpdateRun::TakeFresh(const ItemPaths& paths, const UpdateItem& item,
     // What a stop or a dropped link cut short is kept, so that the next attempt, or the
     // next run, goes on from there.
     if (verdict != DownloadVerdict::Whole && IsKeepablePiece(facts) &&
-        (facts.fileSize == facts.receivedBytes || m_io.Cut(paths.download, facts.receivedBytes))) {
-        KeepPiece(item, paths.url, PieceOf(facts));
+        StorePiece(paths, item, facts)) {
         if (IsStopping()) return false;
         // Only more than was kept before is progress; a server that starts over every time
         // (it has no ranges) gets the growing pauses of any failure.
@@ -298,8 +299,40 @@ bool UpdateRun::TakeFresh(const ItemPaths& paths, const UpdateItem& item,
     return false;
 }
 
+bool UpdateRun::StorePiece(const ItemPaths& paths, const UpdateItem& item,
+                           const DownloadFacts& facts) {
+    // A piece never lies under the listed name, where a whole download (the updater's own
+    // new program file among them) is looked for: it moves to a name of its own.
+    unsigned number = 0;
+    std::string file;
+    do {
+        file = PieceFileName(number++);
+    } while (std::any_of(m_pieces.begin(), m_pieces.end(),
+                         [&](const PieceRecord& r) { return r.file == file; }));
+    char piece[kPathSize];
+    if (!JoinPath(piece, {paths.downloadFolder, file.c_str()})) return false;
+    m_io.Delete(piece);
+    // Listed before it is moved: a run killed between the two finds no piece where the
+    // index says, drops the record, and leaves no file behind.
+    m_pieces.emplace_back();
+    PieceRecord& record = m_pieces.back();
+    record.name = item.szName;
+    record.file = file;
+    record.size = item.dwSize;
+    record.date = item.dwDate;
+    record.time = item.dwTime;
+    record.url = paths.url;
+    record.piece = PieceOf(facts);
+    SavePieces();
+    if ((facts.fileSize == facts.receivedBytes || m_io.Cut(paths.download, facts.receivedBytes)) &&
+        m_io.Move(paths.download, piece))
+        return true;
+    DropPiece(item);
+    return false;
+}
+
 bool UpdateRun::GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept,
-                     const char* rest) {
+                     const char* piecePath, const char* rest) {
     const Piece piece = kept.piece;
     m_io.Delete(rest);
     DownloadFacts facts = Fetch(paths.url, rest, &piece);
@@ -307,7 +340,7 @@ bool UpdateRun::GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord
     switch (JudgeRest(piece, facts)) {
         case RestVerdict::Join: {
             const bool joined =
-                facts.receivedBytes == 0 || m_io.Append(rest, facts.receivedBytes, paths.download);
+                facts.receivedBytes == 0 || m_io.Append(rest, facts.receivedBytes, piecePath);
             m_io.Delete(rest);
             if (!joined) {
                 if (!IsStopping()) Failed(WaitReason::DiskFull, item.szName);
@@ -327,17 +360,18 @@ bool UpdateRun::GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord
             }
             // Whole again: only today's verdict on the joined file lets it in.
             ULONGLONG size = 0;
-            m_io.FileSize(paths.download, &size);
-            const bool whole = IsWholeDownload(JoinedFacts(kept.piece, size, item.dwSize));
-            DropPiece(item, whole ? nullptr : paths.download);
-            if (whole && !IsStopping()) return true;
+            m_io.FileSize(piecePath, &size);
+            const bool whole = IsWholeDownload(JoinedFacts(kept.piece, size, item.dwSize)) &&
+                               !IsStopping() && m_io.Move(piecePath, paths.download);
+            DropPiece(item);
+            if (whole) return true;
             if (!IsStopping()) Failed(WaitReason::Incomplete, item.szName);
             return false;
         }
         case RestVerdict::Fresh:
             // The server sent the file anew: the piece is of another version, or the server
             // has no ranges. What came is judged as any fresh download.
-            DropPiece(item, paths.download);
+            DropPiece(item);
             if (!m_io.Move(rest, paths.download)) {
                 m_io.Delete(rest);
                 if (!IsStopping()) Failed(WaitReason::InUse, item.szName);
@@ -350,7 +384,7 @@ bool UpdateRun::GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord
             return false;
         case RestVerdict::Refused:
             m_io.Delete(rest);
-            DropPiece(item, paths.download);
+            DropPiece(item);
             if (!IsStopping()) {
                 const bool error = facts.httpStatus < 200 || facts.httpStatus > 299;
                 Failed(error ? WaitReason::ServerError : WaitReason::Incomplete, item.szName,
@@ -366,28 +400,33 @@ void UpdateRun::Progressed(const UpdateItem& item) {
     Failed(WaitReason::Incomplete, item.szName);
 }
 
+bool UpdateRun::PiecePath(const std::string& file, char (&out)[kPathSize]) const {
+    return JoinPath(out, {m_strInstallDir, "\\DownLoad\\", file.c_str()});
+}
+
 void UpdateRun::LoadPieces() {
     m_bPiecesLoaded = true;
     char index[kPathSize], rest[kPathSize];
-    if (!JoinPath(index, {m_strInstallDir, "\\DownLoad\\", kPieceIndexName})) return;
-    if (JoinPath(rest, {m_strInstallDir, "\\DownLoad\\", kPieceRestName})) m_io.Delete(rest);
+    if (!PiecePath(kPieceIndexName, index)) return;
+    if (PiecePath(kPieceRestName, rest)) m_io.Delete(rest);
     std::string text;
     if (!m_io.ReadText(index, &text)) return;
     for (const PieceRecord& record : ParsePieceIndex(text)) {
-        ItemPaths paths;
+        char piece[kPathSize];
+        if (!PiecePath(record.file, piece)) continue;
         bool listed = false;
         for (WORD i = 0; i < m_nItemCount && !listed; ++i) {
+            ItemPaths paths;
             listed =
                 BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[i].szName, paths) &&
                 PieceBelongs(record, m_pItems[i], paths.url);
         }
         ULONGLONG size = 0;
-        if (listed && m_io.FileSize(paths.download, &size) && size == record.piece.length) {
+        if (listed && m_io.FileSize(piece, &size) && size == record.piece.length) {
             m_pieces.push_back(record);
-        } else if (BuildItemPaths(m_strInstallDir, m_header.szServerUrl, record.name.c_str(),
-                                  paths)) {
+        } else {
             // Not of this list, or not what the index says: it goes, so pieces never pile up.
-            m_io.Delete(paths.download);
+            m_io.Delete(piece);
         }
     }
     SavePieces();
@@ -395,7 +434,7 @@ void UpdateRun::LoadPieces() {
 
 void UpdateRun::SavePieces() {
     char index[kPathSize];
-    if (!JoinPath(index, {m_strInstallDir, "\\DownLoad\\", kPieceIndexName})) return;
+    if (!PiecePath(kPieceIndexName, index)) return;
     if (m_pieces.empty()) {
         m_io.Delete(index);
     } else {
@@ -410,29 +449,14 @@ PieceRecord* UpdateRun::FindPiece(const UpdateItem& item, const char* url) {
     return nullptr;
 }
 
-void UpdateRun::KeepPiece(const UpdateItem& item, const char* url, const Piece& piece) {
-    PieceRecord* record = FindPiece(item, url);
-    if (record == nullptr) {
-        m_pieces.emplace_back();
-        record = &m_pieces.back();
-        record->name = item.szName;
-        record->size = item.dwSize;
-        record->date = item.dwDate;
-        record->time = item.dwTime;
-        record->url = url;
-    }
-    record->piece = piece;
-    SavePieces();
-}
-
-void UpdateRun::DropPiece(const UpdateItem& item, const char* download) {
+void UpdateRun::DropPiece(const UpdateItem& item) {
     for (auto it = m_pieces.begin(); it != m_pieces.end(); ++it) {
-        if (it->name == item.szName) {
-            m_pieces.erase(it);
-            break;
-        }
+        if (it->name != item.szName) continue;
+        char piece[kPathSize];
+        if (PiecePath(it->file, piece)) m_io.Delete(piece);
+        m_pieces.erase(it);
+        break;
     }
-    if (download != nullptr) m_io.Delete(download);
     SavePieces();
 }
 

@@ -115,7 +115,10 @@ private:
 
     // One attempt at a whole download of the item: fresh, or the rest of its piece.
     bool Download(const ItemPaths& paths, const UpdateItem& item);
-    bool GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept, const char* rest);
+    bool GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept,
+              const char* piecePath, const char* rest);
+    // Keeps the download at paths.download as the item's piece; false when it cannot be.
+    bool StorePiece(const ItemPaths& paths, const UpdateItem& item, const DownloadFacts& facts);
     // A fresh answer at paths.download: whole, a piece to keep, or nothing. before: the
     // length of the piece it replaces.
     bool TakeFresh(const ItemPaths& paths, const UpdateItem& item, const DownloadFacts& facts,
@@ -126,9 +129,10 @@ private:
     void LoadPieces();
     void SavePieces();
     PieceRecord* FindPiece(const UpdateItem& item, const char* url);
-    void KeepPiece(const UpdateItem& item, const char* url, const Piece& piece);
-    // Forgets the item's piece; its download goes too unless it became the whole file.
-    void DropPiece(const UpdateItem& item, const char* download);
+    // Forgets the item's piece and removes its file.
+    void DropPiece(const UpdateItem& item);
+    // The path of a file in DownLoad\; false when it does not fit.
+    bool PiecePath(const std::string& file, char (&out)[kPathSize]) const;
     ItemOutcome InstallArchive(const char* archive, const UpdateItem& item, ItemState& state);
     ItemOutcome InstallPlainFile(const char* download, const char* target, const UpdateItem& item);
     // Counts a failed attempt and keeps what the pause before the next one waits for.

@@ -564,8 +564,12 @@ class UpdateRun(unittest.TestCase):
         finally:
             if proc.poll() is None:
                 proc.kill()
-        kept = os.path.getsize(self.path("DownLoad", "slow.bin"))
+        pieces = [n for n in os.listdir(self.path("DownLoad")) if n.endswith(".part")]
+        self.assertEqual(1, len(pieces), "what came is kept")
+        kept = os.path.getsize(self.path("DownLoad", pieces[0]))
         self.assertTrue(0 < kept < len(body))
+        self.assertFalse(os.path.exists(self.path("DownLoad", "slow.bin")),
+                         "nothing partial under the listed name, where the lobby looks")
         self.assert_run_not_completed()
         self.server.files["slow.bin"] = Served(body)
         self.write_hand_over([("slow.bin", len(body), 0, 0)])
@@ -583,7 +587,7 @@ class UpdateRun(unittest.TestCase):
         self.wait_for(lambda: len(self.server.ranges) >= 2, 60)
         proc.kill()
         proc.wait()
-        self.assertTrue(os.path.exists(self.path("DownLoad", "slow.bin")))
+        self.assertTrue(any(n.endswith(".part") for n in os.listdir(self.path("DownLoad"))))
         self.write_hand_over([("b.txt", 1, 0, 0)])
         self.run_update()
         self.assertEqual(b"b", self.read("b.txt"))

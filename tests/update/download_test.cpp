@@ -205,17 +205,22 @@ TEST(Pieces, OnlyTheRestOfTheSameVersionIsJoined) {
 TEST(Pieces, TheIndexReadsBackWhatItWrote) {
     PieceRecord a;
     a.name = "maps\\a.zip";
+    a.file = PieceFileName(3);
     a.size = 100, a.date = 0xFFFFFFFF, a.time = 7;
     a.url = "http://h/u/Torvel\\maps\\a.zip";
     a.piece.validator = "Mon, 07 Dec 2026 10:00:00 GMT";
     a.piece.total = 100, a.piece.length = 40;
-    PieceRecord tabbed = a;
+    PieceRecord tabbed = a, elsewhere = a;
     tabbed.name = "never\twritten";
-    const std::string text = FormatPieceIndex({a, tabbed});
+    elsewhere.file = "..\\Update.exe";
+    const std::string text = FormatPieceIndex({a, tabbed, elsewhere});
     const std::vector<PieceRecord> back =
-        ParsePieceIndex(text + "broken line\n" + "x\t1\t1\t1\t9\t9\t\"v\"\tu\n");
-    ASSERT_EQ(1u, back.size()) << "a tab in a field, a broken line, a piece as long as its total";
+        ParsePieceIndex(text + "broken line\n" + "y\t..\\Update.exe\t1\t1\t1\t9\t5\t\"v\"\tu\n" +
+                        "x\t" + PieceFileName(5) + "\t1\t1\t1\t9\t9\t\"v\"\tu\n");
+    ASSERT_EQ(1u, back.size())
+        << "a tab in a field, a file not a piece's, a broken line, a piece as long as its total";
     EXPECT_EQ(a.name, back[0].name);
+    EXPECT_EQ(a.file, back[0].file);
     EXPECT_EQ(a.url, back[0].url);
     EXPECT_EQ(a.piece.validator, back[0].piece.validator);
     EXPECT_EQ(a.date, back[0].date);

@@ -485,23 +485,27 @@ TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
         EXPECT_EQ(c.pauses, world.pauses) << c.fault;
         EXPECT_EQ(c.bars, world.bars) << c.fault;
         EXPECT_TRUE(world.texts.empty()) << c.fault << ": a piece left behind";
+        EXPECT_EQ(1u, world.files.size()) << c.fault << ": a file left in DownLoad";
     }
 
     // A piece an earlier run kept is gone on from; one of an item no longer listed goes.
     ScriptedWorld world;
+    const std::string folder = "C:\\Game\\DownLoad\\";
     PieceRecord listed;
     listed.name = "a.txt";
+    listed.file = PieceFileName(0);
     listed.url = "http://127.0.0.1/Torvel\\a.txt";
     listed.piece = PieceOf(cut);
     PieceRecord gone = listed;
     gone.name = "gone.bin";
-    world.texts[std::string("C:\\Game\\DownLoad\\") + kPieceIndexName] =
-        FormatPieceIndex({listed, gone});
-    world.files = {{"C:\\Game\\DownLoad\\a.txt", 40}, {"C:\\Game\\DownLoad\\gone.bin", 40}};
+    gone.file = PieceFileName(1);
+    world.texts[folder + kPieceIndexName] = FormatPieceIndex({listed, gone});
+    world.files = {{folder + listed.file, 40}, {folder + gone.file, 40}};
     world.answers = {rest};
     EXPECT_TRUE(RunOne(world, "a.txt"));
     EXPECT_EQ(std::vector<std::string>{from40}, world.asked);
-    EXPECT_EQ(0u, world.files.count("C:\\Game\\DownLoad\\gone.bin"));
+    EXPECT_EQ((std::map<std::string, ULONGLONG>{{"C:\\Game\\a.txt", 100}}), world.files)
+        << "the pieces went, the joined file was moved into place";
     EXPECT_TRUE(world.texts.empty());
 }
 
