@@ -476,12 +476,7 @@ bool WriteHandOverFile(const std::string& dir, const Options& o,
         record.dwTime = 0x1A2B3C4D;
         bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
     }
-    ScopedHandle file(CreateFileA((dir + "\\" + kHandOverFileName).c_str(), GENERIC_WRITE, 0,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file.IsValid() &&
-           WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    return WriteWholeFile(dir + "\\" + kHandOverFileName, bytes);
 }
 
 // Runs the update list in dir the way the worker does, from dir as the current folder
@@ -807,12 +802,9 @@ void BenchDamagedCount(const Options& o, Report& report) {
     for (const auto& a : archives) {
         const std::string path = Format("archives\\damaged%u%s.zip",
                                         static_cast<unsigned>(a.padding), a.zip64 ? "z" : "");
-        const std::string bytes = DamagedCountArchive(a.padding, a.zip64);
-        FILE* out = std::fopen(path.c_str(), "wb");
-        if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
+        if (!WriteWholeFile(path, DamagedCountArchive(a.padding, a.zip64))) {
             Fail("cannot write " + path);
         }
-        if (out != nullptr) std::fclose(out);
         g_touched.push_back(path);
         int count = 0, failed = 0;
         std::vector<double> ms;
