@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <thread>
@@ -165,7 +166,12 @@ bool UnpackOurs(const char* archive, const std::string& dir, bool record) {
     return true;
 }
 
-bool UnpackBare(const char* archive, const std::string& dir) {
+// How the bare loop puts an entry where it belongs: rewritten in place (a killed run leaves
+// the target half-written), or written to a new file beside the target and renamed over it
+// (the target old or new at every moment: what the layer promises, done the simplest way).
+enum class BareWrite { InPlace, ThroughNewFile };
+
+bool UnpackBare(const char* archive, const std::string& dir, BareWrite how = BareWrite::InPlace) {
     UnzOwner unz(unzOpen(archive));
     if (unz == nullptr) return false;
     static char buffer[kPortion];
@@ -178,16 +184,21 @@ bool UnpackBare(const char* archive, const std::string& dir) {
         const size_t length = std::strlen(name);
         if (length > 0 && name[length - 1] == '/') continue;
         if (unzOpenCurrentFile(unz) != UNZ_OK) return false;
-        ScopedHandle out(CreateFileA(JoinEntryPath(dir, name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const std::string target = JoinEntryPath(dir, name);
+        const std::string written = how == BareWrite::InPlace ? target : target + ".new";
+        ScopedHandle out(CreateFileA(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         bool ok = out.IsValid();
         int got = 0;
         while (ok && (got = unzReadCurrentFile(unz, buffer, kPortion)) > 0) {
-            DWORD written = 0;
-            ok = WriteFile(out, buffer, static_cast<DWORD>(got), &written, nullptr) &&
-                 written == static_cast<DWORD>(got);
+            DWORD done = 0;
+            ok = WriteFile(out, buffer, static_cast<DWORD>(got), &done, nullptr) &&
+                 done == static_cast<DWORD>(got);
         }
+        out.Reset();
         ok = unzCloseCurrentFile(unz) == UNZ_OK && ok && got == 0;  // CRC checked on close
+        if (ok && how == BareWrite::ThroughNewFile)
+            ok = MoveFileExA(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
         if (!ok) return false;
     }
     return step == UNZ_END_OF_LIST_OF_FILE;
@@ -257,30 +268,42 @@ double Timed(Run run) {
     return ok ? elapsed : -1;
 }
 
-// Runs ours and bare reps times each (both return milliseconds, or below 0 for a failed
-// run), alternating which goes first so that neither always finds the archive warmer in
-// the cache.
-// With a budget (seconds, 0 for none) a run of ours that overruns it ends the pairs:
+// A timed run of one side: repetition number in, milliseconds out (below 0: it failed).
+using TimedRun = std::function<double(int)>;
+
+// Runs each of runs reps times; the first is ours, the others the bare references. Which
+// goes first turns with every repetition, so that none always finds the archive warmer in
+// the cache. ms receives one list of milliseconds per run.
+// With a budget (seconds, 0 for none) a run of ours that overruns it ends the turns:
 // returns false with g_entriesDone telling how far it got.
-template <class Ours, class Bare>
-bool TimePair(int reps, Ours ours, Bare bare, std::vector<double>& oursMs,
-              std::vector<double>& bareMs, int budgetS = 0) {
+bool TimeInTurns(int reps, const std::vector<TimedRun>& runs, std::vector<std::vector<double>>& ms,
+                 int budgetS = 0) {
+    ms.assign(runs.size(), {});
     for (int r = 0; r < reps; ++r) {
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool oursTurn = (turn == 0) == (r % 2 == 0);
+        for (size_t turn = 0; turn < runs.size(); ++turn) {
+            const size_t k = (turn + static_cast<size_t>(r)) % runs.size();
             g_overBudget = false;
-            g_deadline = oursTurn && budgetS > 0 ? NowMs() + budgetS * 1000.0 : 0;
-            const double ms = oursTurn ? ours(r) : bare(r);
+            g_deadline = k == 0 && budgetS > 0 ? NowMs() + budgetS * 1000.0 : 0;
+            const double took = runs[k](r);
             g_deadline = 0;
             if (g_overBudget) return false;
-            if (ms < 0) {
-                Fail(Format("%s run %d failed", oursTurn ? "layer" : "bare", r));
+            if (took < 0) {
+                Fail(Format("%s run %d failed", k == 0 ? "layer" : "bare", r));
             } else {
-                (oursTurn ? oursMs : bareMs).push_back(ms);
+                ms[k].push_back(took);
             }
         }
     }
     return true;
+}
+
+bool TimePair(int reps, const TimedRun& ours, const TimedRun& bare, std::vector<double>& oursMs,
+              std::vector<double>& bareMs, int budgetS = 0) {
+    std::vector<std::vector<double>> ms;
+    const bool whole = TimeInTurns(reps, {ours, bare}, ms, budgetS);
+    oursMs = ms[0];
+    bareMs = ms[1];
+    return whole;
 }
 
 void Verdict(Report& report, const char* figure, bool met, const std::string& detail) {
@@ -332,11 +355,15 @@ void OverBudgetRow(Report& report, const std::string& figure, int count, int bud
 }
 
 // Entries to files, 500 to a folder: into an empty installation (a first install, every
-// target new) or over one where every target exists (an update).
+// target new) or over one where every target exists (an update). Over existing files the
+// reference replaces each target through a new file, as the layer does; the loop that
+// rewrites targets in place runs beside them as context: no safe replacement can match it.
 void ManyToFiles(const Options& o, Report& report, bool over) {
     const char* what = over ? "over existing files" : "to new files";
-    const double goal = over ? 0.8 : 0.9;
-    double worst = 1e9, worstExtra = 0;
+    const char* reference = over ? "bare replacing loop" : "bare loop";
+    const BareWrite how = over ? BareWrite::ThroughNewFile : BareWrite::InPlace;
+    constexpr double goal = 0.9;
+    double worst = 1e9, worstExtra = 0, largestMs = 0;
     bool stopped = false;
     for (int count : o.many) {
         const std::string figure = Format("2 unpack %d entries %s", count, what);
@@ -350,34 +377,45 @@ void ManyToFiles(const Options& o, Report& report, bool over) {
             return PrepareFolders(dir, count, o.perFolder) &&
                    (!over || UnpackBare(archive.c_str(), dir));
         };
-        std::vector<double> ours, bare;
-        if (!TimePair(
-                o.reps,
-                [&](int r) {
-                    const std::string dir = Format("out\\many%d-%d-ours-%d", count, over, r);
-                    if (!prepare(dir)) return -1.0;
-                    return Timed([&] { return UnpackOurs(archive.c_str(), dir, r == o.reps - 1); });
-                },
-                [&](int r) {
-                    const std::string dir = Format("out\\many%d-%d-bare-%d", count, over, r);
-                    if (!prepare(dir)) return -1.0;
-                    return Timed([&] { return UnpackBare(archive.c_str(), dir); });
-                },
-                ours, bare, o.budgetS)) {
+        const auto bare = [&](const char* side, BareWrite write) -> TimedRun {
+            return [&, side, write](int r) {
+                const std::string dir = Format("out\\many%d-%d-%s-%d", count, over, side, r);
+                if (!prepare(dir)) return -1.0;
+                return Timed([&] { return UnpackBare(archive.c_str(), dir, write); });
+            };
+        };
+        std::vector<TimedRun> runs = {
+            [&](int r) {
+                const std::string dir = Format("out\\many%d-%d-ours-%d", count, over, r);
+                if (!prepare(dir)) return -1.0;
+                return Timed([&] { return UnpackOurs(archive.c_str(), dir, r == o.reps - 1); });
+            },
+            bare("bare", how)};
+        if (over) runs.push_back(bare("inplace", BareWrite::InPlace));
+        std::vector<std::vector<double>> ms;
+        if (!TimeInTurns(o.reps, runs, ms, o.budgetS)) {
             OverBudgetRow(report, figure, count, o.budgetS);
             stopped = true;
             continue;
         }
-        const double ratio = Median(ours) > 0 ? Median(bare) / Median(ours) : 0;
-        const double extraUs = (Median(ours) - Median(bare)) * 1000 / count;
+        const double oursMs = Median(ms[0]), bareMs = Median(ms[1]);
+        const double ratio = oursMs > 0 ? bareMs / oursMs : 0;
+        const double extraUs = (oursMs - bareMs) * 1000 / count;
         if (ratio < worst) {
             worst = ratio;
             worstExtra = extraUs;
         }
-        report.Row(
-            figure, Format("%.0f ms (%.0f us/entry)", Median(ours), Median(ours) * 1000 / count),
-            Format("%.0f ms bare loop (%.0f us/entry)", Median(bare), Median(bare) * 1000 / count),
-            Format("%.2f", ratio), Format(">= %.2f", goal));
+        largestMs = oursMs;
+        report.Row(figure, Format("%.0f ms (%.0f us/entry)", oursMs, oursMs * 1000 / count),
+                   Format("%.0f ms %s (%.0f us/entry)", bareMs, reference, bareMs * 1000 / count),
+                   Format("%.2f", ratio), Format(">= %.2f", goal));
+        if (over) {
+            const double inPlaceMs = Median(ms[2]);
+            report.Row(Format("2   %d entries rewritten in place", count), "(as above)",
+                       Format("%.0f ms bare loop in place (%.0f us/entry)", inPlaceMs,
+                              inPlaceMs * 1000 / count),
+                       Format("%.2f", oursMs > 0 ? inPlaceMs / oursMs : 0), "context");
+        }
     }
     const std::string goalName = Format("2 many %s", over ? "over files" : "to new files");
     if (stopped) {
@@ -385,11 +423,15 @@ void ManyToFiles(const Options& o, Report& report, bool over) {
                 Format("not measurable: unpacking overran the %d s budget", o.budgetS));
         return;
     }
-    Verdict(report, goalName.c_str(), worst >= goal,
-            Format("%s%.2f of the bare loop at worst (goal %.2f); the layer adds %.0f us per "
-                   "entry",
-                   worst >= goal ? "" : Format("short by %.2f: ", goal - worst).c_str(), worst,
-                   goal, worstExtra));
+    std::string detail =
+        Format("%s%.2f of the %s at worst (goal %.2f); the layer adds %.0f us per entry",
+               worst >= goal ? "" : Format("short by %.2f: ", goal - worst).c_str(), worst,
+               reference, goal, worstExtra);
+    if (over && !o.many.empty() && o.budgetS > 0) {
+        detail += Format("; %d entries in %.1f s (budget %d s)", o.many.back(), largestMs / 1000,
+                         o.budgetS);
+    }
+    Verdict(report, goalName.c_str(), worst >= goal, detail);
 }
 
 void BenchMany(const Options& o, Report& report) {
