@@ -6,7 +6,7 @@
 // --disk-us: microseconds per file the disk takes natively to rewrite one in place (R) and to
 // replace one through a new file (N), printed beside the many-entry figures.
 // sizes: --reps N --big-mb N --many A,B,C --per-folder N --download-mb N --downloads N
-//        --passes N --budget-s N (longest run of the layer over many entries; 0: none)
+//        --passes N --budget-s N (longest timed run over many entries, on every side; 0: none)
 //        --release-files N --release-mb N (the release of the whole-run figure)
 // With --port, the download figures fetch "Torvel\big.bin" and "Torvel\r###.bin|zip" from
 // the loopback server on that port (bench/run_bench.py serves them). With --kit too (a
@@ -20,6 +20,7 @@
 
 #include <unzip.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,8 +100,10 @@ private:
 std::vector<std::string> g_touched;
 bool g_failed = false;
 
-// A run of the layer that passes g_deadline (NowMs; 0 for none) stops there, so that a
-// layer whose cost per entry grows with the archive cannot hold the machine for hours.
+// A timed unpacking or walk that passes g_deadline (NowMs; 0 for none) stops there, so that
+// a loop whose cost per entry grows with the archive cannot hold the machine for hours.
+// Timed sets it g_budgetMs after its start (0: none); g_entriesDone tells how far the run got.
+double g_budgetMs = 0;
 double g_deadline = 0;
 bool g_overBudget = false;
 int g_entriesDone = 0;
@@ -256,7 +259,8 @@ bool UnpackBare(const char* archive, const std::string& dir, BareWrite how = Bar
     if (unz == nullptr) return false;
     static char buffer[kPortion];
     int step = unzGoToFirstFile(unz);
-    for (; step == UNZ_OK; step = unzGoToNextFile(unz)) {
+    for (int entries = 0; step == UNZ_OK; step = unzGoToNextFile(unz), ++entries) {
+        if (PastDeadline(entries)) return false;
         unz_file_info info;
         char name[260];
         if (unzGetCurrentFileInfo(unz, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
@@ -339,51 +343,66 @@ uint64_t UncompressedTotal(const char* archive) {
     return total;
 }
 
-// The milliseconds run() takes, or -1 when it reports failure.
+// The milliseconds run() takes, or -1 when it reports failure (or overran g_budgetMs).
 template <class Run>
 double Timed(Run run) {
     const double start = NowMs();
+    g_deadline = g_budgetMs > 0 ? start + g_budgetMs : 0;
     const bool ok = run();
     const double elapsed = NowMs() - start;
+    g_deadline = 0;
     return ok ? elapsed : -1;
 }
 
 // A timed run of one side: repetition number in, milliseconds out (below 0: it failed).
 using TimedRun = std::function<double(int)>;
 
+// What TimeInTurns measured, per run: the milliseconds of its whole runs, and how many
+// entries it had done when it overran the budget (-1 when it never did).
+struct TurnTimes {
+    std::vector<std::vector<double>> ms;
+    std::vector<int> reached;
+    bool OverBudget() const {
+        for (int n : reached) {
+            if (n >= 0) return true;
+        }
+        return false;
+    }
+};
+
 // Runs each of runs reps times; the first is ours, the others the bare references. Which
 // goes first turns with every repetition, so that none always finds the archive warmer in
-// the cache. ms receives one list of milliseconds per run.
-// With a budget (seconds, 0 for none) a run of ours that overruns it ends the turns:
-// returns false with g_entriesDone telling how far it got.
-bool TimeInTurns(int reps, const std::vector<TimedRun>& runs, std::vector<std::vector<double>>& ms,
-                 int budgetS = 0) {
-    ms.assign(runs.size(), {});
-    for (int r = 0; r < reps; ++r) {
+// the cache. With a budget (seconds, 0 for none) the timed part of every run stops there; the
+// repetition in which one did is completed, so that each side shows how far it gets in the
+// same time, and is the last.
+TurnTimes TimeInTurns(int reps, const std::vector<TimedRun>& runs, int budgetS = 0) {
+    TurnTimes t;
+    t.ms.assign(runs.size(), {});
+    t.reached.assign(runs.size(), -1);
+    for (int r = 0; r < reps && !t.OverBudget(); ++r) {
         for (size_t turn = 0; turn < runs.size(); ++turn) {
             const size_t k = (turn + static_cast<size_t>(r)) % runs.size();
             g_overBudget = false;
-            g_deadline = k == 0 && budgetS > 0 ? NowMs() + budgetS * 1000.0 : 0;
+            g_budgetMs = budgetS * 1000.0;
             const double took = runs[k](r);
-            g_deadline = 0;
-            if (g_overBudget) return false;
-            if (took < 0) {
+            g_budgetMs = 0;
+            if (g_overBudget) {
+                t.reached[k] = g_entriesDone;
+            } else if (took < 0) {
                 Fail(Format("%s run %d failed", k == 0 ? "layer" : "bare", r));
             } else {
-                ms[k].push_back(took);
+                t.ms[k].push_back(took);
             }
         }
     }
-    return true;
+    return t;
 }
 
-bool TimePair(int reps, const TimedRun& ours, const TimedRun& bare, std::vector<double>& oursMs,
-              std::vector<double>& bareMs, int budgetS = 0) {
-    std::vector<std::vector<double>> ms;
-    const bool whole = TimeInTurns(reps, {ours, bare}, ms, budgetS);
-    oursMs = ms[0];
-    bareMs = ms[1];
-    return whole;
+void TimePair(int reps, const TimedRun& ours, const TimedRun& bare, std::vector<double>& oursMs,
+              std::vector<double>& bareMs) {
+    const TurnTimes t = TimeInTurns(reps, {ours, bare});
+    oursMs = t.ms[0];
+    bareMs = t.ms[1];
 }
 
 void Verdict(Report& report, const char* figure, bool met, const std::string& detail) {
@@ -424,14 +443,22 @@ double BenchUnpack(const Options& o, Report& report) {
     return Median(ours);
 }
 
-// The row of a size whose run of ours overran the budget: how far it got and at what
-// cost per entry.
-void OverBudgetRow(Report& report, const std::string& figure, int count, int budgetS) {
-    const int done = g_entriesDone > 0 ? g_entriesDone : 1;
-    report.Row(figure,
-               Format("over budget: %d of %d entries in %d s (%.0f us/entry)", g_entriesDone, count,
-                      budgetS, budgetS * 1e6 / done),
-               "-", "-", "-");
+// Entries per millisecond of run k over count entries: whole runs, or how far it got
+// within the budget.
+double EntriesPerMs(const TurnTimes& t, size_t k, int count, int budgetS) {
+    if (t.reached[k] >= 0) return t.reached[k] / (budgetS * 1000.0);
+    return Median(t.ms[k]) > 0 ? count / Median(t.ms[k]) : 0;
+}
+
+// Run k's figure over count entries: its median time, or how far it got within the budget.
+std::string SideFigure(const TurnTimes& t, size_t k, int count, int budgetS) {
+    const double rate = EntriesPerMs(t, k, count, budgetS);
+    const double usPerEntry = rate > 0 ? 1000 / rate : 0;
+    if (t.reached[k] >= 0) {
+        return Format("over budget: %d of %d entries in %d s (%.0f us/entry)", t.reached[k], count,
+                      budgetS, usPerEntry);
+    }
+    return Format("%.0f ms (%.0f us/entry)", Median(t.ms[k]), usPerEntry);
 }
 
 // Entries to files, 500 to a folder: into an empty installation (a first install, every
@@ -443,11 +470,11 @@ void ManyToFiles(const Options& o, Report& report, bool over) {
     const char* reference = over ? "bare replacing loop" : "bare loop";
     const BareWrite how = over ? BareWrite::ThroughNewFile : BareWrite::InPlace;
     constexpr double goal = 0.9;
-    double worst = 1e9, worstExtra = 0, largestMs = 0;
-    bool stopped = false;
+    double worst = 1e9, worstExtraUs = 0, largestMs = 0;
+    std::string overrun;  // how the size that overran the budget went, if one did
     for (int count : o.many) {
         const std::string figure = Format("2 unpack %d entries %s", count, what);
-        if (stopped) {
+        if (!overrun.empty()) {
             report.Row(figure, "skipped: a smaller size overran the budget", "-", "-", "-");
             continue;
         }
@@ -472,46 +499,47 @@ void ManyToFiles(const Options& o, Report& report, bool over) {
             },
             bare("bare", how)};
         if (over) runs.push_back(bare("inplace", BareWrite::InPlace));
-        std::vector<std::vector<double>> ms;
-        if (!TimeInTurns(o.reps, runs, ms, o.budgetS)) {
-            OverBudgetRow(report, figure, count, o.budgetS);
-            stopped = true;
-            continue;
-        }
-        const double oursMs = Median(ms[0]), bareMs = Median(ms[1]);
-        const double ratio = oursMs > 0 ? bareMs / oursMs : 0;
-        const double extraUs = (oursMs - bareMs) * 1000 / count;
-        if (ratio < worst) {
+        const TurnTimes t = TimeInTurns(o.reps, runs, o.budgetS);
+        const double oursRate = EntriesPerMs(t, 0, count, o.budgetS);
+        const double bareRate = EntriesPerMs(t, 1, count, o.budgetS);
+        const double ratio = bareRate > 0 ? oursRate / bareRate : 0;
+        largestMs = Median(t.ms[0]);
+        if (ratio < worst && oursRate > 0 && bareRate > 0) {
             worst = ratio;
-            worstExtra = extraUs;
+            worstExtraUs = 1000 / oursRate - 1000 / bareRate;
         }
-        largestMs = oursMs;
-        report.Row(figure, Format("%.0f ms (%.0f us/entry)", oursMs, oursMs * 1000 / count),
-                   Format("%.0f ms %s (%.0f us/entry)", bareMs, reference, bareMs * 1000 / count),
+        report.Row(figure, SideFigure(t, 0, count, o.budgetS),
+                   Format("%s: %s", reference, SideFigure(t, 1, count, o.budgetS).c_str()),
                    Format("%.2f", ratio), Format(">= %.2f", goal));
         if (over) {
-            const double inPlaceMs = Median(ms[2]);
             report.Row(Format("2   %d entries rewritten in place", count), "(as above)",
-                       Format("%.0f ms bare loop in place (%.0f us/entry)", inPlaceMs,
-                              inPlaceMs * 1000 / count),
-                       Format("%.2f", oursMs > 0 ? inPlaceMs / oursMs : 0), "context");
+                       "bare loop in place: " + SideFigure(t, 2, count, o.budgetS),
+                       Format("%.2f", EntriesPerMs(t, 2, count, o.budgetS) > 0
+                                          ? oursRate / EntriesPerMs(t, 2, count, o.budgetS)
+                                          : 0),
+                       "context");
+        }
+        if (t.OverBudget()) {
+            overrun = Format("%d entries overran the %d s budget: ", count, o.budgetS);
+            overrun += t.reached[0] >= 0 ? Format("the layer did %d", t.reached[0])
+                                         : std::string("the layer finished");
+            overrun += t.reached[1] >= 0 ? Format(", the %s %d", reference, t.reached[1])
+                                         : Format(", the %s finished", reference);
         }
     }
     const std::string goalName = Format("2 many %s", over ? "over files" : "to new files");
-    if (stopped) {
-        Verdict(report, goalName.c_str(), false,
-                Format("not measurable: unpacking overran the %d s budget", o.budgetS));
-        return;
-    }
+    const bool met = worst >= goal && overrun.empty();
     std::string detail =
-        Format("%s%.2f of the %s at worst (goal %.2f); the layer adds %.0f us per entry",
-               worst >= goal ? "" : Format("short by %.2f: ", goal - worst).c_str(), worst,
-               reference, goal, worstExtra);
-    if (over && !o.many.empty() && o.budgetS > 0) {
+        Format("%.2f of the %s at worst (goal %.2f); there the layer %s %.0f us per entry", worst,
+               reference, goal, worstExtraUs >= 0 ? "adds" : "saves", std::fabs(worstExtraUs));
+    if (worst < goal) detail = Format("short by %.2f: ", goal - worst) + detail;
+    if (!overrun.empty()) {
+        detail = overrun + "; " + detail;
+    } else if (over && o.budgetS > 0) {
         detail += Format("; %d entries in %.1f s (budget %d s)", o.many.back(), largestMs / 1000,
                          o.budgetS);
     }
-    Verdict(report, goalName.c_str(), worst >= goal, detail);
+    Verdict(report, goalName.c_str(), met, detail);
 }
 
 void BenchMany(const Options& o, Report& report) {
@@ -524,16 +552,19 @@ void BenchMany(const Options& o, Report& report) {
             continue;
         }
         const std::string archive = ManyArchive(count);
-        std::vector<double> ours, bare;
         g_touched.push_back(archive);
-        if (!TimePair(
-                o.reps, [&](int) { return Timed([&] { return WalkOurs(archive.c_str()); }); },
-                [&](int) { return Timed([&] { return WalkBare(archive.c_str()); }); }, ours, bare,
-                o.budgetS)) {
-            OverBudgetRow(report, figure, count, o.budgetS);
+        const TurnTimes t =
+            TimeInTurns(o.reps,
+                        {[&](int) { return Timed([&] { return WalkOurs(archive.c_str()); }); },
+                         [&](int) { return Timed([&] { return WalkBare(archive.c_str()); }); }},
+                        o.budgetS);
+        if (t.OverBudget()) {
+            report.Row(figure, SideFigure(t, 0, count, o.budgetS), "-", "-", "-");
             stopped = true;
             continue;
         }
+        const std::vector<double>& ours = t.ms[0];
+        const std::vector<double>& bare = t.ms[1];
         walkMs.push_back(Median(ours));
         // Headers are read twice (the walk, then the record), data once: a walk that went
         // back to the first entry for every entry would read the archive hundreds of times
