@@ -21,9 +21,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from loopback import Served, Server  # noqa: E402
 
 FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, downloads=200,
-            passes=2000, budget_s=20, release_files=200, release_mb=100)
+            passes=2000, budget_s=20, release_files=200, release_mb=100, release_reps=5)
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
-            budget_s=10, release_files=20, release_mb=2)
+            budget_s=10, release_files=20, release_mb=2, release_reps=1)
 OUTPUTS = ("out", "step", "res", "unzip", "disk", "whole", "kit")
 GENERATOR = 4
 
@@ -73,7 +73,8 @@ def sizes_args(s):
     return ["--reps", str(s["reps"]), "--big-mb", str(s["big_mb"]), "--many", s["many"],
             "--download-mb", str(s["download_mb"]), "--downloads", str(s["downloads"]),
             "--passes", str(s["passes"]), "--budget-s", str(s["budget_s"]),
-            "--release-files", str(s["release_files"]), "--release-mb", str(s["release_mb"])]
+            "--release-files", str(s["release_files"]), "--release-mb", str(s["release_mb"]),
+            "--release-reps", str(s["release_reps"])]
 
 
 def time_unzip(work, reps):

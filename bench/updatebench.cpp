@@ -7,7 +7,7 @@
 // replace one through a new file (N), printed beside the many-entry figures.
 // sizes: --reps N --big-mb N --many A,B,C --per-folder N --download-mb N --downloads N
 //        --passes N --budget-s N (longest timed run over many entries, on every side; 0: none)
-//        --release-files N --release-mb N (the release of the whole-run figure)
+//        --release-files N --release-mb N --release-reps N (the whole-release figure)
 // With --port, the download figures fetch "Torvel\big.bin" and "Torvel\r###.bin|zip" from
 // the loopback server on that port (bench/run_bench.py serves them). With --kit too (a
 // folder holding Update.exe and the stand-in lobby as Quillon.exe), whole runs of
@@ -57,6 +57,7 @@ struct Options {
     int budgetS = 20;
     int releaseFiles = 200;
     int releaseMb = 100;
+    int releaseReps = 5;  // mostly downloads: as noisy as the download step's
     std::string kit;  // the folder holding Update.exe and the stand-in lobby as Quillon.exe
     bool generateOnly = false;
 };
@@ -1157,7 +1158,7 @@ void BenchRelease(const Options& o, Report& report) {
     }
     std::vector<double> kitMs, bareMs, kitEndMs;
     TimePair(
-        o.reps,
+        o.releaseReps,
         [&](int r) {
             const std::string dir = Format("whole\\release-kit-%d", r);
             ProgramRun run;
@@ -1251,6 +1252,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             if (!ParseInt(value, &o.releaseFiles)) return false;
         } else if (arg == "--release-mb") {
             if (!ParseInt(value, &o.releaseMb)) return false;
+        } else if (arg == "--release-reps") {
+            if (!ParseInt(value, &o.releaseReps) || o.releaseReps == 0) return false;
         } else if (arg == "--kit") {
             o.kit = value;
         } else if (arg == "--unzip-ms") {
@@ -1281,7 +1284,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: updatebench [--generate] [--reps N] [--big-mb N] [--many A,B,C] "
                      "[--per-folder N] [--port N] [--download-mb N] [--downloads N] "
-                     "[--passes N] [--budget-s N] [--release-files N] [--release-mb N] [--kit DIR] "
+                     "[--passes N] [--budget-s N] [--release-files N] [--release-mb N] "
+                     "[--release-reps N] [--kit DIR] "
                      "[--unzip-ms X] [--disk-us R,N]\n");
         return 2;
     }
