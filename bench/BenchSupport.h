@@ -26,6 +26,9 @@ bool MakeFolders(const std::string& path);
 // dir + "\" + an archive name, "/" turned into "\".
 std::string JoinEntryPath(const std::string& dir, const char* entryName);
 
+// Writes bytes as the whole of a new or truncated file at path. False when any is not written.
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+
 // The size of the file at path, or -1 when it cannot be examined.
 int64_t FileSizeOf(const std::string& path);
 

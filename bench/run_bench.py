@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Runs updatebench under Wine next to what it needs and prints its table.
 
-Writes the benchmark's archives into the work folder (kept between runs of the same
-sizes), times the distribution's `unzip` natively on the same large archive, serves the
-download files from a loopback HTTP server, runs the benchmark once and removes what the
-run unpacked. Exits with the benchmark's status.
+Writes the benchmark's archives and release into the work folder (kept between runs of the
+same sizes), times the distribution's `unzip` natively on the same large archive, serves the
+download files from a loopback HTTP server, puts Update.exe and the stand-in lobby into the
+work folder for the whole runs, runs the benchmark once and removes what the run unpacked.
+Exits with the benchmark's status.
 """
 import argparse
 import io
@@ -20,11 +21,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from loopback import Served, Server  # noqa: E402
 
 FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, downloads=200,
-            passes=2000, budget_s=20)
+            passes=2000, budget_s=20, release_files=200, release_mb=100, release_reps=5)
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
-            budget_s=10)
-OUTPUTS = ("out", "step", "res", "unzip", "disk")
-GENERATOR = 3
+            budget_s=10, release_files=20, release_mb=2, release_reps=1)
+OUTPUTS = ("out", "step", "res", "unzip", "disk", "whole", "kit")
+GENERATOR = 4
 
 
 def small_file(name):
@@ -39,18 +40,31 @@ def small_file(name):
     return (("%s " % stem) * 400).encode()[: 1000 + 7 * int(stem[1:] or 0)]
 
 
-def release(download_mb):
-    """What the benchmark's server answers: /Torvel/big.bin (download_mb MiB) and the small
-    files; anything else is missing."""
+def release(download_mb, archives):
+    """What the benchmark's server answers: /Torvel/big.bin (download_mb MiB), the small
+    files, big.zip and the whole-run release from the archives folder; anything else is
+    missing."""
     big = Served(os.urandom(download_mb * 1024 * 1024))
+    generated = {}
+
+    def from_archives(path):
+        if path not in generated:
+            with open(path, "rb") as f:
+                generated[path] = f.read()
+        return Served(generated[path])
 
     def resolve(name):
         if name == "big.bin":
             return big
+        if name == "big.zip":
+            return from_archives(os.path.join(archives, "big.zip"))
         if name == "stall.bin":
             return Served(bytes(1 << 20), faults=["stall"], stall_s=10)
         if name[:1] == "r" and name[1:4].isdigit() and name[4:] in (".bin", ".zip"):
             return Served(small_file(name))
+        path = os.path.join(archives, "release", name)
+        if name.replace(".", "").isalnum() and os.path.isfile(path):
+            return from_archives(path)
         return None
     return resolve
 
@@ -58,7 +72,9 @@ def release(download_mb):
 def sizes_args(s):
     return ["--reps", str(s["reps"]), "--big-mb", str(s["big_mb"]), "--many", s["many"],
             "--download-mb", str(s["download_mb"]), "--downloads", str(s["downloads"]),
-            "--passes", str(s["passes"]), "--budget-s", str(s["budget_s"])]
+            "--passes", str(s["passes"]), "--budget-s", str(s["budget_s"]),
+            "--release-files", str(s["release_files"]), "--release-mb", str(s["release_mb"]),
+            "--release-reps", str(s["release_reps"])]
 
 
 def time_unzip(work, reps):
@@ -116,6 +132,8 @@ def main():
     p.add_argument("--bench", required=True, help="updatebench.exe")
     p.add_argument("--wine-run", required=True, help="scripts/wine-run")
     p.add_argument("--work", required=True, help="folder for archives and outputs")
+    p.add_argument("--update", required=True, help="Update.exe, for the whole runs")
+    p.add_argument("--lobby", required=True, help="the stand-in lobby that records its start")
     p.add_argument("--tiny", action="store_true", help="tiny inputs: proves it runs")
     for key in FULL:
         p.add_argument("--" + key.replace("_", "-"), default=None)
@@ -136,10 +154,12 @@ def main():
     # The archives depend only on their sizes and the generator: a stamp keeps them across
     # runs. Raise GENERATOR when updatebench writes different archives for the same sizes.
     stamp = os.path.join(work, "archives", "sizes")
-    wanted = "generator %d: %s %s" % (GENERATOR, sizes["big_mb"], sizes["many"])
+    wanted = "generator %d: %s %s %s %s" % (GENERATOR, sizes["big_mb"], sizes["many"],
+                                            sizes["release_files"], sizes["release_mb"])
     if not os.path.exists(stamp) or open(stamp).read() != wanted:
         shutil.rmtree(os.path.join(work, "archives"), ignore_errors=True)
-        print("bench: writing the archives (%s MB, %s entries)" % (sizes["big_mb"], sizes["many"]),
+        print("bench: writing the archives (%s MB, %s entries) and a release of %s files, %s MB"
+              % (sizes["big_mb"], sizes["many"], sizes["release_files"], sizes["release_mb"]),
               flush=True)
         subprocess.run(wine + ["--generate"] + sizes_args(sizes), cwd=work, check=True,
                        timeout=900)
@@ -148,9 +168,13 @@ def main():
 
     unzip_ms = time_unzip(work, sizes["reps"])
     disk_us = time_disk(work, int(sizes["many"].split(",")[0]))
-    server = Server(resolve=release(sizes["download_mb"]))
+    # The whole runs copy the kit from a folder of the work folder: a relative Windows path.
+    os.makedirs(os.path.join(work, "kit"))
+    shutil.copy(a.update, os.path.join(work, "kit", "Update.exe"))
+    shutil.copy(a.lobby, os.path.join(work, "kit", "Quillon.exe"))
+    server = Server(resolve=release(sizes["download_mb"], os.path.join(work, "archives")))
     try:
-        args = sizes_args(sizes) + ["--port", str(server.port)]
+        args = sizes_args(sizes) + ["--port", str(server.port), "--kit", "kit"]
         args += ["--disk-us", "%.1f,%.1f" % tuple(disk_us)]
         if unzip_ms is not None:
             args += ["--unzip-ms", "%.1f" % unzip_ms]
