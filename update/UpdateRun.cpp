@@ -59,25 +59,16 @@ DWORD StallLimitMs(const char* configFile) {
     return seconds * 1000;
 }
 
-// For the length of one download: makes it the one RequestStop aborts, and aborts it when
-// nothing was heard from the server for the stall limit (a stalled server sends no progress
-// report, so the callback alone could never stop it).
+// For the length of one download: makes it the one RequestStop aborts and the one the
+// stall watcher looks at.
 class UpdateRun::ActiveDownload {
 public:
-    ActiveDownload(UpdateRun& run, DownloadStatusCallback& callback)
-        : m_run(run), m_callback(callback), m_done(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-        {
-            std::lock_guard<std::mutex> hold(m_run.m_activeLock);
-            m_run.m_pActive = &m_callback;
-        }
-        // Without a watcher the download runs unwatched: the stop still aborts it.
-        if (m_done.IsValid()) m_watch.Reset(CreateThread(nullptr, 0, &Watch, this, 0, nullptr));
+    ActiveDownload(UpdateRun& run, DownloadStatusCallback& callback) : m_run(run) {
+        m_run.StartStallWatcher();
+        std::lock_guard<std::mutex> hold(m_run.m_activeLock);
+        m_run.m_pActive = &callback;
     }
     ~ActiveDownload() {
-        if (m_watch.IsValid()) {
-            SetEvent(m_done);
-            WaitForSingleObject(m_watch, INFINITE);
-        }
         std::lock_guard<std::mutex> hold(m_run.m_activeLock);
         m_run.m_pActive = nullptr;
     }
@@ -85,19 +76,28 @@ public:
     ActiveDownload& operator=(const ActiveDownload&) = delete;
 
 private:
-    static DWORD WINAPI Watch(LPVOID self) {
-        auto* me = static_cast<ActiveDownload*>(self);
-        while (WaitForSingleObject(me->m_done, kStallLookMs) == WAIT_TIMEOUT) {
-            me->m_callback.AbortIfStalled(GetTickCount64(), me->m_run.m_dwStallMs);
-        }
-        return 0;
-    }
-
     UpdateRun& m_run;
-    DownloadStatusCallback& m_callback;
-    ScopedHandle m_done;
-    ScopedHandle m_watch;
 };
+
+void UpdateRun::StartStallWatcher() {
+    // One thread for the whole run: a thread started for each download costs a few
+    // milliseconds a file, which a release of many small files feels.
+    if (m_stallWatcher.IsValid() || !m_watcherEnd.IsValid()) return;
+    m_stallWatcher.Reset(CreateThread(nullptr, 0, &WatchForStalls, this, 0, nullptr));
+}
+
+// A stalled server sends no progress report, so the callback alone could never stop it:
+// the running download is aborted when nothing was heard from it for the stall limit.
+// Without this thread downloads run unwatched; the stop still aborts them.
+DWORD WINAPI UpdateRun::WatchForStalls(LPVOID self) {
+    auto* run = static_cast<UpdateRun*>(self);
+    while (WaitForSingleObject(run->m_watcherEnd, kStallLookMs) == WAIT_TIMEOUT) {
+        std::lock_guard<std::mutex> hold(run->m_activeLock);
+        if (run->m_pActive != nullptr)
+            run->m_pActive->AbortIfStalled(GetTickCount64(), run->m_dwStallMs);
+    }
+    return 0;
+}
 
 UpdateRun::UpdateRun(UpdateIo* io)
     : m_io(io != nullptr ? *io : SystemIo()),
@@ -109,12 +109,19 @@ UpdateRun::UpdateRun(UpdateIo* io)
       m_bStop(FALSE),
       m_nCurrentItem(0),
       m_dwStallMs(kDefaultStallSeconds * 1000),
-      m_stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+      m_stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_watcherEnd(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     std::memset(m_szStatus, 0, sizeof m_szStatus);
     std::memset(&m_header, 0, sizeof m_header);
 }
 
-UpdateRun::~UpdateRun() { delete[] m_pItems; }
+UpdateRun::~UpdateRun() {
+    if (m_stallWatcher.IsValid()) {
+        SetEvent(m_watcherEnd);
+        WaitForSingleObject(m_stallWatcher, INFINITE);
+    }
+    delete[] m_pItems;
+}
 
 bool UpdateRun::ReadHandOverFile() {
     HandOverHeader header;

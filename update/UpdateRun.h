@@ -112,6 +112,8 @@ private:
         std::vector<EntryVerdict> entries;  // an archive's entries, once opened
     };
     class ActiveDownload;
+    void StartStallWatcher();
+    static DWORD WINAPI WatchForStalls(LPVOID self);
 
     // One attempt at a whole download of the item: fresh, or the rest of its piece.
     bool Download(const ItemPaths& paths, const UpdateItem& item);
@@ -166,4 +168,6 @@ private:
     ScopedHandle m_stopEvent;  // set with m_bStop: ends a pause at once
     std::mutex m_activeLock;
     DownloadStatusCallback* m_pActive = nullptr;  // the running download, for RequestStop
+    ScopedHandle m_watcherEnd;                    // set when the run goes: ends the stall watcher
+    ScopedHandle m_stallWatcher;                  // started with the first download
 };
