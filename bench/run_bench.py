@@ -21,9 +21,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from loopback import Served, Server  # noqa: E402
 
 FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, downloads=200,
-            passes=2000, budget_s=20, release_files=200, release_mb=100, release_reps=5)
+            passes=2000, budget_s=20, release_files=200, release_mb=100, release_reps=5,
+            link_kib=1024, drop_kib=4096)
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
-            budget_s=10, release_files=20, release_mb=2, release_reps=1)
+            budget_s=10, release_files=20, release_mb=2, release_reps=1,
+            link_kib=8192, drop_kib=256)
 OUTPUTS = ("out", "step", "res", "unzip", "disk", "whole", "kit")
 GENERATOR = 4
 
@@ -40,11 +42,14 @@ def small_file(name):
     return (("%s " % stem) * 400).encode()[: 1000 + 7 * int(stem[1:] or 0)]
 
 
-def release(download_mb, archives):
-    """What the benchmark's server answers: /Torvel/big.bin (download_mb MiB), the small
-    files, big.zip and the whole-run release from the archives folder; anything else is
-    missing."""
+def release(download_mb, archives, link_kib, drop_kib):
+    """What the benchmark's server answers: /Torvel/big.bin (download_mb MiB), the same
+    bytes as cut.bin over a link that drops every drop_kib KiB, as paced.bin over a link of
+    link_kib KiB/s and as paced-cut.bin over one that also drops; the small files, big.zip
+    and the whole-run release from the archives folder; anything else is missing."""
     big = Served(os.urandom(download_mb * 1024 * 1024))
+    links = {"cut.bin": dict(drop_every=drop_kib * 1024), "paced.bin": dict(rate=link_kib * 1024),
+             "paced-cut.bin": dict(rate=link_kib * 1024, drop_every=drop_kib * 1024)}
     generated = {}
 
     def from_archives(path):
@@ -56,6 +61,8 @@ def release(download_mb, archives):
     def resolve(name):
         if name == "big.bin":
             return big
+        if name in links:
+            return Served(big.body, **links[name])
         if name == "big.zip":
             return from_archives(os.path.join(archives, "big.zip"))
         if name == "stall.bin":
@@ -74,7 +81,8 @@ def sizes_args(s):
             "--download-mb", str(s["download_mb"]), "--downloads", str(s["downloads"]),
             "--passes", str(s["passes"]), "--budget-s", str(s["budget_s"]),
             "--release-files", str(s["release_files"]), "--release-mb", str(s["release_mb"]),
-            "--release-reps", str(s["release_reps"])]
+            "--release-reps", str(s["release_reps"]), "--link-kib", str(s["link_kib"]),
+            "--drop-kib", str(s["drop_kib"])]
 
 
 def time_unzip(work, reps):
@@ -172,7 +180,8 @@ def main():
     os.makedirs(os.path.join(work, "kit"))
     shutil.copy(a.update, os.path.join(work, "kit", "Update.exe"))
     shutil.copy(a.lobby, os.path.join(work, "kit", "Quillon.exe"))
-    server = Server(resolve=release(sizes["download_mb"], os.path.join(work, "archives")))
+    server = Server(resolve=release(sizes["download_mb"], os.path.join(work, "archives"),
+                                    sizes["link_kib"], sizes["drop_kib"]))
     try:
         args = sizes_args(sizes) + ["--port", str(server.port), "--kit", "kit"]
         args += ["--disk-us", "%.1f,%.1f" % tuple(disk_us)]

@@ -58,7 +58,9 @@ struct Options {
     int releaseFiles = 200;
     int releaseMb = 100;
     int releaseReps = 5;  // mostly downloads: as noisy as the download step's
-    std::string kit;  // the folder holding Update.exe and the stand-in lobby as Quillon.exe
+    int linkKib = 1024;   // the player's link the server paces paced*.bin to, KiB a second
+    int dropKib = 4096;   // and how often cut.bin and paced-cut.bin drop
+    std::string kit;      // the folder holding Update.exe and the stand-in lobby as Quillon.exe
     bool generateOnly = false;
 };
 
@@ -695,6 +697,89 @@ void BenchDownload(const Options& o, Report& report) {
                                   0.9 - ratio, ratio));
 }
 
+// --- a link that drops ----------------------------------------------------------------
+
+// The system's world, counting the bytes each download brought.
+class CountingIo : public SystemUpdateIo {
+public:
+    ULONGLONG fetched = 0;
+    DownloadFacts Download(const char* url, const char* path,
+                           DownloadStatusCallback& callback) override {
+        DownloadFacts facts = SystemUpdateIo::Download(url, path, callback);
+        fetched += facts.receivedBytes;
+        return facts;
+    }
+};
+
+// One whole download of name by the run's own step, however many attempts it takes; the
+// milliseconds to the file in place (-1 when it did not come whole) and the bytes fetched.
+double DownloadWhole(const Options& o, const char* name, ULONGLONG* fetched) {
+    const std::string dir = Format("step\\link-%s", name);
+    if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, {name})) return -1;
+    CountingIo io;
+    UpdateRun run(&io);
+    double ms = 0;
+    const bool whole =
+        RunList(run, dir, 1000, &ms) == 1 &&
+        FileSizeOf(dir + "\\" + name) == static_cast<int64_t>(o.downloadMb) * 1024 * 1024;
+    *fetched = io.fetched;
+    return whole ? ms : -1;
+}
+
+// The big file over a link that drops every dropKib KiB, against the same file unbroken:
+// on a player's link of linkKib KiB/s (the goals), and at loopback speed, where the pause
+// of 1 s before each next attempt is all that shows. Then what joining costs: the rest of
+// a file appended to its piece, against a copy of the same bytes.
+void BenchDroppingLink(const Options& o, Report& report) {
+    const double bytes = static_cast<double>(o.downloadMb) * 1024 * 1024;
+    const int cuts = (o.downloadMb * 1024 - 1) / o.dropKib;
+    for (bool paced : {true, false}) {
+        ULONGLONG whole = 0, cut = 0;
+        const double wholeMs = DownloadWhole(o, paced ? "paced.bin" : "big.bin", &whole);
+        const double cutMs = DownloadWhole(o, paced ? "paced-cut.bin" : "cut.bin", &cut);
+        if (wholeMs < 0 || cutMs < 0) {
+            Fail("a download over the dropping link did not come whole");
+            return;
+        }
+        const std::string link = paced ? Format("a %d KiB/s link", o.linkKib) : "loopback";
+        const double timeRatio = cutMs / wholeMs, byteRatio = cut / bytes;
+        report.Row(
+            Format("10 %d MB over %s dropping every %d KiB", o.downloadMb, link.c_str(), o.dropKib),
+            Format("%.1f s, %.2fx the bytes", cutMs / 1000, byteRatio),
+            Format("%.1f s unbroken", wholeMs / 1000), Format("%.2f", timeRatio),
+            paced ? "<= 1.30 time, <= 1.10 bytes"
+                  : Format("context: %d pauses of 1 s", cuts).c_str());
+        if (!paced) continue;
+        Verdict(report, "10 dropping link", timeRatio <= 1.3 && byteRatio <= 1.1,
+                Format("%.2f of the unbroken time (goal 1.30), %.2f of the bytes (goal 1.10)",
+                       timeRatio, byteRatio));
+    }
+
+    // The join: a file's rest appended to its first dropKib KiB, against a plain copy.
+    const std::string dir = "step\\join";
+    const std::string whole = "step\\link-big.bin\\big.bin";
+    if (!MakeFolders(dir) || !CopyFileA(whole.c_str(), (dir + "\\rest").c_str(), FALSE)) {
+        Fail("cannot lay out the join");
+        return;
+    }
+    SystemUpdateIo io;
+    const ULONGLONG rest = static_cast<ULONGLONG>(bytes) - o.dropKib * 1024ull;
+    std::vector<double> joins, copies;
+    for (int r = 0; r < o.reps; ++r) {
+        const std::string piece = dir + Format("\\piece-%d", r),
+                          copy = dir + Format("\\copy-%d", r);
+        if (!WriteWholeFile(piece, std::string(static_cast<size_t>(o.dropKib) * 1024, 'p'))) break;
+        joins.push_back(
+            Timed([&] { return io.Append((dir + "\\rest").c_str(), rest, piece.c_str()); }));
+        copies.push_back(Timed(
+            [&] { return CopyFileA((dir + "\\rest").c_str(), copy.c_str(), FALSE) != FALSE; }));
+    }
+    report.Row("10 join of the rest to its piece",
+               Format("%.1f MB/s", Rate(static_cast<int64_t>(rest), Median(joins))),
+               Format("%.1f MB/s CopyFileA", Rate(static_cast<int64_t>(rest), Median(copies))), "-",
+               "context");
+}
+
 // --- retries ----------------------------------------------------------------------------
 
 // Requests per minute against a file that never comes, over the first five minutes, from
@@ -737,8 +822,8 @@ void BenchStall(const Options& o, Report& report) {
         Fail("the stalled download did not end as a failure");
         return;
     }
-    report.Row("7 stalled download given up after", Format("%.2f s", ms / 1000),
-               "stall limit 2 s", "", "<= 2.5 s");
+    report.Row("7 stalled download given up after", Format("%.2f s", ms / 1000), "stall limit 2 s",
+               "", "<= 2.5 s");
     Verdict(report, "7 stall detection", ms <= 2500,
             Format("the download was aborted %.2f s after it began (limit 2 s)", ms / 1000));
 }
@@ -747,8 +832,8 @@ void BenchRetry(const Options& o, Report& report) {
     const std::vector<int> perMinute = ScheduledRequestsPerMinute();
     std::string minutes;
     for (int n : perMinute) minutes += Format("%s%d", minutes.empty() ? "" : "/", n);
-    report.Row("6 retries vs missing file, per minute 1-5", minutes,
-               "no pause: hundreds a second", "", "<= 2/min after minute 1");
+    report.Row("6 retries vs missing file, per minute 1-5", minutes, "no pause: hundreds a second",
+               "", "<= 2/min after minute 1");
     Verdict(report, "6 retry schedule", perMinute[1] <= 2 && perMinute[4] <= 2,
             Format("%s requests in minutes 1 to 5", minutes.c_str()));
     if (o.port == 0) return;
@@ -910,22 +995,62 @@ std::string DamagedCountArchive(size_t padding, bool zip64) {
     };
     const std::string name = "a.txt", data(padding + 1, 'x');
     const uint32_t length = static_cast<uint32_t>(data.size()), nameLength = 5;
-    put({{0x04034b50, 4}, {10, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}, {length, 4}, {length, 4},
-         {nameLength, 2}, {0, 2}});
+    put({{0x04034b50, 4},
+         {10, 2},
+         {0, 2},
+         {0, 2},
+         {0, 4},
+         {0, 4},
+         {length, 4},
+         {length, 4},
+         {nameLength, 2},
+         {0, 2}});
     a += name + data;
     const uint32_t directory = static_cast<uint32_t>(a.size());
-    put({{0x02014b50, 4}, {20, 2}, {10, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}, {length, 4},
-         {length, 4}, {nameLength, 2}, {0xFFFF, 2}, {0, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}});
+    put({{0x02014b50, 4},
+         {20, 2},
+         {10, 2},
+         {0, 2},
+         {0, 2},
+         {0, 4},
+         {0, 4},
+         {length, 4},
+         {length, 4},
+         {nameLength, 2},
+         {0xFFFF, 2},
+         {0, 2},
+         {0, 2},
+         {0, 2},
+         {0, 4},
+         {0, 4}});
     a += name;
     const uint32_t size = static_cast<uint32_t>(a.size()) - directory;
     if (zip64) {
         const uint32_t record = static_cast<uint32_t>(a.size());
-        put({{0x06064b50, 4}, {44, 4}, {0, 4}, {45, 2}, {45, 2}, {0, 4}, {0, 4},
-             {0x7FFFFFFF, 4}, {0, 4}, {0x7FFFFFFF, 4}, {0, 4}, {size, 4}, {0, 4},
-             {directory, 4}, {0, 4}});
+        put({{0x06064b50, 4},
+             {44, 4},
+             {0, 4},
+             {45, 2},
+             {45, 2},
+             {0, 4},
+             {0, 4},
+             {0x7FFFFFFF, 4},
+             {0, 4},
+             {0x7FFFFFFF, 4},
+             {0, 4},
+             {size, 4},
+             {0, 4},
+             {directory, 4},
+             {0, 4}});
         put({{0x07064b50, 4}, {0, 4}, {record, 4}, {0, 4}, {1, 4}});
     }
-    put({{0x06054b50, 4}, {0, 2}, {0, 2}, {0xFFFF, 2}, {0xFFFF, 2}, {size, 4}, {directory, 4},
+    put({{0x06054b50, 4},
+         {0, 2},
+         {0, 2},
+         {0xFFFF, 2},
+         {0xFFFF, 2},
+         {size, 4},
+         {directory, 4},
          {0, 2}});
     return a;
 }
@@ -1250,6 +1375,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             if (!ParseInt(value, &o.releaseFiles)) return false;
         } else if (arg == "--release-mb") {
             if (!ParseInt(value, &o.releaseMb)) return false;
+        } else if (arg == "--link-kib") {
+            if (!ParseInt(value, &o.linkKib)) return false;
+        } else if (arg == "--drop-kib") {
+            if (!ParseInt(value, &o.dropKib)) return false;
         } else if (arg == "--release-reps") {
             if (!ParseInt(value, &o.releaseReps) || o.releaseReps == 0) return false;
         } else if (arg == "--kit") {
@@ -1308,6 +1437,7 @@ int main(int argc, char** argv) {
     }
     if (o.port != 0) {
         BenchDownload(o, report);
+        BenchDroppingLink(o, report);
     } else {
         report.Verdict("3 download step        not measured: no server port given");
     }
