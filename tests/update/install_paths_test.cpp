@@ -33,15 +33,6 @@ TEST(IsSafeRelativeName, RefusesEveryNameWindowsCouldReadAsAnother) {
     expect(NameFault::DotsOrSpaces, {"\x81\\\\..\\x"});  // a climb after a trail "\"
 }
 
-TEST(BuildItemPaths, JoinsAsTheServerAndTheFolderExpect) {
-    ItemPaths p;
-    ASSERT_TRUE(BuildItemPaths("C:\\Game", "http://h/u/", "sub\\a.zip", p));
-    EXPECT_STREQ("C:\\Game\\DownLoad\\", p.downloadFolder);
-    EXPECT_STREQ("C:\\Game\\sub\\a.zip", p.target);
-    EXPECT_STREQ("C:\\Game\\DownLoad\\sub\\a.zip", p.download);
-    EXPECT_STREQ("http://h/u/Torvel\\sub\\a.zip", p.url);
-}
-
 TEST(BuildItemPaths, RefusesWhatDoesNotFitOrEscapes) {
     struct Case {
         const char* fault;

@@ -27,25 +27,20 @@ TEST(LaunchLobby, OnlyFileNotFoundMovesOn) {
         std::map<std::string, INT_PTR> results;
         std::vector<std::string> expected;
     } cases[] = {
+        // clang-format off
         {"no config starts Quillon.exe", nullptr, {}, {".\\Quillon.exe"}},
         {"bRunAppOnUpdate=0 starts nothing", "[Setting]\nbRunAppOnUpdate=0\n", {}, {}},
         {"named game that exists", "[Setting]\nAppGameName=Game.exe\n", {}, {".\\Game.exe"}},
-        {"named game missing falls back",
-         "[Setting]\nAppGameName=Gone.exe\n",
-         {{".\\Gone.exe", 2}},
-         {".\\Gone.exe", ".\\Quillon.exe"}},
-        {"named game failing otherwise does not fall back",
-         "[Setting]\nAppGameName=Odd.dat\n",
-         {{".\\Odd.dat", 31}},
-         {".\\Odd.dat"}},
-        {"everything missing ends at the link",
-         "[Setting]\nAppGameName=Gone.exe\n",
+        {"named game missing falls back", "[Setting]\nAppGameName=Gone.exe\n",
+         {{".\\Gone.exe", 2}}, {".\\Gone.exe", ".\\Quillon.exe"}},
+        {"named game failing otherwise does not fall back", "[Setting]\nAppGameName=Odd.dat\n",
+         {{".\\Odd.dat", 31}}, {".\\Odd.dat"}},
+        {"everything missing ends at the link", "[Setting]\nAppGameName=Gone.exe\n",
          {{".\\Gone.exe", 2}, {".\\Quillon.exe", 2}, {".\\Quillon.exe.lnk", 2}},
          {".\\Gone.exe", ".\\Quillon.exe", ".\\Quillon.exe.lnk"}},
-        {"other failure of Quillon.exe ends the chain",
-         nullptr,
-         {{".\\Quillon.exe", 5}},
+        {"other failure of Quillon.exe ends the chain", nullptr, {{".\\Quillon.exe", 5}},
          {".\\Quillon.exe"}},
+        // clang-format on
     };
     const std::string config = "launch_test_" + std::to_string(GetCurrentProcessId()) + ".txt";
     const std::string configPath = ".\\" + config;
