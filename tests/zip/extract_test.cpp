@@ -1,5 +1,5 @@
-// Writing entries out: to paths (folders, replacement, attributes, times, failures that
-// must leave the target alone), into handles, and piecewise into memory.
+// Writing entries out to paths: folders, replacement, attributes, times, and failures that
+// must leave the target alone.
 #include <gtest/gtest.h>
 
 #include "ZipInternal.h"
@@ -105,45 +105,28 @@ TEST(ExtractToPath, FolderEntriesThatWouldLeaveTheBaseMakeNothing) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\drive"));
 }
 
-// Drains entry index from the memory form in parts of 10 bytes; returns the last result,
-// data gets what came. The call that ends a whole extraction writes nothing.
-ZipResult Drain(ZipHandle* zip, int32_t index, std::string* data) {
-    data->clear();
-    for (;;) {
-        std::string part(11, '\0');
-        ZipResult r = ZipExtractEntry(zip, index, &part[0], 10, ZipLocationMemory);
-        if (r != ZipMoreData) {
-            EXPECT_TRUE(r != ZipOk || part[0] == '\0') << "written by the closing call";
-            return r;
-        }
-        *data += part.c_str();
-    }
-}
-
-// The same entry data, good or damaged, through all three forms.
+// The same entry data, good or damaged. The updater extracts only to paths; the handle and
+// memory forms are the fuzz test's.
 struct DataCase {
     const char* name;
     EntrySpec entry;
     Patch patch;
-    ZipResult toPath, toHandle, toMemory;
+    ZipResult toPath;
 };
 
 const DataCase kDataCases[] = {
-    {"PlainEntryWithItsDosTime", New(), nullptr, ZipOk, ZipOk, ZipOk},
+    {"PlainEntryWithItsDosTime", New(), nullptr, ZipOk},
     // The file's times come from the entry's creationTime, not its write time.
     {"TimestampCreationTimeStampsTheFile",
-     Extra(New(), TimestampBlock(7, {1600000000, 1600000000, 1500000000})), nullptr, ZipOk, ZipOk,
-     ZipOk},
-    {"DataDescriptorEntryWrittenWhole", New(), UseDataDescriptor(), ZipOk, ZipOk, ZipOk},
-    {"InflateFailure", New(), BreakDeflate(), ZipCorrupt, ZipCorrupt, ZipInflateError},
-    {"CrcMismatch", New(), FlipCrc(), ZipCorrupt, ZipCorrupt, ZipCorrupt},
-    {"DataShorterThanTheDirectorySays", EntrySpec("x.txt", kText, 0), PromiseMore(), ZipCorrupt,
-     ZipCorrupt, ZipCorrupt},
+     Extra(New(), TimestampBlock(7, {1600000000, 1600000000, 1500000000})), nullptr, ZipOk},
+    {"DataDescriptorEntryWrittenWhole", New(), UseDataDescriptor(), ZipOk},
+    {"InflateFailure", New(), BreakDeflate(), ZipCorrupt},
+    {"CrcMismatch", New(), FlipCrc(), ZipCorrupt},
+    {"DataShorterThanTheDirectorySays", EntrySpec("x.txt", kText, 0), PromiseMore(), ZipCorrupt},
 };
 
-// Written files get the entry's creationTime, read as local time, as all three times (a
-// disk handle too); folder entries write nothing into a handle, which stays open.
-TEST(ExtractForms, WriteGoodDataAndNeverPassDamagedDataOff) {
+// Written files get the entry's creationTime, read as local time, as all three times.
+TEST(ExtractToPath, WritesGoodDataAndNeverPassesDamagedDataOff) {
     for (const DataCase& c : kDataCases) {
         SCOPED_TRACE(c.name);
         Bytes archive = BuildPatched({c.entry, Folder("f/")}, c.patch);
@@ -166,92 +149,8 @@ TEST(ExtractForms, WriteGoodDataAndNeverPassDamagedDataOff) {
                       Content(scene.base + "\\t.txt"));
             EXPECT_TRUE(!ok || time == Ticks(WriteTimeOf(scene.base + "\\t.txt")));
         }
-
-        ScratchFolder folder;
-        HANDLE out = CreateFileA((folder / "o").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 0, nullptr);
-        EXPECT_EQ(c.toHandle, ZipExtractEntry(zip, 0, out, 0, ZipLocationHandle));
-        EXPECT_TRUE(!ok || time == Ticks(WriteTimeOf(folder / "o")));
-        EXPECT_EQ(ZipOk, ZipExtractEntry(zip, 1, out, 0, ZipLocationHandle));
-        DWORD written = 0;
-        EXPECT_TRUE(WriteFile(out, "+", 1, &written, nullptr));
-        CloseHandle(out);
-        EXPECT_TRUE(!ok || c.entry.data + "+" == ReadText(folder / "o"));
-        // Setting times on a pipe fails; that must not fail the extraction.
-        HANDLE readEnd = nullptr, writeEnd = nullptr;
-        ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 65536));
-        EXPECT_EQ(c.toHandle, ZipExtractEntry(zip, 0, writeEnd, 0, ZipLocationHandle));
-        CloseHandle(writeEnd);
-        std::string data(kText.size() + 10, '\0');
-        DWORD read = 0;
-        ReadFile(readEnd, &data[0], static_cast<DWORD>(data.size()), &read, nullptr);
-        CloseHandle(readEnd);
-        EXPECT_TRUE(!ok || c.entry.data == data.substr(0, read));
-        EXPECT_EQ(c.toMemory, Drain(zip, 0, &data));
-        EXPECT_TRUE(!ok || c.entry.data == data);
-        EXPECT_EQ(c.toMemory, Drain(zip, 0, &data)) << "the second pass starts afresh";
         ZipClose(zip);
     }
-}
-
-ZipResult GetEntry(ZipHandle* zip, int32_t index) {
-    ZipEntry e;
-    return ZipGetEntry(zip, index, &e);
-}
-
-ZipResult ToMemory(ZipHandle* zip, int32_t index) {
-    char b[4];
-    return ZipExtractEntry(zip, index, b, sizeof b, ZipLocationMemory);
-}
-
-// Each operation abandons a memory extraction in progress, each at its own place.
-TEST(ExtractToMemory, StartsAgainAfterAnyOtherOperation) {
-    Bytes archive = BuildArchive({EntrySpec("first.txt", kText), New(), Folder("f/")});
-    ScratchFolder folder;
-    HANDLE out =
-        CreateFileA((folder / "o").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ZipHandle* zip = nullptr;
-    const struct {
-        const char* name;
-        std::function<ZipResult()> interrupt;
-        ZipResult expected;
-    } interruptions[] = {
-        {"GetEntryOfTheSameIndex", [&] { return GetEntry(zip, 0); }, ZipOk},
-        {"GetEntryCount", [&] { return GetEntry(zip, -1); }, ZipOk},
-        {"FindEntry", [&] { return ZipFindEntry(zip, "f/", false, nullptr, nullptr); }, ZipOk},
-        {"MemoryFormOfAnotherEntry", [&] { return ToMemory(zip, 1); }, ZipMoreData},
-        {"MemoryFormWithAnIndexOutOfRange", [&] { return ToMemory(zip, 9); }, ZipBadArguments},
-        {"ExtractionIntoAHandle",
-         [&] { return ZipExtractEntry(zip, 1, out, 0, ZipLocationHandle); }, ZipOk},
-    };
-    for (const auto& row : interruptions) {
-        SCOPED_TRACE(row.name);
-        zip = OpenInMemory(archive);
-        GetEntry(zip, 0);  // cached: asking for it again must still abandon the extraction
-        std::string part(10, '\0');
-        auto next = [&] {
-            EXPECT_EQ(ZipMoreData, ZipExtractEntry(zip, 0, &part[0], 10, ZipLocationMemory));
-            return part;
-        };
-        EXPECT_EQ(kText.substr(0, 10), next());
-        EXPECT_EQ(row.expected, row.interrupt());
-        EXPECT_EQ(kText.substr(0, 10), next());
-        EXPECT_EQ(kText.substr(10, 10), next());
-        ZipClose(zip);
-    }
-    CloseHandle(out);
-}
-
-TEST(ExtractToMemory, RefusesMissingTargets) {
-    Bytes archive = BuildArchive({New()});
-    ZipHandle* zip = OpenInMemory(archive);
-    char b[4];
-    EXPECT_EQ(ZipBadArguments, ZipExtractEntry(zip, 0, nullptr, 4, ZipLocationMemory));
-    EXPECT_EQ(ZipBadArguments, ZipExtractEntry(zip, 0, b, 0, ZipLocationMemory));
-    EXPECT_EQ(ZipBadArguments, ZipExtractEntry(zip, 0, b, 4, 0));
-    EXPECT_EQ(ZipBadArguments, ZipExtractEntry(zip, 0, nullptr, 0, ZipLocationFileName));
-    EXPECT_EQ(ZipBadArguments, ZipExtractEntry(zip, 0, INVALID_HANDLE_VALUE, 0, ZipLocationHandle));
-    ZipClose(zip);
 }
 
 }  // namespace

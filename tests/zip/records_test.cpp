@@ -1,4 +1,5 @@
-// Entry records: attributes, times, the checks on each entry, the cache, lookup by name.
+// Entry records: attributes, times, the checks on each entry, the cache. Lookup by name
+// (which the updater never does) is the fuzz test's.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -159,70 +160,6 @@ TEST(Records, WalkCacheAndCount) {
     ASSERT_EQ(ZipOk, ZipGetEntry(zip, 1, &again));
     EXPECT_EQ(before, ZipBytesRead(zip)) << "the record of entry 1 was built again";
     EXPECT_EQ(0, std::memcmp(&b, &again, sizeof b));
-    ZipClose(zip);
-}
-
-// "\x81\x41" and "\x81\x61" are two different characters of code page 936 whose trail
-// bytes happen to be "A" and "a".
-const std::vector<EntrySpec> kNamed = {
-    {"Readme.TXT", "readme"},  {"docs/Guide.txt", "guide"},  {"\x81\x41.txt", "upper trail"},
-    {"\x81\x61.txt", "lower"}, {"docs/guide.txt", "second"}, {"broken.bz2", "x", 0},
-};
-
-struct FindCase {
-    const char* name;
-    std::string search;
-    bool ignoreCase;
-    int32_t index;  // -1: not found
-};
-
-const FindCase kFindCases[] = {
-    {"ExactNameFound", "Readme.TXT", false, 0},
-    {"OtherCaseNotFoundWithoutFolding", "readme.txt", false, -1},
-    {"OtherCaseFoundWithFolding", "README.txt", true, 0},
-    {"FirstOfTwoFoldedEqualNamesWins", "DOCS/GUIDE.TXT", true, 1},
-    {"ExactMatchOfTheSecondSpelling", "docs/guide.txt", false, 4},
-    {"TrailByteOfDoubleByteCharacterNeverFolds", "\x81\x61.txt", true, 3},
-    {"SeparatorsAreNotInterchangeable", "docs\\Guide.txt", true, -1},
-    {"NameOf256BytesNotFound", std::string(256, 'R'), true, -1},
-    {"EmptyNameNotFound", "", false, -1},
-};
-
-TEST(Find, FindsTheFirstEqualName) {
-    Bytes archive = BuildArchive(kNamed);
-    for (const FindCase& c : kFindCases) {
-        SCOPED_TRACE(c.name);
-        ZipHandle* zip = OpenInMemory(archive);
-        ASSERT_NE(nullptr, zip);
-        int32_t index = 99;
-        ZipEntry record;
-        std::memset(&record, 0xAB, sizeof record);
-        ZipResult expected = c.index >= 0 ? ZipOk : ZipEntryNotFound;
-        EXPECT_EQ(expected, ZipFindEntry(zip, c.search.c_str(), c.ignoreCase, &index, &record));
-        EXPECT_EQ(expected, ZipLastResult);
-        EXPECT_EQ(c.index, index);
-        EXPECT_EQ(c.index, record.index);
-        const bool found = c.index >= 0;
-        EXPECT_STREQ(found ? kNamed[c.index].name.c_str() : "", record.name);
-        EXPECT_EQ(found ? kNamed[c.index].data.size() : 0u, record.uncompressedSize);
-        ZipClose(zip);
-    }
-}
-
-// The found entry's record decides, wanted or not, and a failure leaves no index behind.
-TEST(Find, FailureOfTheFoundEntrysRecordIsTheAnswer) {
-    Bytes archive = BuildPatched(kNamed, SetMethod(12, 5));
-    ZipHandle* zip = OpenInMemory(archive);
-    ASSERT_NE(nullptr, zip);
-    int32_t index = 5;
-    ZipEntry record;
-    std::memset(&record, 0xAB, sizeof record);
-    EXPECT_EQ(ZipCorrupt, ZipFindEntry(zip, "broken.bz2", false, &index, &record));
-    EXPECT_EQ(-1, index);
-    EXPECT_EQ(-1, record.index);
-    EXPECT_STREQ("", record.name);
-    EXPECT_EQ(ZipCorrupt, ZipFindEntry(zip, "broken.bz2", false, nullptr, nullptr));
-    EXPECT_EQ(ZipOk, ZipFindEntry(zip, "Readme.TXT", false, nullptr, nullptr));
     ZipClose(zip);
 }
 
