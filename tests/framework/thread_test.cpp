@@ -1,4 +1,5 @@
-// AfxBeginThread: suspended start, priority, exit code, and who closes the handle.
+// AfxBeginThread as the updater calls it: suspended start, priority, exit code, and who closes
+// the handle.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -31,42 +32,29 @@ DWORD ExitCode(HANDLE thread) {
     return GetExitCodeThread(thread, &code) ? code : 0;
 }
 
-TEST(Thread, RunsWithItsPriorityAndDeletesItself) {
-    const struct {
-        const char* fault;
-        int priority;
-        DWORD flags;
-    } cases[] = {
-        {"a running start gets its priority before it runs", THREAD_PRIORITY_LOWEST, 0},
-        {"a suspended start waits for ResumeThread", THREAD_PRIORITY_BELOW_NORMAL,
-         CREATE_SUSPENDED},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        Probe probe;
-        // Held until the object has been looked at: it may delete itself once the thread ends.
-        ScopedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        probe.release = release;
-        CWinThread* t = AfxBeginThread(&ProbeProc, &probe, c.priority, 0, c.flags);
-        ASSERT_NE(nullptr, t);
-        HANDLE original = t->m_hThread;
-        HANDLE dup = nullptr;  // to wait on the thread after the object closed its handle
-        DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &dup, 0, FALSE,
-                        DUPLICATE_SAME_ACCESS);
-        ScopedHandle waiter(dup);
-        if (c.flags & CREATE_SUSPENDED) {
-            Sleep(50);
-            EXPECT_EQ(THREAD_PRIORITY_ERROR_RETURN, probe.priority.load()) << "it ran";
-            EXPECT_EQ(1u, t->ResumeThread());
-        }
-        SetEvent(release);
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(waiter, 10000));
-        EXPECT_EQ(1, probe.runs.load());
-        EXPECT_EQ(c.priority, probe.priority.load());
-        EXPECT_EQ(42u, ExitCode(waiter));
-        EXPECT_FALSE(HandleIsOpen(original)) << "the object did not close its handle";
-    }
-    EXPECT_EQ(nullptr, AfxBeginThread(nullptr, nullptr)) << "a null procedure started something";
+// As the updater starts its worker: suspended, so that it can take a handle of its own first.
+TEST(Thread, ASuspendedStartRunsWithItsPriorityAndDeletesItself) {
+    Probe probe;
+    // Held until the object has been looked at: it may delete itself once the thread ends.
+    ScopedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    probe.release = release;
+    CWinThread* t =
+        AfxBeginThread(&ProbeProc, &probe, THREAD_PRIORITY_BELOW_NORMAL, 0, CREATE_SUSPENDED);
+    ASSERT_NE(nullptr, t);
+    HANDLE original = t->m_hThread;
+    HANDLE dup = nullptr;  // to wait on the thread after the object closed its handle
+    DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &dup, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    ScopedHandle waiter(dup);
+    Sleep(50);
+    EXPECT_EQ(THREAD_PRIORITY_ERROR_RETURN, probe.priority.load()) << "it ran";
+    EXPECT_EQ(1u, t->ResumeThread());
+    SetEvent(release);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(waiter, 10000));
+    EXPECT_EQ(1, probe.runs.load());
+    EXPECT_EQ(THREAD_PRIORITY_BELOW_NORMAL, probe.priority.load());
+    EXPECT_EQ(42u, ExitCode(waiter));
+    EXPECT_FALSE(HandleIsOpen(original)) << "the object did not close its handle";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The update window's messages on a real window: dragging, the redraw timer, painting and
-// the drag icon.
+// the drag icon; and the window DC the timer borrows. Where the program's own dialog stands
+// and how it ends is the screen test's and the end-to-end tests'.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include "Skin.h"
 #include "UpdateDialog.h"
 #include "WinApp.h"
+#include "resource.h"
 
 namespace {
 
@@ -64,7 +66,6 @@ TEST(UpdateWindow, HitTestDragsFromAnyPointInside) {
         {"client origin drags", WS_POPUP, 100, 100, 0, 0, HTCAPTION},
         {"last client pixel drags", WS_POPUP, 100, 100, kSkinWidth - 1, kSkinHeight - 1, HTCAPTION},
         {"right of the window is the default's", WS_POPUP, 100, 100, kSkinWidth, 20, HTNOWHERE},
-        {"a frame keeps its default", WS_POPUP | WS_BORDER, 100, 100, -1, 20, HTBORDER},
         {"left of the screen origin: signed coordinates", WS_POPUP, -300, -40, 10, 10, HTCAPTION},
     };
     for (const auto& c : cases) {
@@ -113,10 +114,35 @@ TEST(UpdateWindow, DragIconIsTheProgramIcon) {
     UpdateDialog dialog;
     SubclassedWindow window(dialog, WS_POPUP, 100, 100);
     ASSERT_TRUE(window.IsValid());
-    HICON icon = reinterpret_cast<HICON>(SendMessageA(window.hwnd(), WM_QUERYDRAGICON, 0, 0));
-    ICONINFO info = {};
-    ASSERT_TRUE(GetIconInfo(icon, &info)) << "icon 128, loaded through the application object";
-    ScopedGdiObj<HBITMAP> colour(info.hbmColor), mask(info.hbmMask);
+    const HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    ASSERT_NE(nullptr, icon);
+    EXPECT_EQ(reinterpret_cast<LRESULT>(icon), SendMessageA(window.hwnd(), WM_QUERYDRAGICON, 0, 0));
+}
+
+// The redraw timer takes a window DC every 300 ms through the framework: one never given
+// back to the cache would run it dry, here within more cycles than a process has GDI handles.
+TEST(WindowDC, IsGivenBackExactlyOnce) {
+    HWND wnd =
+        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, wnd);
+    CWnd owner;
+    owner.Attach(wnd);
+    for (int i = 0; i < 70000; ++i) {
+        CDC* pDC = owner.GetDC();
+        ASSERT_TRUE(pDC != nullptr && pDC->GetSafeHdc() != nullptr) << "cycle " << i;
+        ASSERT_EQ(1, owner.ReleaseDC(pDC)) << "cycle " << i;
+        ASSERT_EQ(0, owner.ReleaseDC(pDC)) << "given back twice, cycle " << i;
+    }
+    // A CDC only borrows what it is handed: its end must not delete the DC.
+    HDC raw = ::GetDC(wnd);
+    {
+        CDC borrowed;
+        borrowed.Attach(raw);
+    }
+    EXPECT_NE(0u, GetObjectType(raw)) << "a borrowed DC was deleted";
+    ::ReleaseDC(wnd, raw);
+    owner.Detach();
+    DestroyWindow(wnd);
 }
 
 }  // namespace
