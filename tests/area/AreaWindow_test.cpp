@@ -147,18 +147,6 @@ TEST(AreaFill, SortedBoxKeepsDataWithItsText) {
     EXPECT_NE(unsorted.Items(), items) << "the box did not sort: the test proves nothing";
 }
 
-// A 16-bit row counter would wrap at 65,536: the walk would never end.
-TEST(AreaFill, ReachesRowsPast65535) {
-    CAreaData area;
-    for (int i = 450; i < 65536 + 10; ++i) area.AddArea(7, 9000, L"填充");
-    area.AddArea(4242, 9001, L"远端");
-    TestBox box;
-    area.GetArea(9001, box.Box());
-    EXPECT_EQ((std::vector<BoxItem>{{L"远端", 4242}}), box.Items());
-    EXPECT_EQ(4242, area.GetID(L"远端"));
-    EXPECT_EQ(0, area.GetID(L"不在"));
-}
-
 TEST(DegreeFill, ShowsTheSevenLevelsInOrder) {
     const std::vector<BoxItem> kDegrees = {
         {L"博士", 1}, {L"研究生", 2}, {L"本科", 3},       {L"大中专", 4},
