@@ -196,13 +196,17 @@ class Server:
                 asked = {k: self.headers[k] for k in ("Range", "If-Range") if self.headers.get(k)}
                 connection.request("GET", path, headers=asked)
                 upstream = connection.getresponse()
-                self.send_response(upstream.status)
-                for key, value in upstream.getheaders():
-                    if key.lower() not in ("connection", "keep-alive", "server", "date"):
-                        self.send_header(key, value)
-                self.end_headers()
+                # The body is relayed whole-read, so it goes out with its length rather than
+                # in the upstream's chunks.
                 body = upstream.read()
                 connection.close()
+                self.send_response(upstream.status)
+                for key, value in upstream.getheaders():
+                    if key.lower() not in ("connection", "keep-alive", "server", "date",
+                                           "transfer-encoding", "content-length"):
+                        self.send_header(key, value)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
                 end = min(len(body), outer.drop_every or len(body))
                 outer.ranges.append((name, self.headers.get("Range"), upstream.status, end))
                 self.wfile.write(body[:end])

@@ -20,7 +20,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from loopback import Served, Server, hand_over, make_zip  # noqa: E402
+from loopback import Served, Server, damaged_zip, hand_over, make_zip  # noqa: E402
 
 ARGS = None
 VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
@@ -54,8 +54,8 @@ def registry_versions():
 
 class Nginx:
     """nginx from the distribution on a free loopback port, serving root with keep-alive and
-    its default ETags and ranges, every answer compressed, and /Torvel/moved.txt redirected
-    to /real/moved.txt."""
+    its default ETags and ranges, every answer compressed but /Torvel/big.bin, and
+    /Torvel/moved.txt redirected to /real/moved.txt."""
 
     def __init__(self, root, folder):
         with socket.socket() as s:
@@ -80,6 +80,7 @@ http {
     listen 127.0.0.1:%(port)d;
     root %(root)s;
     location = /Torvel/moved.txt { return 301 /real/moved.txt; }
+    location = /Torvel/big.bin { gzip off; }
   }
 }
 """ % {"p": self.prefix, "port": port, "root": root})
@@ -203,11 +204,17 @@ class UpdateRun(unittest.TestCase):
             ("nofolder/b.txt", b"skipped: its folder is neither there nor listed"),
             ("../evil.txt", b"must not leave the folder"),
         ])
+        # Each of these has a damaged first entry and two sound ones after it.
+        damages = {d: damaged_zip(d, d) for d in ("crc", "inflate", "method", "encrypted")}
+        for damage in damages:
+            for part in ("bad", "ok", "normal"):
+                self.write("%s-%s.txt" % (damage, part), OLD)
         self.server.files = {
             "pack.zip": Served(pack),
             "readme.txt": Served(b"read me"),
             "damaged.zip": Served(damaged_count_zip()),
             "names.zip": Served(names),
+            **{d + ".zip": Served(data) for d, data in damages.items()},
         }
         stamp = FILETIME_2020
         self.write_hand_over([
@@ -215,7 +222,8 @@ class UpdateRun(unittest.TestCase):
             ("readme.txt", 7, stamp >> 32, stamp & 0xFFFFFFFF),
             ("damaged.zip", len(damaged_count_zip()), 10, 11),
             ("names.zip", len(names), 0, 0),
-        ], version1=0x00020001, version2=0x80000002)
+        ] + [(d + ".zip", len(data), 0, 0) for d, data in damages.items()],
+            version1=0x00020001, version2=0x80000002)
         before = set(os.listdir(self.folder))
         took = self.run_update()
         self.assertLess(took, 60, "a damaged count does not hold the run")
@@ -238,6 +246,12 @@ class UpdateRun(unittest.TestCase):
         self.assertIn("UpdateTorvelSize=%d" % (0x80000000 - (1 << 32)), client)
         self.assertNotIn("[damaged.zip]", client, "a damaged archive is not recorded")
         self.assertEqual(b"first", self.read("first.txt"), "what came before the damage stays")
+        for damage in damages:
+            # The damaged entry keeps its old file; the sound ones after it land.
+            self.assertEqual([OLD, b"new ok", b"new normal"],
+                             [self.read("%s-%s.txt" % (damage, p)) for p in ("bad", "ok", "normal")])
+            self.assertNotIn("[%s.zip]" % damage, client)
+        self.assertEqual([], self.leftovers())
 
         self.assertEqual(b"plain", self.read("plain.txt"))
         made = set(os.listdir(self.folder)) - before - {"DownLoad", "UpdateClient.txt",
@@ -310,10 +324,12 @@ class UpdateRun(unittest.TestCase):
         body = bytes(range(256)) * 400
         cases = [
             ("503 with no body", "length", "503-empty"),
+            ("500 with an error page", "length", "500-body"),
             ("connection closed with no answer", "length", "hangup"),
             ("redirect to a failing answer", "length", "redirect-fail"),
             ("announced length cut short", "length", "cut"),
             ("chunked body cut short", "chunked", "cut"),
+            ("close-delimited body cut short", "close", "cut"),
             ("compressed body with a length cut short", "gzip", "cut"),
             ("stalled halfway", "length", "stall"),
         ]
@@ -358,6 +374,8 @@ class UpdateRun(unittest.TestCase):
             ("entry's target held open by a program", "held.zip",
              make_zip([("top.txt", b"new top"), ("zeros.bin", bytes(100))]), "top.txt",
              b"new top"),
+            ("plain file's target held open by a program", "note.txt", b"new note",
+             "note.txt", b"new note"),
         ]
         for fault, name, served, target, new in cases:
             with self.subTest(fault):
@@ -441,7 +459,7 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual([], self.leftovers())
         self.assertEqual(["Quillon.exe"], self.lobby_starts())
 
-    def test_nginx_with_compression_and_a_redirect(self):
+    def test_nginx_with_compression_a_redirect_and_a_link_that_drops(self):
         if shutil.which("nginx") is None:
             self.skipTest("nginx is not installed")
         root = os.path.join(self.folder, "site")
@@ -449,15 +467,27 @@ class UpdateRun(unittest.TestCase):
         os.makedirs(os.path.join(root, "real"))
         text = b"".join(b"notice line %d\n" % i for i in range(5000))
         pack = make_zip([("maps/", None), ("maps/a.map", b"map " * 5000), ("b.txt", b"b")])
-        files = {"Torvel/notice.txt": text, "Torvel/pack.zip": pack, "real/moved.txt": text[:999]}
+        big = os.urandom(3 << 20)
+        files = {"Torvel/notice.txt": text, "Torvel/pack.zip": pack, "real/moved.txt": text[:999],
+                 "Torvel/big.bin": big}
         for rel, data in files.items():
             with open(os.path.join(root, rel), "wb") as f:
                 f.write(data)
         nginx = Nginx(root, self.folder)
         self.addCleanup(nginx.stop)
+        # Everything goes through a relay that cuts every answer after 768 KiB: only big.bin,
+        # served uncompressed, is long enough to be cut, and goes on from its pieces.
+        relay = Server(upstream=("127.0.0.1", nginx.port), drop_every=768 * 1024)
+        self.addCleanup(relay.stop)
+        finish = self.guard("big.bin", big)
         self.write_hand_over([("notice.txt", len(text), 0, 0), ("pack.zip", len(pack), 0, 0),
-                              ("moved.txt", 999, 0, 0)], url=nginx.base_url)
+                              ("moved.txt", 999, 0, 0), ("big.bin", len(big), 0, 0)],
+                             url=relay.base_url)
         self.run_update()
+        self.assertEqual([], finish())
+        self.assertEqual(big, self.read("big.bin"))
+        self.assertEqual([200, 206, 206, 206],
+                         [status for name, _, status, _ in relay.ranges if name == "big.bin"])
         self.assertEqual(text, self.read("notice.txt"))
         self.assertEqual(text[:999], self.read("moved.txt"))
         self.assertEqual(b"map " * 5000, self.read("maps", "a.map"))
@@ -472,13 +502,21 @@ class UpdateRun(unittest.TestCase):
         mib, r = 1 << 20, 512 * 1024
         big, part = os.urandom(3 * mib), os.urandom(2 * mib)
         pack = make_zip([("part.bin", part)])
-        one = os.urandom(mib + 12345)
+        one, other = os.urandom(mib + 12345), os.urandom(mib + 12345)
         rows = [
             ("a link that drops every 512 KiB",
              {"big.bin": Served(big, drop_every=r), "pack.zip": Served(pack, drop_every=r)},
              {"big.bin": big, "part.bin": part}),
             ("a server that drops but has no ranges",
              {"f.bin": Served(one, drop_every=r, ranges=False)}, {"f.bin": one}),
+            ("the file replaced on the server between two pieces",
+             {"f.bin": Served(one, drop_every=r, replace=(1, other))}, {"f.bin": other}),
+            ("a 206 that starts elsewhere",
+             {"f.bin": Served(one, faults=["cut", "range-elsewhere"])}, {"f.bin": one}),
+            ("a 206 of another total", {"f.bin": Served(one, faults=["cut", "range-total"])},
+             {"f.bin": one}),
+            ("a compressed answer cut short", {"f.bin": Served(one, mode="gzip", faults=["cut"])},
+             {"f.bin": one}),
         ]
         for fault, files, news in rows:
             with self.subTest(fault):
@@ -509,6 +547,11 @@ class UpdateRun(unittest.TestCase):
                 if "512 KiB" in fault:
                     self.assertLessEqual(sum(end for *_, end in log), 1.25 * (len(big) + len(pack)))
                     self.assertGreaterEqual(len([a for a in asked if a]), 6, log)
+                if "206" in fault:
+                    self.assertEqual([None, "bytes=%d-" % (len(one) // 2), None], asked,
+                                     "refused, then from zero again")
+                if "compressed" in fault:
+                    self.assertEqual([None, None], asked, "started over, never continued")
 
     def test_closed_mid_file_goes_on_in_the_next_run(self):
         # Esc in the middle of a file keeps what came; the next start with the same hand-over
@@ -537,6 +580,17 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual("bytes=%d-" % kept, self.server.ranges[-1][1])
         self.assertEqual(["Quillon.exe"], self.lobby_starts())
 
+        # A piece left for an item the next list does not name goes with that run.
+        self.server.files = {"slow.bin": Served(body, drop_every=1 << 20), "b.txt": Served(b"b")}
+        self.server.ranges[:] = []
+        self.write_hand_over([("slow.bin", len(body), 0, 0)])
+        with self.running():
+            self.wait_for(lambda: len(self.server.ranges) >= 2, 60)
+        self.assertTrue(any(n.endswith(".part") for n in os.listdir(self.path("DownLoad"))))
+        self.write_hand_over([("b.txt", 1, 0, 0)])
+        self.run_update()
+        self.assertEqual([], os.listdir(self.path("DownLoad")), "the piece and its index went")
+
     # --- runs that must not complete -------------------------------------------------------
 
     def test_refused_lists_end_the_run_unfinished(self):
@@ -545,6 +599,8 @@ class UpdateRun(unittest.TestCase):
         self.server.files = {"first.txt": Served(b"1"), "last.txt": Served(b"3")}
         cases = [
             ("no hand-over closes at once, making nothing", None, []),
+            ("hand-over shorter than declared",
+             hand_over(self.server.base_url, [("first.txt", 1, 0, 0)], declared=2), []),
             ("a climbing name ends the run there",
              hand_over(self.server.base_url, [("first.txt", 1, 0, 0), ("..\\evil.txt", 1, 0, 0),
                                               ("last.txt", 1, 0, 0)]), ["first.txt"]),
