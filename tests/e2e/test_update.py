@@ -386,11 +386,11 @@ class UpdateRun(unittest.TestCase):
                 wine("reg", "delete", VERSION_KEY, "/f")
                 self.server.files = {name: Served(served)}
                 self.write_hand_over([(name, len(served), 0, 0)])
+                finish = self.guard(target, new)
                 if held:
                     holder = self.hold(target)
                 else:
                     self.write("filler", bytes(4 << 20))
-                finish = self.guard(target, new)
                 with self.running() as proc:
                     self.wait_for(lambda: name in self.server.requests, 60)
                     time.sleep(6)
