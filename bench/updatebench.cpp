@@ -21,6 +21,7 @@
 #include <unzip.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -474,7 +475,7 @@ void ManyToFiles(const Options& o, Report& report, bool over) {
     const BareWrite how = over ? BareWrite::ThroughNewFile : BareWrite::InPlace;
     constexpr double goal = 0.9;
     double worst = 1e9, worstExtraUs = 0, largestMs = 0;
-    std::string overrun;  // how the size that overran the budget went, if one did
+    std::string overrun;        // how the size that overran the budget went, if one did
     bool layerOverran = false;  // the goal's budget is the layer's; a reference may overrun it
     for (int count : o.many) {
         const std::string figure = Format("2 unpack %d entries %s", count, what);
@@ -1357,32 +1358,29 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         }
         if (i + 1 >= argc) return false;
         const char* value = argv[++i];
-        if (arg == "--reps") {
-            if (!ParseInt(value, &o.reps) || o.reps == 0) return false;
-        } else if (arg == "--big-mb") {
-            if (!ParseInt(value, &o.bigMb)) return false;
-        } else if (arg == "--per-folder") {
-            if (!ParseInt(value, &o.perFolder) || o.perFolder == 0) return false;
-        } else if (arg == "--port") {
-            if (!ParseInt(value, &o.port)) return false;
-        } else if (arg == "--download-mb") {
-            if (!ParseInt(value, &o.downloadMb)) return false;
-        } else if (arg == "--downloads") {
-            if (!ParseInt(value, &o.downloads)) return false;
-        } else if (arg == "--passes") {
-            if (!ParseInt(value, &o.passes) || o.passes == 0) return false;
-        } else if (arg == "--budget-s") {
-            if (!ParseInt(value, &o.budgetS)) return false;
-        } else if (arg == "--release-files") {
-            if (!ParseInt(value, &o.releaseFiles)) return false;
-        } else if (arg == "--release-mb") {
-            if (!ParseInt(value, &o.releaseMb)) return false;
-        } else if (arg == "--link-kib") {
-            if (!ParseInt(value, &o.linkKib)) return false;
-        } else if (arg == "--drop-kib") {
-            if (!ParseInt(value, &o.dropKib)) return false;
-        } else if (arg == "--release-reps") {
-            if (!ParseInt(value, &o.releaseReps) || o.releaseReps == 0) return false;
+        // The whole numbers, and whether 0 is refused.
+        const struct {
+            const char* name;
+            int* field;
+            bool positive;
+        } numbers[] = {{"--reps", &o.reps, true},
+                       {"--big-mb", &o.bigMb, false},
+                       {"--per-folder", &o.perFolder, true},
+                       {"--port", &o.port, false},
+                       {"--download-mb", &o.downloadMb, false},
+                       {"--downloads", &o.downloads, false},
+                       {"--passes", &o.passes, true},
+                       {"--budget-s", &o.budgetS, false},
+                       {"--release-files", &o.releaseFiles, false},
+                       {"--release-mb", &o.releaseMb, false},
+                       {"--release-reps", &o.releaseReps, true},
+                       {"--link-kib", &o.linkKib, true},
+                       {"--drop-kib", &o.dropKib, true}};
+        const auto number = std::find_if(std::begin(numbers), std::end(numbers),
+                                         [&](const auto& n) { return arg == n.name; });
+        if (number != std::end(numbers)) {
+            if (!ParseInt(value, number->field) || (number->positive && *number->field == 0))
+                return false;
         } else if (arg == "--kit") {
             o.kit = value;
         } else if (arg == "--unzip-ms") {
