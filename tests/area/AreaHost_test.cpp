@@ -26,9 +26,13 @@ TEST(GetID, FindsTheFirstRowWithTheName) {
         {"a trailing space is not ignored", L"北京 ", 0, 0},
         {"the empty name", L"", 0, 0},
         {"a null name", nullptr, 0, 0},
+        {"an added name is kept to 19 characters", L"abcdefghijklmnopqrs", 600, 8},
+        {"and found only so", L"abcdefghijklmnopqrstuvwxyz", 0, 0},
     };
     CAreaData area;
     CDegreeData degree;
+    area.AddArea(600, 1, L"abcdefghijklmnopqrstuvwxyz");
+    degree.AddDegree(8, L"abcdefghijklmnopqrstuvwxyz");
     for (const auto& c : cases) {
         EXPECT_EQ(c.area, area.GetID(c.name)) << c.fault;
         EXPECT_EQ(c.degree, degree.GetID(c.name)) << c.fault;

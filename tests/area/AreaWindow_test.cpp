@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ public:
             std::wstring text(static_cast<size_t>(SendMessageW(m_box, CB_GETLBTEXTLEN, index, 0)),
                               L'\0');
             SendMessageW(m_box, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
+            text.resize(std::wcslen(text.c_str()));  // through an ANSI procedure the length is more
             items.push_back({text, SendMessageW(m_box, CB_GETITEMDATA, index, 0)});
         }
         return items;
@@ -182,6 +184,26 @@ TEST(AreaFill, RefusedItemGetsNoData) {
     ASSERT_EQ(33u, items.size());
     EXPECT_EQ((BoxItem{L"天津", 501}), items[2]);
     EXPECT_EQ((BoxItem{L"河北", 503}), items[3]);
+}
+
+// A host's box object may go while a later subclasser (a skin, a tooltip library) sits over
+// it: that subclasser must stay, and the box keep working.
+LRESULT CALLBACK PassOn(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcW(reinterpret_cast<WNDPROC>(GetPropW(hWnd, L"Test.Next")), hWnd, message,
+                           wParam, lParam);
+}
+
+TEST(AreaFill, BoxObjectGoesUnderALaterSubclasser) {
+    TestBox frame;
+    HWND hBox = frame.Box()->GetSafeHwnd();
+    auto* object = new CComboBox;
+    ASSERT_TRUE(object->SubclassWindow(hBox));
+    SetPropW(hBox, L"Test.Next", reinterpret_cast<HANDLE>(GetWindowLongPtrW(hBox, GWLP_WNDPROC)));
+    SetWindowLongPtrW(hBox, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PassOn));
+    delete object;
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(&PassOn), GetWindowLongPtrW(hBox, GWLP_WNDPROC));
+    CAreaData().GetArea(2, frame.Box());
+    EXPECT_EQ(kBeijing, frame.Items());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The row array's growth rule. Copies, failed allocations and order are tested through the
-// tables that hold it; they only ever add rows and read those they hold.
+// The row array's growth rule, and what it keeps past its size. Copies, failed allocations
+// and order are tested through the tables that hold it.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -28,6 +28,26 @@ TEST(ItemArray, NewCapacity) {
     for (const auto& c : cases) {
         EXPECT_EQ(c.expected, ItemArrayNewCapacity(c.newSize, c.count, c.growBy)) << c.fault;
     }
+}
+
+// Dropped rows come back as zero rows, and no index at or past the size is read.
+TEST(ItemArray, ReadsOnlyItsRowsAndDroppedRowsComeBackZero) {
+    struct Row {
+        WORD wID;
+    };
+    CItemArray<Row> array;
+    for (WORD id = 1; id <= 3; ++id) array.Add(Row{id});
+    array.SetSize(1);
+    array.SetSize(3);
+    EXPECT_EQ(0, array.GetAt(2).wID) << "a dropped row came back";
+    bool thrown = false;
+    try {
+        array.GetAt(3);
+    } catch (CInvalidArgException* e) {
+        e->Delete();
+        thrown = true;
+    }
+    EXPECT_TRUE(thrown) << "the index equal to the size was read";
 }
 
 }  // namespace

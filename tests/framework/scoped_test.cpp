@@ -1,6 +1,6 @@
 // Handle owners: after the owner is gone, or reset, so is the handle. The owner template is
-// shared by every handle kind, so it is tested here once, with kernel handles; the GDI
-// traits through the paint pass's tests.
+// shared by every handle kind, so it is tested here once, with kernel handles; the registry
+// key's trait below, the GDI traits through the paint pass's tests.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -34,6 +34,15 @@ TEST(ScopedHandle, ClosesTheHandle) {
     }
     // A failed CreateFile gives INVALID_HANDLE_VALUE, which is also the current process.
     EXPECT_FALSE(ScopedHandle(INVALID_HANDLE_VALUE).IsValid());
+}
+
+// The key the two version numbers are written through is closed the same way.
+TEST(ScopedRegKey, ClosesTheKey) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
+    { ScopedRegKey owner(key); }
+    EXPECT_NE(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 }  // namespace

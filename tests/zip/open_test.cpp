@@ -89,13 +89,25 @@ TEST(Open, OpensOrSaysWhyNotAndLeavesNothingOpen) {
             ZipEntry count;
             ASSERT_EQ(ZipOk, ZipGetEntry(zip, -1, &count));
             EXPECT_EQ(c.count, count.index);
-            char buffer[256] = {};
-            if (c.count > 0) {
+            for (int pass = 0; pass < 2 && c.count > 0; ++pass) {  // any call in between starts over
+                char buffer[256] = {};
                 EXPECT_EQ(ZipMoreData, ZipExtractEntry(zip, 0, buffer, 255, ZipLocationMemory));
                 EXPECT_EQ(kContent, buffer);
+                EXPECT_EQ(ZipOk, ZipGetEntry(zip, 1, &count));
             }
             EXPECT_TRUE(!onDisk || !DeleteFileA(path.c_str())) << "deleted while open";
             EXPECT_EQ(ZipOk, ZipClose(zip));
+        } else {  // what a caller that skips the check passes on, and a forged kind
+            ZipEntry e;
+            char target[] = "x";
+            ZipHandle other{2, nullptr};
+            EXPECT_EQ(ZipModeMixed, ZipGetEntry(&other, 0, &e));
+            EXPECT_EQ(ZipBadArguments, ZipGetEntry(zip, 0, &e));
+            EXPECT_EQ(ZipBadArguments, ZipFindEntry(zip, "a", false, nullptr, nullptr));
+            EXPECT_EQ(ZipBadArguments, ZipExtractEntry(zip, 0, &e, 4, ZipLocationMemory));
+            EXPECT_EQ(ZipBadArguments, ZipExtractEntry(zip, 0, target, 0, ZipLocationFileName));
+            EXPECT_EQ(ZipBadArguments, ZipClose(zip));
+            EXPECT_EQ(ZipBadArguments, ZipLastResult);
         }
         if (file != INVALID_HANDLE_VALUE) {
             EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_DISK), GetFileType(file)) << "handle closed";
@@ -118,6 +130,7 @@ const MessageCase kMessageCases[] = {
     {"NullBufferOnlyMeasures", 0x700, 64, nullptr, 35},
     {"ZeroLengthWritesNothing", ZipOk, 0, "#", 7},
     {"OneByteBufferGetsOnlyTheTerminator", ZipOk, 1, "", 7},
+    {"SpellingOfDuplicateFailureKept", ZipDuplicateFailed, 64, "Culdn't duplicate handle", 24},
     {"SpellingOfInflateErrorKept", ZipInflateError, 64, "Zip-bug: an internal error during flation",
      41},
     {"RecentStandsForTheLastResult", ZipRecent, 64, "Error writing to file", 21},

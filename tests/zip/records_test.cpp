@@ -1,5 +1,4 @@
-// Entry records: attributes, times, the checks on each entry, the cache. Lookup by name
-// (which the updater never does) is the fuzz test's.
+// Entry records: attributes, times, the checks on each entry, the cache, lookup by name.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -160,6 +159,26 @@ TEST(Records, WalkCacheAndCount) {
     ASSERT_EQ(ZipOk, ZipGetEntry(zip, 1, &again));
     EXPECT_EQ(before, ZipBytesRead(zip)) << "the record of entry 1 was built again";
     EXPECT_EQ(0, std::memcmp(&b, &again, sizeof b));
+    ZipClose(zip);
+}
+
+// With ignoreCase only ASCII letters fold, never a trail byte: "\x81\x41" and "\x81\x61" are
+// two characters of code page 936 whose trail bytes are "A" and "a".
+TEST(Records, FindFoldsOnlyAsciiLetters) {
+    const Bytes archive = BuildArchive({File("Readme.TXT"), File("\x81\x41.txt"), File("\x81\x61.txt")});
+    ZipHandle* zip = OpenInMemory(archive);
+    ASSERT_NE(nullptr, zip);
+    const struct {
+        const char* name;
+        bool ignoreCase;
+        int32_t index;  // -1: not found
+    } cases[] = {{"README.txt", true, 0}, {"README.txt", false, -1}, {"\x81\x61.txt", true, 2}};
+    for (const auto& c : cases) {
+        int32_t index = 99;
+        EXPECT_EQ(c.index < 0 ? ZipEntryNotFound : ZipOk,
+                  ZipFindEntry(zip, c.name, c.ignoreCase, &index, nullptr)) << c.name;
+        EXPECT_EQ(c.index, index) << c.name;
+    }
     ZipClose(zip);
 }
 
