@@ -1,8 +1,10 @@
-// The framework's exceptions as Area.dll throws them and a host deletes them.
+// The framework's exceptions as Area.dll throws them and a host deletes them, and the chain
+// its library entry lives in.
 #include <windows.h>
 #include <gtest/gtest.h>
 
 #include "Exceptions.h"
+#include "ExtensionModule.h"
 
 namespace {
 
@@ -30,6 +32,25 @@ TEST(FrameworkExceptions, DeleteFreesOnlyAutoDeletingObjects) {
     EXPECT_EQ(0, g_destroyed) << "a static exception was freed";
     (new ProbeException(TRUE))->Delete();
     EXPECT_EQ(1, g_destroyed);
+}
+
+struct ProbeLibrary : CDynLinkLibrary {
+    explicit ProbeLibrary(AFX_EXTENSION_MODULE& state) : CDynLinkLibrary(state) {}
+    ~ProbeLibrary() override { ++g_destroyed; }
+};
+
+// A term deletes every entry of its own module once, and none of another's (the chain only
+// compares the module handles, so these need not be real).
+TEST(FrameworkExtensionModule, TermDeletesItsOwnLibrariesOnce) {
+    AFX_EXTENSION_MODULE mine = {}, other = {};
+    ASSERT_TRUE(AfxInitExtensionModule(mine, reinterpret_cast<HMODULE>(0x20000)));
+    ASSERT_TRUE(AfxInitExtensionModule(other, reinterpret_cast<HMODULE>(0x30000)));
+    g_destroyed = 0;
+    for (AFX_EXTENSION_MODULE* m : {&mine, &other, &mine}) new ProbeLibrary(*m);
+    AfxTermExtensionModule(mine);
+    EXPECT_EQ(2, g_destroyed);
+    AfxTermExtensionModule(other);
+    EXPECT_EQ(3, g_destroyed);
 }
 
 }  // namespace
