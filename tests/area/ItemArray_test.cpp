@@ -32,14 +32,11 @@ TEST(ItemArray, NewCapacity) {
 
 // Dropped rows come back as zero rows, and no index at or past the size is read.
 TEST(ItemArray, ReadsOnlyItsRowsAndDroppedRowsComeBackZero) {
-    struct Row {
-        WORD wID;
-    };
-    CItemArray<Row> array;
-    for (WORD id = 1; id <= 3; ++id) array.Add(Row{id});
+    CItemArray<WORD> array;
+    for (WORD id = 1; id <= 3; ++id) array.Add(id);
     array.SetSize(1);
     array.SetSize(3);
-    EXPECT_EQ(0, array.GetAt(2).wID) << "a dropped row came back";
+    EXPECT_EQ(0, array.GetAt(2)) << "a dropped row came back";
     // The framework throws a static object: nothing is left to delete.
     EXPECT_THROW(array.GetAt(3), CInvalidArgException*) << "the index equal to the size was read";
 }

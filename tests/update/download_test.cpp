@@ -44,6 +44,7 @@ TEST(JudgeDownload, OnlyAWholeSuccessfulAnswer) {
         {"other success code", [](DownloadFacts& f) { f.httpStatus = 204; }, V::Whole},
         {"local write fell short (full disk)", [](DownloadFacts& f) { f.receivedBytes = 200; },
          V::LostOnTheWay},
+        {"more on disk than was counted", [](DownloadFacts& f) { f.fileSize = 120; }, V::LostOnTheWay},
         {"announced length met",
          [](DownloadFacts& f) { f.lengthAnnounced = true, f.announcedLength = 100; }, V::Whole},
         {"cut short of the announced length",
@@ -156,6 +157,7 @@ TEST(Pieces, OnlyAPieceOfKnownVersionAndTotalIsKept) {
         {"bytes lost on the way to the disk", Answer(200, v, 30, 40), false},
         {"more on disk than counted: the counted bytes", Answer(200, v, 50, 40), true},
         {"nothing arrived", Answer(200, v, 0, 0), false},
+        {"all of it arrived: no piece", Answer(200, v, 100, 100), false},
         {"an error page", Answer(404, v, 40, 40), false},
     };
     for (const auto& c : cases) EXPECT_EQ(c.keep, IsKeepablePiece(c.facts)) << c.fault;
@@ -234,6 +236,7 @@ TEST(ParseHttpStatus, ReadsOnlyAWellFormedStatusLine) {
         {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", 200},
         {"HTTP/1.0 503 Service Unavailable\r\n\r\n", 503},
         {"HTTP/1.1 2000 Odd\r\n", 0},
+        {"HTTP/1.1 20 Odd\r\n", 0},
         {"HTTP/1.1\r\n200 OK\r\n", 0},  // a status on a later line is none
         {"FTP 200 OK\r\n", 0},
     };
