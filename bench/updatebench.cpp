@@ -996,65 +996,27 @@ std::string DamagedCountArchive(size_t padding, bool zip64) {
             for (int i = 0; i < f.second; ++i) a += static_cast<char>(f.first >> (8 * i));
         }
     };
+    // clang-format off
     const std::string name = "a.txt", data(padding + 1, 'x');
     const uint32_t length = static_cast<uint32_t>(data.size()), nameLength = 5;
-    put({{0x04034b50, 4},
-         {10, 2},
-         {0, 2},
-         {0, 2},
-         {0, 4},
-         {0, 4},
-         {length, 4},
-         {length, 4},
-         {nameLength, 2},
-         {0, 2}});
+    put({{0x04034b50, 4}, {10, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}, {length, 4}, {length, 4},
+         {nameLength, 2}, {0, 2}});
     a += name + data;
     const uint32_t directory = static_cast<uint32_t>(a.size());
-    put({{0x02014b50, 4},
-         {20, 2},
-         {10, 2},
-         {0, 2},
-         {0, 2},
-         {0, 4},
-         {0, 4},
-         {length, 4},
-         {length, 4},
-         {nameLength, 2},
-         {0xFFFF, 2},
-         {0, 2},
-         {0, 2},
-         {0, 2},
-         {0, 4},
-         {0, 4}});
+    put({{0x02014b50, 4}, {20, 2}, {10, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}, {length, 4},
+         {length, 4}, {nameLength, 2}, {0xFFFF, 2}, {0, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}});
     a += name;
     const uint32_t size = static_cast<uint32_t>(a.size()) - directory;
     if (zip64) {
         const uint32_t record = static_cast<uint32_t>(a.size());
-        put({{0x06064b50, 4},
-             {44, 4},
-             {0, 4},
-             {45, 2},
-             {45, 2},
-             {0, 4},
-             {0, 4},
-             {0x7FFFFFFF, 4},
-             {0, 4},
-             {0x7FFFFFFF, 4},
-             {0, 4},
-             {size, 4},
-             {0, 4},
-             {directory, 4},
-             {0, 4}});
+        put({{0x06064b50, 4}, {44, 4}, {0, 4}, {45, 2}, {45, 2}, {0, 4}, {0, 4},
+             {0x7FFFFFFF, 4}, {0, 4}, {0x7FFFFFFF, 4}, {0, 4}, {size, 4}, {0, 4},
+             {directory, 4}, {0, 4}});
         put({{0x07064b50, 4}, {0, 4}, {record, 4}, {0, 4}, {1, 4}});
     }
-    put({{0x06054b50, 4},
-         {0, 2},
-         {0, 2},
-         {0xFFFF, 2},
-         {0xFFFF, 2},
-         {size, 4},
-         {directory, 4},
+    put({{0x06054b50, 4}, {0, 2}, {0, 2}, {0xFFFF, 2}, {0xFFFF, 2}, {size, 4}, {directory, 4},
          {0, 2}});
+    // clang-format on
     return a;
 }
 

@@ -1,6 +1,7 @@
 #include "DownloadPiece.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 const char kPieceIndexName[] = "~updater-pieces-of-cut-downloads.txt";
 const char kPieceRestName[] = "~updater-the-rest-of-a-cut-download.tmp";
@@ -37,11 +38,10 @@ bool Writable(const std::string& field) {
 }
 
 bool ReadDword(const std::string& text, DWORD* value) {
-    ULONGLONG wide = 0;
     if (text.empty() || text.size() > 10 ||
         text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    wide = std::strtoull(text.c_str(), nullptr, 10);
+    const ULONGLONG wide = std::strtoull(text.c_str(), nullptr, 10);
     if (wide > 0xFFFFFFFFull) return false;
     *value = static_cast<DWORD>(wide);
     return true;

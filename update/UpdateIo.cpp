@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "DownloadStatusCallback.h"
 #include "File.h"
@@ -104,13 +105,9 @@ bool SystemUpdateIo::Cut(const char* path, ULONGLONG length) {
 }
 
 bool SystemUpdateIo::ReadText(const char* path, std::string* text) {
-    ScopedHandle in(
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!in.IsValid()) return false;
-    text->clear();
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got > 0) text->append(buffer, got);
+    std::vector<unsigned char> bytes;
+    if (!ReadFileBytes(path, bytes)) return false;
+    text->assign(bytes.begin(), bytes.end());
     return true;
 }
 

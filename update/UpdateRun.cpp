@@ -269,8 +269,7 @@ DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* p
 bool UpdateRun::Download(const ItemPaths& paths, const UpdateItem& item) {
     char rest[kPathSize], piece[kPathSize];
     PieceRecord* kept = FindPiece(item, paths.url);
-    if (kept != nullptr && JoinPath(rest, {paths.downloadFolder, kPieceRestName}) &&
-        JoinPath(piece, {paths.downloadFolder, kept->file.c_str()}))
+    if (kept != nullptr && PiecePath(kPieceRestName, rest) && PiecePath(kept->file, piece))
         return GoOn(paths, item, *kept, piece, rest);
     DownloadFacts facts = Fetch(paths.url, paths.download);
     facts.recordSize = item.dwSize;
@@ -317,7 +316,7 @@ bool UpdateRun::StorePiece(const ItemPaths& paths, const UpdateItem& item,
     } while (std::any_of(m_pieces.begin(), m_pieces.end(),
                          [&](const PieceRecord& r) { return r.file == file; }));
     char piece[kPathSize];
-    if (!JoinPath(piece, {paths.downloadFolder, file.c_str()})) return false;
+    if (!PiecePath(file, piece)) return false;
     m_io.Delete(piece);
     // Listed before it is moved: a run killed between the two finds no piece where the
     // index says, drops the record, and leaves no file behind.
