@@ -37,7 +37,6 @@ TEST(ItemArray, ReadsOnlyItsRowsAndDroppedRowsComeBackZero) {
     array.SetSize(1);
     array.SetSize(3);
     EXPECT_EQ(0, array.GetAt(2)) << "a dropped row came back";
-    // The framework throws a static object: nothing is left to delete.
     EXPECT_THROW(array.GetAt(3), CInvalidArgException*) << "the index equal to the size was read";
 }
 

@@ -36,7 +36,6 @@ TEST(ScopedHandle, ClosesTheHandle) {
     EXPECT_FALSE(ScopedHandle(INVALID_HANDLE_VALUE).IsValid());
 }
 
-// The key the two version numbers are written through is closed the same way.
 TEST(ScopedRegKey, ClosesTheKey) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));

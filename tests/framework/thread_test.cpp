@@ -27,11 +27,6 @@ UINT ProbeProc(LPVOID p) {
     return 42;
 }
 
-DWORD ExitCode(HANDLE thread) {
-    DWORD code = 0;
-    return GetExitCodeThread(thread, &code) ? code : 0;
-}
-
 // As the updater starts its worker: suspended, so that it can take a handle of its own first.
 TEST(Thread, ASuspendedStartRunsWithItsPriorityAndDeletesItself) {
     Probe probe;
@@ -53,7 +48,8 @@ TEST(Thread, ASuspendedStartRunsWithItsPriorityAndDeletesItself) {
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(waiter, 10000));
     EXPECT_EQ(1, probe.runs.load());
     EXPECT_EQ(THREAD_PRIORITY_BELOW_NORMAL, probe.priority.load());
-    EXPECT_EQ(42u, ExitCode(waiter));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(waiter, &code) && code == 42u) << code;
     EXPECT_FALSE(HandleIsOpen(original)) << "the object did not close its handle";
 }
 

@@ -164,10 +164,7 @@ TEST(Pieces, OnlyAPieceOfKnownVersionAndTotalIsKept) {
 }
 
 TEST(Pieces, OnlyTheRestOfTheSameVersionIsJoined) {
-    Piece piece;
-    piece.validator = "\"v\"";
-    piece.total = 100;
-    piece.length = 40;
+    const Piece piece{"\"v\"", 100, 40};
     const wchar_t* rest = L"Content-Range: bytes 40-99/100\r\nContent-Length: 60\r\nETag: \"v\"";
     using R = RestVerdict;
     struct Case {
@@ -209,8 +206,7 @@ TEST(Pieces, TheIndexReadsBackWhatItWrote) {
     a.file = PieceFileName(3);
     a.size = 100, a.date = 0xFFFFFFFF, a.time = 7;
     a.url = "http://h/u/Torvel\\maps\\a.zip";
-    a.piece.validator = "Mon, 07 Dec 2026 10:00:00 GMT";
-    a.piece.total = 100, a.piece.length = 40;
+    a.piece = {"Mon, 07 Dec 2026 10:00:00 GMT", 100, 40};
     PieceRecord tabbed = a, elsewhere = a;
     tabbed.name = "never\twritten";
     elsewhere.file = "..\\Update.exe";
