@@ -419,7 +419,7 @@ void Checker::Finds(Source source, bool afterWalk) {
         }
         if (a.result != ZipOk) {
             if (found != -1 || a.record.index != -1 || a.record.name[0] != '\0' ||
-                (a.result == ZipEntryNotFound && wanted.second.size() < 256)) {
+                a.result == ZipEntryNotFound) {
                 Fail(m_figures.disagreements, path + ": a failed lookup of entry " +
                                                   std::to_string(wanted.first) + " left " +
                                                   std::to_string(found));

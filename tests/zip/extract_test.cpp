@@ -19,12 +19,12 @@ EntrySpec Folder(const std::string& name) { return Dos(EntrySpec(name, ""), 0x10
 struct Scene {
     ScratchFolder root;
     std::string base = root / "base";
-    Scene(const Bytes& archive, DWORD old) {
+    Scene(const Bytes& archive, DWORD old, const std::string& name = "t.txt") {
         CreateDirectoryA(base.c_str(), nullptr);
         EXPECT_TRUE(WriteBytes(root / "a.zip", archive));
         if (old == 0) return;
-        EXPECT_TRUE(WriteBytes(base + "\\t.txt", Bytes{'o', 'l', 'd'}));
-        SetFileAttributesA((base + "\\t.txt").c_str(), old);
+        EXPECT_TRUE(WriteBytes(base + "\\" + name, Bytes{'o', 'l', 'd'}));
+        SetFileAttributesA((base + "\\" + name).c_str(), old);
     }
     // target is relative to the base, or an absolute path below root when "*" comes first.
     std::string Path(const std::string& target) const {
@@ -96,6 +96,17 @@ TEST(ExtractToPath, WritesTheEntryOrLeavesTheTargetAlone) {
     for (const PathCase& c : kPathCases) ExtractCase(c);
 }
 
+// Folder entries go below the base the caller sets, wherever the current folder is.
+TEST(ExtractToPath, FolderEntriesFollowTheBaseTheCallerSets) {
+    Scene scene(BuildArchive({Folder("made/")}), 0);
+    ZipHandle* zip = ZipOpen((scene.root / "a.zip").c_str(), 0, ZipLocationFileName);
+    ASSERT_EQ(ZipOk, ZipSetBaseFolder(zip, scene.base.c_str()));
+    char unused[] = "x";
+    EXPECT_EQ(ZipOk, ZipExtractEntry(zip, 0, unused, 0, ZipLocationFileName));
+    ZipClose(zip);
+    EXPECT_EQ("a.zip base base\\made", Tree(scene.root.Path()));
+}
+
 TEST(ExtractToPath, FolderEntriesThatWouldLeaveTheBaseMakeNothing) {
     for (const char* name : {"../escape/", "..\\escape\\", "/rooted/", "\\rooted\\", "c:drive/",
                              "a/../../up/", "ok/.. ./", "ok/.../", "a\\..", "name:stream/"}) {
@@ -112,6 +123,7 @@ struct DataCase {
     EntrySpec entry;
     Patch patch;
     ZipResult toPath;
+    const char* target = "t.txt";
 };
 
 const DataCase kDataCases[] = {
@@ -123,6 +135,9 @@ const DataCase kDataCases[] = {
     {"InflateFailure", New(), BreakDeflate(), ZipCorrupt},
     {"CrcMismatch", New(), FlipCrc(), ZipCorrupt},
     {"DataShorterThanTheDirectorySays", EntrySpec("x.txt", kText, 0), PromiseMore(), ZipCorrupt},
+    // An entry may be named as the layer names its temporary files.
+    {"TargetNamedLikeATemporaryFile", EntrySpec("x.txt", kText, 0), PromiseMore(), ZipCorrupt,
+     "~zp00000000.tmp"},
 };
 
 // Written files get the entry's creationTime, read as local time, as all three times.
@@ -138,16 +153,17 @@ TEST(ExtractToPath, WritesGoodDataAndNeverPassesDamagedDataOff) {
         const uint64_t time = Ticks(LocalToUtc(record.creationTime));
         // An existing target must survive a failure whole, bits included; no file may
         // appear where there was none.
+        const std::string target = c.target;
         for (DWORD old : {DWORD{0}, kHidden | kReadOnly}) {
-            Scene scene(archive, old);
-            EXPECT_EQ(c.toPath, scene.Extract("t.txt"));
-            EXPECT_EQ(ok || old != 0 ? "a.zip base base\\t.txt" : "a.zip base",
+            Scene scene(archive, old, c.target);
+            EXPECT_EQ(c.toPath, scene.Extract(c.target));
+            EXPECT_EQ(ok || old != 0 ? "a.zip base base\\" + target : "a.zip base",
                       Tree(scene.root.Path()));
             EXPECT_EQ(ok         ? c.entry.data + "|"
                       : old != 0 ? "old|HR"
                                  : "",
-                      Content(scene.base + "\\t.txt"));
-            EXPECT_TRUE(!ok || time == Ticks(WriteTimeOf(scene.base + "\\t.txt")));
+                      Content(scene.base + "\\" + target));
+            EXPECT_TRUE(!ok || time == Ticks(WriteTimeOf(scene.base + "\\" + target)));
         }
         ZipClose(zip);
     }

@@ -35,6 +35,7 @@ struct OpenCase {
     ZipResult expected;
     int32_t count;    // when opened
     size_t skip = 0;  // where the archive begins in the handle's file
+    DWORD access = GENERIC_READ;  // of the handle
 };
 
 const OpenCase kOpenCases[] = {
@@ -60,6 +61,10 @@ const OpenCase kOpenCases[] = {
      [] { return Patched(kEndDirectoryOffset, static_cast<uint32_t>(SmallArchive().size() - 22)); },
      ZipBadEndRecord, 0},
     {"MissingFile", kByName, nullptr, ZipOpenFailed, 0},
+    {"Zip64EndRecords", kByName, [] { return WithZip64EndRecords(SmallArchive()); }, ZipOk, 2},
+    // A disk that fails to read says nothing of the archive: the open may pass later.
+    {"AFailedReadIsNoDamage", kByHandle, [] { return SmallArchive(); }, ZipReadFailed, 0, 0,
+     GENERIC_WRITE},
 };
 
 // Opening by name keeps others from deleting the file; the caller's handle stays the
@@ -77,8 +82,8 @@ TEST(Open, OpensOrSaysWhyNotAndLeavesNothingOpen) {
         if (c.source == kFromMemory) zip = OpenInMemory(archive);
         if (c.source == kByName) zip = ZipOpen(path.c_str(), 0, ZipLocationFileName);
         if (c.source == kByHandle) {
-            file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               0, nullptr);
+            file = CreateFileA(path.c_str(), c.access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
             SetFilePointer(file, static_cast<LONG>(c.skip), nullptr, FILE_BEGIN);
             zip = ZipOpen(file, 0, ZipLocationHandle);
         }
@@ -115,6 +120,35 @@ TEST(Open, OpensOrSaysWhyNotAndLeavesNothingOpen) {
         }
         EXPECT_TRUE(!onDisk || DeleteFileA(path.c_str())) << "the archive is still open";
     }
+}
+
+// Past 2 GiB a position no longer fits a signed 32-bit offset; a hand-over record can list
+// up to 4 GiB. The gap between the two entries is a hole in a sparse file.
+TEST(Open, ArchivesPast2GiBOpenAndExtract) {
+    Bytes archive = SmallArchive();
+    const Layout at = ReadLayout(archive);
+    constexpr uint32_t kGap = 0x88000000;
+    Put32(archive, at.central[1] + 42, static_cast<uint32_t>(at.local[1]) + kGap);
+    Put32(archive, at.endRecord + kEndDirectoryOffset,
+          Get32(archive, at.endRecord + kEndDirectoryOffset) + kGap);
+    ScratchFolder folder;
+    const std::string path = folder / "large.zip";
+    {
+        ScopedHandle out(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        DWORD written = 0;
+        LARGE_INTEGER beyond;
+        beyond.QuadPart = static_cast<LONGLONG>(at.local[1]) + kGap;
+        ASSERT_TRUE(WriteFile(out, archive.data(), static_cast<DWORD>(at.local[1]), &written, nullptr));
+        ASSERT_TRUE(SetFilePointerEx(out, beyond, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(WriteFile(out, archive.data() + at.local[1],
+                              static_cast<DWORD>(archive.size() - at.local[1]), &written, nullptr));
+    }
+    ZipHandle* zip = ZipOpen(path.c_str(), 0, ZipLocationFileName);
+    ASSERT_NE(nullptr, zip) << std::hex << ZipLastResult;
+    char buffer[16] = {};
+    EXPECT_EQ(ZipMoreData, ZipExtractEntry(zip, 1, buffer, sizeof buffer - 1, ZipLocationMemory));
+    EXPECT_STREQ("two", buffer);
+    ZipClose(zip);
 }
 
 struct MessageCase {

@@ -163,22 +163,57 @@ TEST(Records, WalkCacheAndCount) {
 }
 
 // With ignoreCase only ASCII letters fold, never a trail byte: "\x81\x41" and "\x81\x61" are
-// two characters of code page 936 whose trail bytes are "A" and "a".
-TEST(Records, FindFoldsOnlyAsciiLetters) {
-    const Bytes archive = BuildArchive({File("Readme.TXT"), File("\x81\x41.txt"), File("\x81\x61.txt")});
+// two characters of code page 936 whose trail bytes are "A" and "a". Every name a record
+// holds is found, the longest too.
+TEST(Records, FindFoldsOnlyAsciiLettersAndFindsWhatTheWalkReaches) {
+    const std::string longest(259, 'n');
+    const Bytes archive = BuildArchive(
+        {File("Readme.TXT"), File("\x81\x41.txt"), File("\x81\x61.txt"), File(longest)});
     ZipHandle* zip = OpenInMemory(archive);
     ASSERT_NE(nullptr, zip);
     const struct {
-        const char* name;
+        std::string name;
         bool ignoreCase;
         int32_t index;  // -1: not found
-    } cases[] = {{"README.txt", true, 0}, {"README.txt", false, -1}, {"\x81\x61.txt", true, 2}};
+    } cases[] = {{"README.txt", true, 0},
+                 {"README.txt", false, -1},
+                 {"\x81\x61.txt", true, 2},
+                 {longest, false, 3},
+                 {longest + "n", false, -1}};
     for (const auto& c : cases) {
         int32_t index = 99;
         EXPECT_EQ(c.index < 0 ? ZipEntryNotFound : ZipOk,
-                  ZipFindEntry(zip, c.name, c.ignoreCase, &index, nullptr)) << c.name;
+                  ZipFindEntry(zip, c.name.c_str(), c.ignoreCase, &index, nullptr)) << c.name;
         EXPECT_EQ(c.index, index) << c.name;
     }
+    ZipClose(zip);
+}
+
+// A disk that fails to read is no damage: every access path says so, none marks the
+// directory damaged, and once the disk reads again every entry answers.
+TEST(Records, AFailedReadIsNoDamage) {
+    ScratchFolder folder;
+    const std::string path = folder / "a.zip";
+    ASSERT_TRUE(WriteBytes(path, BuildArchive({File("a"), File("b"), File("c")})));
+    ZipHandle* zip = ZipOpen(path.c_str(), 0, ZipLocationFileName);
+    ASSERT_NE(nullptr, zip);
+    ZipSource& source = zip->reader->source;
+    HANDLE readable = nullptr;
+    DuplicateHandle(GetCurrentProcess(), source.handle, GetCurrentProcess(), &readable, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    source.handle.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    for (SourceWindow& window : source.windows) window.length = 0;
+    ZipEntry e;
+    std::string target = folder / "out.txt";
+    EXPECT_EQ(ZipReadFailed, ZipGetEntry(zip, 1, &e));
+    EXPECT_EQ(ZipReadFailed, ZipFindEntry(zip, "c", false, nullptr, nullptr));
+    EXPECT_EQ(ZipReadFailed, ZipExtractEntry(zip, 2, &target[0], 0, ZipLocationFileName));
+    for (int32_t i = 0; i < 3; ++i) EXPECT_FALSE(ZipIsPastDamage(zip, i)) << i;
+    source.handle.Reset(readable);
+    EXPECT_EQ(ZipOk, ZipGetEntry(zip, 1, &e));
+    EXPECT_EQ(ZipOk, ZipFindEntry(zip, "c", false, nullptr, nullptr));
+    EXPECT_EQ(ZipOk, ZipExtractEntry(zip, 2, &target[0], 0, ZipLocationFileName));
     ZipClose(zip);
 }
 

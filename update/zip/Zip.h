@@ -70,19 +70,22 @@ struct ZipHandle {
     ZipReader* reader;
 };
 
-// Opens an archive. location ZipLocationHandle: "where" is a HANDLE of a disk file; it is
-// duplicated (the caller's stays open and the caller's; the two share the file position,
-// which reading moves) and read from its current position on, as if the archive began there.
-// ZipLocationFileName: "where" is a path opened for reading. ZipLocationMemory: "where" points to
-// length bytes that must outlive the handle. The folder current at this call becomes the base below
-// which folder entries are made. Returns the handle, or null with ZipLastResult set to:
+// Opens an archive of up to 4 GiB, with classic or zip64 end records. location
+// ZipLocationHandle: "where" is a HANDLE of a disk file; it is duplicated (the caller's stays
+// open and the caller's; the two share the file position, which reading moves) and read from
+// its current position on, as if the archive began there. ZipLocationFileName: "where" is a
+// path opened for reading. ZipLocationMemory: "where" points to length bytes that must
+// outlive the handle. The folder current at this call becomes the base below which folder
+// entries are made (ZipSetBaseFolder changes it). Returns the handle, or null with
+// ZipLastResult set to:
 //   ZipBadArguments     null "where", an invalid handle, an unknown location;
 //   ZipOutOfMemory      no memory for the handle;
 //   ZipUnseekable       the handle or the named file is not a disk file (a pipe, a device);
 //   ZipDuplicateFailed  the handle could not be duplicated;
 //   ZipOpenFailed       the named file could not be opened;
-//   ZipNoEndRecord (-1) no end-of-central-directory record in the last 65557 bytes, or
-//                       it cannot be read;
+//   ZipReadFailed       the archive could not be read (a failing disk, a file locked in
+//                       part): nothing is known of its contents, and a later open may pass;
+//   ZipNoEndRecord (-1) no end-of-central-directory record in the last 65557 bytes;
 //   ZipBadEndRecord (-103) the end record (or the directory it describes) is inconsistent.
 // A failed open leaves nothing open.
 ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
@@ -118,26 +121,28 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location);
 // Results: ZipOk;
 //   ZipBadArguments  null handle, null entry, index below -1 or not below count;
 //   ZipModeMixed     a handle of another kind;
-//   ZipCorrupt       a damaged central or local header on the way or at the entry
-//                    (ZipIsPastDamage tells the two apart), a stored or converted name of
-//                    260 bytes or more, a method other than stored or deflated, an
-//                    encrypted entry, a size beyond 32 bits;
-//   ZipReadFailed    the local extra field cannot be read.
+//   ZipCorrupt       a damaged central or local header (or local extra field) on the way
+//                    or at the entry (ZipIsPastDamage tells the two apart), a stored or
+//                    converted name of 260 bytes or more, a method other than stored or
+//                    deflated, an encrypted entry, a size beyond 32 bits;
+//   ZipReadFailed    the archive could not be read on the way or at the entry: no damage,
+//                    and the entry and those after it may be read by a later call.
 // On failure entry and the cache are left as they were.
 ZipResult ZipGetEntry(ZipHandle* handle, int32_t index, ZipEntry* entry);
 
 // Looks an entry up by name (as ZipGetEntry gives it) in directory order; the first equal
-// name wins. With ignoreCase
-// the ASCII letters compare without case (bytes of double-byte characters never fold).
+// name wins, and every entry a walk by index reaches is found. With ignoreCase the ASCII
+// letters compare without case (bytes of double-byte characters never fold).
 // Any open memory extraction is abandoned first. The found entry's record is built as by
 // ZipGetEntry, whether or not recordOut is given, and its result is returned: on ZipOk
 // indexOut (if given) gets the index and recordOut (if given) the record.
 // On every failure indexOut (if given) is -1 and recordOut (if given) is cleared with
 // index -1.
 // Results: ZipOk; ZipBadArguments (null handle or name), ZipModeMixed;
-//   ZipEntryNotFound  no match, or a name of 256 bytes or more;
-//   ZipCorrupt        a damaged central header (or a damaged count) ended the search before
-//                     a match;
+//   ZipEntryNotFound  no match, or a name of 260 bytes or more (no record holds one);
+//   ZipCorrupt        the directory's damage (ZipIsPastDamage) ended the search before a
+//                     match; a record damaged on its own is passed over;
+//   ZipReadFailed     the archive could not be read on the way;
 //   the failures of ZipGetEntry for the found entry (ZipCorrupt, ZipReadFailed).
 ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int32_t* indexOut,
                        ZipEntry* recordOut);
@@ -149,8 +154,10 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
 //   ("~zp" + 8 hex digits + ".tmp"), and only when every byte was read, inflated and
 //   written and the CRC-32 and size match does it replace the target (which loses its
 //   read-only, hidden and system bits first); on failure the temporary file is deleted and
-//   the target stays as it was. Before its first write into a folder, a handle removes the
-//   leftover temporary files of that pattern there. The file then carries the entry's
+//   the target stays as it was, whatever it is called. When it closes, a handle removes from
+//   every folder it wrote into the leftover temporary files and work folders of that pattern
+//   (what a killed run left), except the targets it was asked to write, which may be named
+//   so. The file then carries the entry's
 //   attributes without read-only, and its creation, access and write times are the entry's
 //   creationTime read as local time. A relative target's folders are made below the base
 //   folder first when its folder part is a safe name (IsSafeRelativeName); absolute
@@ -180,6 +187,13 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
 //                    Trying again cannot mend it; any other failure may pass.
 ZipResult ZipExtractEntry(ZipHandle* handle, int32_t index, void* target, uint32_t length,
                           ZipLocation location);
+
+// Makes folder the base below which folder entries and the folders of relative targets are
+// made from now on, in place of the folder current at ZipOpen (a separator is added when
+// folder has none at its end). Results: ZipOk; ZipModeMixed; ZipBadArguments for a null
+// handle or folder, and for an empty folder or one of 258 characters or more, which leaves
+// the handle with no base: no folder is made for it any more.
+ZipResult ZipSetBaseFolder(ZipHandle* handle, const char* folder);
 
 // Closes the archive and frees the handle, which is invalid afterwards.
 // Results: ZipOk; ZipBadArguments (null handle), ZipModeMixed (another kind).

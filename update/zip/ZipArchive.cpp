@@ -48,18 +48,18 @@ const Message kMessages[] = {
 };
 const char kUnknownMessage[] = "unknown zip result code";
 
-void SetBaseFolder(char (&base)[MAX_PATH]) {
+// folder with a separator at its end as the base; false (and no base, so that no folder is
+// ever made) when that does not fit a path.
+bool SetBaseFolder(const char* folder, char (&base)[MAX_PATH]) {
     base[0] = '\0';
-    DWORD n = GetCurrentDirectoryA(MAX_PATH, base);
-    // Too long for a path buffer: no base, so no folder is ever made for this archive.
-    if (n == 0 || n >= MAX_PATH - 1) {
-        base[0] = '\0';
-        return;
-    }
-    if (base[n - 1] != '\\' && base[n - 1] != '/') {
+    const size_t n = std::strlen(folder);
+    if (n == 0 || n >= MAX_PATH - 1) return false;
+    std::memcpy(base, folder, n + 1);
+    if (!IsPathSeparator(base[n - 1])) {
         base[n] = '\\';
         base[n + 1] = '\0';
     }
+    return true;
 }
 
 ZipResult OpenSource(ZipSource* source, const void* where, uint32_t length, ZipLocation location) {
@@ -112,29 +112,33 @@ ZipResult OpenSource(ZipSource* source, const void* where, uint32_t length, ZipL
 // starts at byte 0 (minizip takes position 0 for "not found"), and one whose comment puts
 // the record beyond minizip's search window (it then sees the archive end at the record).
 ZipResult OpenArchive(ZipReader* reader) {
-    zlib_filefunc_def functions;
+    zlib_filefunc64_def functions;
     FillSourceFunctions(&functions, &reader->source);
-    reader->archive.Reset(unzOpen2("", &functions));
+    ZipSource& source = reader->source;
+    source.readError = false;
+    reader->archive.Reset(unzOpen2_64("", &functions));
     if (reader->archive) return ZipOk;
+    // A disk that fails to read says nothing of the archive: the caller may try again.
+    if (source.readError) return ZipReadFailed;
 
     uint64_t length = 0;
-    if (!SourceLength(&reader->source, &length)) return ZipNoEndRecord;
+    if (!SourceLength(&source, &length)) return ZipNoEndRecord;
     uint64_t tailLength = kEndRecordSize + kLongestComment;
     if (tailLength > length) tailLength = length;
     std::vector<uint8_t> tail(static_cast<size_t>(tailLength));
     if (tailLength < kEndRecordSize ||
-        !ReadSourceAt(&reader->source, length - tailLength, tail.data(),
-                      static_cast<uint32_t>(tailLength))) {
-        return ZipNoEndRecord;
+        !ReadSourceAt(&source, length - tailLength, tail.data(), static_cast<uint32_t>(tailLength))) {
+        return source.readError ? ZipReadFailed : ZipNoEndRecord;
     }
     EndRecordCheck check = CheckEndRecord(tail.data(), tail.size(), length);
     if (check.result != ZipOk) return check.result;
     if (check.entryCount == 0 && check.position == 0) return ZipOk;
     if (length - check.position <= kReaderSearchWindow) return ZipBadEndRecord;
 
-    reader->source.endLimit = check.position + kEndRecordSize;
-    reader->archive.Reset(unzOpen2("", &functions));
-    return reader->archive ? ZipOk : ZipBadEndRecord;
+    source.endLimit = check.position + kEndRecordSize;
+    reader->archive.Reset(unzOpen2_64("", &functions));
+    if (reader->archive) return ZipOk;
+    return source.readError ? ZipReadFailed : ZipBadEndRecord;
 }
 
 }  // namespace
@@ -166,10 +170,13 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index) {
     unzFile archive = reader->archive.Get();
     if (archive == nullptr || index < 0 || index >= reader->damagedFrom) return ZipCorrupt;
     if (index == reader->current) return ZipOk;
+    reader->source.readError = false;
+    // A header the disk could not read is no damage: the next call reads it again.
+    const auto failed = [reader] { return reader->source.readError ? ZipReadFailed : ZipCorrupt; };
     auto standOn = [&](int32_t known) {
         reader->current = -1;
         ++reader->directorySteps;
-        if (unzSetOffset64(archive, reader->offsets[known]) != UNZ_OK) return ZipCorrupt;
+        if (unzSetOffset64(archive, reader->offsets[known]) != UNZ_OK) return failed();
         reader->current = known;
         return ZipOk;
     };
@@ -178,6 +185,7 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index) {
     // for each index a damaged count makes the caller ask for.
     auto damaged = [&](int32_t at) {
         reader->current = -1;
+        if (reader->source.readError) return ZipReadFailed;
         reader->damagedFrom = at;
         return ZipCorrupt;
     };
@@ -188,8 +196,9 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index) {
         if (unzGoToFirstFile(archive) != UNZ_OK) return damaged(0);
         reader->offsets.push_back(unzGetOffset64(archive));
         reader->current = 0;
-    } else if (reader->current != known - 1 && standOn(known - 1) != ZipOk) {
-        return ZipCorrupt;
+    } else if (reader->current != known - 1) {
+        const ZipResult result = standOn(known - 1);
+        if (result != ZipOk) return result;
     }
     while (reader->current < index) {
         ++reader->directorySteps;
@@ -204,7 +213,7 @@ ZipResult ReadEntryInfo(ZipReader* reader, EntryInfo* out) {
     char stored[MAX_PATH];
     if (unzGetCurrentFileInfo64(reader->archive.Get(), &out->info, stored, sizeof stored, nullptr,
                                 0, nullptr, 0) != UNZ_OK) {
-        return ZipCorrupt;
+        return reader->source.readError ? ZipReadFailed : ZipCorrupt;
     }
     const unz_file_info64& info = out->info;
     // minizip fills the whole buffer without a terminator when the name does not fit.
@@ -239,7 +248,9 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location) {
         Finish(ZipOutOfMemory);
         return nullptr;
     }
-    SetBaseFolder(reader->baseFolder);
+    char current[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryA(MAX_PATH, current);
+    if (n != 0 && n < MAX_PATH) SetBaseFolder(current, reader->baseFolder);
 
     ZipResult result = OpenSource(&reader->source, where, length, location);
     if (result == ZipOk) result = OpenArchive(reader.get());
@@ -291,6 +302,14 @@ uint32_t ZipFormatMessage(ZipResult code, char* buffer, uint32_t length) {
     std::memcpy(buffer, text, copied);
     buffer[copied] = '\0';
     return n;
+}
+
+ZipResult ZipSetBaseFolder(ZipHandle* handle, const char* folder) {
+    ZipResult result = CheckHandle(handle);
+    if (result != ZipOk) return Finish(result);
+    if (folder == nullptr || !SetBaseFolder(folder, handle->reader->baseFolder))
+        return Finish(ZipBadArguments);
+    return Finish(ZipOk);
 }
 
 bool ZipIsReadingHandle(const ZipHandle* handle) {

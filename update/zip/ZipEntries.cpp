@@ -19,7 +19,6 @@ constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
 constexpr uint8_t kHasWriteTime = 1;
 constexpr uint8_t kHasAccessTime = 2;
 constexpr uint8_t kHasCreationTime = 4;
-constexpr size_t kLongestSearchName = 255;
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr uint64_t kFileTimeTicksPerSecond = 10000000ull;
 
@@ -37,14 +36,14 @@ ZipResult BuildRecord(ZipReader* reader, int32_t index, ZipEntry* out) {
     // tells where the local extra field lies.
     unzFile archive = reader->archive.Get();
     OpenEntryData data(archive);
-    if (!data.IsOpen()) return ZipCorrupt;
+    if (!data.IsOpen()) return reader->source.readError ? ZipReadFailed : ZipCorrupt;
     int extraLength = unzGetLocalExtrafield(archive, nullptr, 0);
-    if (extraLength < 0) return ZipReadFailed;
+    if (extraLength < 0) return reader->source.readError ? ZipReadFailed : ZipCorrupt;
     std::vector<uint8_t> extra(static_cast<size_t>(extraLength));
     if (extraLength > 0 &&
         unzGetLocalExtrafield(archive, extra.data(), static_cast<unsigned>(extraLength)) !=
             extraLength) {
-        return ZipReadFailed;
+        return reader->source.readError ? ZipReadFailed : ZipCorrupt;
     }
     data.Close();
 
@@ -215,18 +214,24 @@ ZipResult ZipFindEntry(ZipHandle* handle, const char* name, bool ignoreCase, int
     if (name == nullptr) return fail(ZipBadArguments);
     ZipReader* reader = handle->reader;
     CloseOpenEntry(reader);
-    if (std::strlen(name) > kLongestSearchName) return fail(ZipEntryNotFound);
+    // No record holds a longer name (ReadEntryInfo).
+    if (std::strlen(name) >= MAX_PATH) return fail(ZipEntryNotFound);
 
     for (int32_t i = 0; i < reader->count; ++i) {
-        if (GoToEntry(reader, i) != ZipOk) return fail(ZipCorrupt);
+        // Past the directory's damage nothing more can be read; a record damaged on its own
+        // is passed over, as a walk by index passes it, so that every entry a walk reaches
+        // is found too.
+        result = GoToEntry(reader, i);
+        if (result != ZipOk) return fail(result);
         unz_file_info64 info;
         char stored[MAX_PATH];
         if (unzGetCurrentFileInfo64(reader->archive.Get(), &info, stored, sizeof stored, nullptr, 0,
                                     nullptr, 0) != UNZ_OK) {
-            return fail(ZipCorrupt);
+            if (reader->source.readError) return fail(ZipReadFailed);
+            continue;
         }
-        // Longer stored names cannot equal an accepted search name, and do not fit stored.
-        if (info.size_filename > kLongestSearchName) continue;
+        // Longer stored names are refused by ReadEntryInfo, and do not fit stored.
+        if (info.size_filename >= sizeof stored) continue;
         stored[info.size_filename] = '\0';
         char known[MAX_PATH];
         if (!EntryName(stored, static_cast<uint16_t>(info.flag), known)) continue;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "ZipInternal.h"
 
@@ -17,10 +18,14 @@ constexpr uint32_t kLargestRead = 0x40000000;
 const char kTemporaryPrefix[] = "~zp";
 constexpr int kTemporaryAttempts = 100;
 
-// Deletes what path holds when it is one of this layer's temporary files or work folders
-// (their contents first).
-void RemoveLeftover(const char* folder, const WIN32_FIND_DATAA& found) {
+// Deletes what found is when it is one of this layer's temporary files or work folders (their
+// contents first), unless it is one of keep.
+void RemoveLeftover(const char* folder, const WIN32_FIND_DATAA& found,
+                    const std::vector<std::string>& keep) {
     if (!IsTemporaryName(found.cFileName)) return;
+    for (const std::string& name : keep) {
+        if (name == found.cFileName) return;
+    }
     char path[MAX_PATH];
     if (std::snprintf(path, sizeof path, "%s%s", folder, found.cFileName) >=
         static_cast<int>(sizeof path))
@@ -39,7 +44,7 @@ void RemoveLeftover(const char* folder, const WIN32_FIND_DATAA& found) {
         HANDLE search = FindFirstFileA(pattern, &item);
         if (search != INVALID_HANDLE_VALUE) {
             do {
-                if (!IsFolderAttributes(item.dwFileAttributes)) RemoveLeftover(inside, item);
+                if (!IsFolderAttributes(item.dwFileAttributes)) RemoveLeftover(inside, item, {});
             } while (FindNextFileA(search, &item));
             FindClose(search);
         }
@@ -48,21 +53,19 @@ void RemoveLeftover(const char* folder, const WIN32_FIND_DATAA& found) {
 }
 
 // A run killed in the middle of an entry leaves its temporary file (or work folder) behind;
-// the next one to write into that folder removes what it finds, once per folder and archive.
-void SweepLeftovers(ZipReader* reader, const char* folder) {
-    for (const std::string& swept : reader->sweptFolders) {
-        if (swept == folder) return;
-    }
-    reader->sweptFolders.emplace_back(folder);
+// a handle that wrote into a folder removes what it finds there when it closes. An entry may
+// itself be named like a temporary file: what the handle was asked to write is never swept,
+// so a target stays as it was whenever its extraction fails.
+void SweepLeftovers(const ZipReader::TargetFolder& target) {
     char pattern[MAX_PATH];
-    if (std::snprintf(pattern, sizeof pattern, "%s%s*.tmp", folder, kTemporaryPrefix) >=
-        static_cast<int>(sizeof pattern))
+    if (std::snprintf(pattern, sizeof pattern, "%s%s*.tmp", target.folder.c_str(),
+                      kTemporaryPrefix) >= static_cast<int>(sizeof pattern))
         return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        RemoveLeftover(folder, found);
+        RemoveLeftover(target.folder.c_str(), found, target.ownNames);
     } while (FindNextFileA(search, &found));
     FindClose(search);
 }
@@ -71,7 +74,7 @@ ZipReader::TargetFolder& TargetFolderOf(ZipReader* reader, const char* folder) {
     for (auto& known : reader->targetFolders) {
         if (known.folder == folder) return known;
     }
-    reader->targetFolders.push_back({folder, std::string(), false, false});
+    reader->targetFolders.push_back({folder, std::string(), false, false, {}});
     return reader->targetFolders.back();
 }
 
@@ -171,7 +174,9 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
 
     DWORD attributes = record.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-    SweepLeftovers(reader, folder);
+    ZipReader::TargetFolder& where = TargetFolderOf(reader, folder);
+    const char* name = target + std::strlen(folder);
+    if (IsTemporaryName(name)) where.ownNames.emplace_back(name);
     // The folders are made only when a file finds none: entries mostly land in folders that
     // already exist. Absolute and climbing targets are the caller's business: no folders.
     const auto makeFolders = [&] {
@@ -185,7 +190,6 @@ ZipResult ExtractToPath(ZipReader* reader, const ZipEntry& record, const char* t
     // middle leaves a partial file where there was none, which the next one replaces.
     // CREATE_NEW fails at once, without that read, when the target is there; in a folder
     // whose last target was there, the next one is taken to be there too and not tried.
-    ZipReader::TargetFolder& where = TargetFolderOf(reader, folder);
     if (!where.targetsExist) {
         ScopedHandle direct(
             CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
@@ -295,6 +299,7 @@ ZipResult ExtractToMemory(ZipReader* reader, int32_t index, uint8_t* buffer, uin
 ZipReader::~ZipReader() {
     for (const auto& known : targetFolders) {
         if (!known.work.empty()) RemoveDirectoryA(known.work.c_str());
+        SweepLeftovers(known);
     }
 }
 

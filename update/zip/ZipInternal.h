@@ -133,8 +133,9 @@ struct ZipSource {
 };
 
 // The I/O table that makes minizip read from source (the source must outlive the archive).
-void FillSourceFunctions(zlib_filefunc_def* functions, ZipSource* source);
-// Reads size bytes at offset (from where the archive begins), as minizip would.
+void FillSourceFunctions(zlib_filefunc64_def* functions, ZipSource* source);
+// Reads size bytes at offset (from where the archive begins), as minizip would; a failed
+// read (not a short one) also sets readError.
 bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t size);
 // The source's length from where the archive begins; false when it cannot be learnt.
 bool SourceLength(ZipSource* source, uint64_t* length);
@@ -172,19 +173,20 @@ struct ZipReader {
     ZipEntry cachedEntry{};
     int32_t cachedIndex = -1;
     char baseFolder[MAX_PATH] = "";
-    std::vector<std::string> sweptFolders;  // folders cleared of leftover temporary files
     // What the layer learnt of each target folder (ending in a separator) it wrote into.
     struct TargetFolder {
         std::string folder;
         std::string work;           // where replacements are written first; "" while none
         bool workTried = false;     // whether making work was tried
         bool targetsExist = false;  // the last target met there already existed
+        std::vector<std::string> ownNames;  // targets there named like temporary files
     };
     std::vector<TargetFolder> targetFolders;
     ZipReader() = default;
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
-    // Removes the work folders (empty by then: every temporary file is renamed or deleted).
+    // Removes the work folders (empty by then: every temporary file is renamed or deleted)
+    // and what runs killed earlier left in the folders written into.
     ~ZipReader();
 };
 

@@ -1,5 +1,4 @@
 // The archive source: the I/O table minizip reads through, over a file handle or memory.
-#include <climits>
 #include <new>
 #include <cstring>
 
@@ -104,7 +103,7 @@ bool SourceEnd(ZipSource* source, uint64_t* end) {
 }
 
 // The source is the caller's ZipSource; minizip's "open" only hands it back.
-voidpf ZCALLBACK OpenSource(voidpf opaque, const char*, int) { return opaque; }
+voidpf ZCALLBACK OpenSource(voidpf opaque, const void*, int) { return opaque; }
 
 uLong ZCALLBACK ReadSource(voidpf, voidpf stream, void* buffer, uLong size) {
     ZipSource* source = AsSource(stream);
@@ -123,15 +122,15 @@ uLong ZCALLBACK ReadSource(voidpf, voidpf stream, void* buffer, uLong size) {
 
 uLong ZCALLBACK WriteSource(voidpf, voidpf, const void*, uLong) { return 0; }
 
-long ZCALLBACK TellSource(voidpf, voidpf stream) {
+// The 64-bit table: positions past 2 GiB (an archive may be as large as a hand-over record
+// can state, 4 GiB) and the zip64 records come with it.
+ZPOS64_T ZCALLBACK TellSource(voidpf, voidpf stream) {
     ZipSource* source = AsSource(stream);
-    if (!source->isHandle) return static_cast<long>(source->position);
-    if (!source->canSeek) return 0;
-    // The 32-bit table cannot tell positions past 2 GiB; -1 makes minizip give up.
-    return source->cursor > LONG_MAX ? -1 : static_cast<long>(source->cursor);
+    if (!source->isHandle) return source->position;
+    return source->canSeek ? source->cursor : 0;
 }
 
-long ZCALLBACK SeekSource(voidpf, voidpf stream, uLong offset, int origin) {
+long ZCALLBACK SeekSource(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     ZipSource* source = AsSource(stream);
     if (!source->canSeek) return -1;
     uint64_t from = 0;
@@ -147,16 +146,16 @@ long ZCALLBACK SeekSource(voidpf, voidpf stream, uLong offset, int origin) {
         default:
             return -1;
     }
-    uint64_t target = from + offset;
-    if (!source->isHandle) {
-        // A position beyond the block can only come from a damaged offset.
-        if (target > source->length) return -1;
+    // A position beyond the source can only come from a damaged offset; refused alike for
+    // memory and handles, so that it fails the same way from either.
+    const uint64_t end = source->isHandle ? source->handleLength : source->length;
+    if (offset > end - from) return -1;
+    const uint64_t target = from + offset;
+    if (source->isHandle) {
+        source->cursor = target;
+    } else {
         source->position = static_cast<uint32_t>(target);
-        return 0;
     }
-    // Refused as for memory, so that a damaged offset fails the same way from either.
-    if (target > source->handleLength) return -1;
-    source->cursor = target;
     return 0;
 }
 
@@ -171,12 +170,12 @@ int ZCALLBACK SourceError(voidpf, voidpf stream) {
 
 }  // namespace
 
-void FillSourceFunctions(zlib_filefunc_def* functions, ZipSource* source) {
-    functions->zopen_file = OpenSource;
+void FillSourceFunctions(zlib_filefunc64_def* functions, ZipSource* source) {
+    functions->zopen64_file = OpenSource;
     functions->zread_file = ReadSource;
     functions->zwrite_file = WriteSource;
-    functions->ztell_file = TellSource;
-    functions->zseek_file = SeekSource;
+    functions->ztell64_file = TellSource;
+    functions->zseek64_file = SeekSource;
     functions->zclose_file = CloseSource;
     functions->zerror_file = SourceError;
     functions->opaque = source;
@@ -198,7 +197,11 @@ bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t siz
     }
     if (!source->canSeek) return false;
     DWORD read = 0;
-    return ReadHandleAt(source, offset, buffer, size, &read) && read == size;
+    if (!ReadHandleAt(source, offset, buffer, size, &read)) {
+        source->readError = true;
+        return false;
+    }
+    return read == size;
 }
 
 EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t archiveLength) {
