@@ -33,6 +33,11 @@ bool IsEntryFolderMissing(const char* target, bool folderEntry,
     return !folderEntry && FolderPart(target, parent) && !folderExists(parent);
 }
 
+bool IsNoArchive(ZipResult openResult) {
+    return openResult == ZipNoEndRecord || openResult == ZipBadEndRecord ||
+           openResult == ZipCorrupt;
+}
+
 ArchiveVerdict JudgeArchive(const std::vector<EntryVerdict>& entries) {
     bool damaged = false;
     for (EntryVerdict e : entries) {
@@ -70,7 +75,9 @@ bool InstallEntries(UpdateArchive& archive, const char* installDir, UpdateIo& io
                 report(said);
                 return true;
             }
-            verdict = said.verdict = EntryVerdict::Damaged;
+            // A record the disk could not read waits, as any entry not written.
+            verdict = said.verdict = JudgeEntry(said.result, false, foldersInPlace);
+            if (verdict == EntryVerdict::NotWritten) said.wait = WaitReason::InUse;
             report(said);
             continue;
         }

@@ -38,6 +38,11 @@ EntryVerdict JudgeEntry(ZipResult result, bool folderMissing, bool earlierFolder
 bool IsEntryFolderMissing(const char* target, bool folderEntry,
                           const std::function<bool(const char*)>& folderExists);
 
+// Whether ZipOpen failed with result because the download is no archive (no end record, or a
+// damaged one): trying again cannot mend it. Any other failure (the file held or unreadable
+// for now, no memory) says nothing of the archive, and the item waits.
+bool IsNoArchive(ZipResult openResult);
+
 enum class ArchiveVerdict {
     InPlace,  // every entry written or skipped by rule (an archive of none too): record it
     Waiting,  // an entry is still to be written: try again later, from the kept download

@@ -88,13 +88,20 @@ bool ReadRange(Field field, AnswerHeaders* out) {
 std::string Printable(Field field) {
     std::string text;
     for (const wchar_t* p = field.begin; p != field.end; ++p) {
-        if (*p < 0x20 || *p > 0x7E) return std::string();
+        if (!IsPrintableAscii(*p)) return std::string();
         text += static_cast<char>(*p);
     }
     return text;
 }
 
 }  // namespace
+
+bool IsPrintableText(const std::string& text) {
+    for (const char c : text) {
+        if (!IsPrintableAscii(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
 
 DownloadVerdict JudgeDownload(const DownloadFacts& f) {
     if (f.httpStatus == 0) return DownloadVerdict::NoAnswer;

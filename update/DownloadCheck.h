@@ -80,5 +80,10 @@ void ForgetCachedCopy(const char* url);
 // redirect leaves no entry under the original URL.
 DWORD CachedHttpStatus(const char* url);
 
+// Printable ASCII (0x20 to 0x7E) throughout: all a validator may hold, since it is sent back
+// in a request's headers.
+inline bool IsPrintableAscii(unsigned c) { return c >= 0x20 && c <= 0x7E; }
+bool IsPrintableText(const std::string& text);
+
 // Size of the file at path: false when it does not exist or is not a plain file.
 bool FileSizeOf(const char* path, ULONGLONG* size);

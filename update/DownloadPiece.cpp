@@ -1,24 +1,16 @@
 #include "DownloadPiece.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 const char kPieceIndexName[] = "~updater-pieces-of-cut-downloads.txt";
-const char kPieceRestName[] = "~updater-the-rest-of-a-cut-download.tmp";
+const char kUpdaterFilePattern[] = "~updater-*";
 
 namespace {
 
 constexpr DWORD kPartialContent = 206;
 const char kPiecePrefix[] = "~updater-piece-of-a-cut-download-";
-
-// A name PieceFileName makes, and nothing else: a damaged index must not name another file.
-bool IsPieceFileName(const std::string& file) {
-    const size_t prefix = sizeof kPiecePrefix - 1, suffix = 5;
-    if (file.size() <= prefix + suffix || file.compare(0, prefix, kPiecePrefix) != 0 ||
-        file.compare(file.size() - suffix, suffix, ".part") != 0)
-        return false;
-    return file.find_first_not_of("0123456789", prefix) == file.size() - suffix;
-}
 
 // The whole file's length as the answer gives it, 0 when unknown.
 ULONGLONG TotalOf(const DownloadFacts& f) {
@@ -28,13 +20,22 @@ ULONGLONG TotalOf(const DownloadFacts& f) {
 }
 
 // Fewer bytes than counted means a write to the disk failed. More means the download was
-// aborted after bytes arrived and before they were reported; they are left out.
+// aborted after bytes arrived and before they were reported; they are left out. When none
+// came, the download may have made no file at all.
 bool HoldsCountedBytes(const DownloadFacts& f) {
-    return f.fileExists && f.fileSize >= f.receivedBytes;
+    return f.receivedBytes == 0 || (f.fileExists && f.fileSize >= f.receivedBytes);
 }
 
-bool Writable(const std::string& field) {
-    return field.find_first_of("\t\r\n") == std::string::npos;
+// The one rule of an index field, for writing and reading alike: a tab or a line break would
+// end it, and a NUL or a carriage return must never reach a request's headers.
+bool IsIndexField(const std::string& field) {
+    return field.find_first_of(std::string("\t\r\n\0", 4)) == std::string::npos;
+}
+
+bool IsIndexLine(const PieceRecord& r) {
+    return !r.name.empty() && IsIndexField(r.name) && IsIndexField(r.url) &&
+           !r.piece.validator.empty() && IsPrintableText(r.piece.validator) &&
+           IsPieceFileName(r.file) && r.piece.length != 0 && r.piece.length <= r.piece.total;
 }
 
 bool ReadDword(const std::string& text, DWORD* value) {
@@ -48,6 +49,15 @@ bool ReadDword(const std::string& text, DWORD* value) {
 }
 
 }  // namespace
+
+// A name PieceFileName makes, and nothing else: a damaged index must not name another file.
+bool IsPieceFileName(const std::string& file) {
+    const size_t prefix = sizeof kPiecePrefix - 1, suffix = 5;
+    if (file.size() <= prefix + suffix || file.compare(0, prefix, kPiecePrefix) != 0 ||
+        file.compare(file.size() - suffix, suffix, ".part") != 0)
+        return false;
+    return file.find_first_not_of("0123456789", prefix) == file.size() - suffix;
+}
 
 std::string PieceFileName(unsigned number) {
     char name[64];
@@ -71,8 +81,12 @@ Piece PieceOf(const DownloadFacts& f) {
 }
 
 RestVerdict JudgeRest(const Piece& piece, const DownloadFacts& rest) {
+    constexpr DWORD kRangeNotSatisfiable = 416;
     if (rest.httpStatus == 0) return RestVerdict::NoAnswer;
     if (rest.httpStatus == 200) return RestVerdict::Fresh;
+    // An error says nothing about the piece, except a 416: the piece does not fit the file.
+    if ((rest.httpStatus < 200 || rest.httpStatus > 299) && rest.httpStatus != kRangeNotSatisfiable)
+        return RestVerdict::ErrorAnswer;
     if (rest.httpStatus != kPartialContent || !rest.rangeGiven) return RestVerdict::Refused;
     // If-Range asked the server to send the whole file when the version changed; a 206 of
     // another version, start or total would join bytes of two files.
@@ -106,9 +120,7 @@ bool PieceBelongs(const PieceRecord& r, const UpdateItem& item, const char* url)
 std::string FormatPieceIndex(const std::vector<PieceRecord>& records) {
     std::string out;
     for (const PieceRecord& r : records) {
-        if (!Writable(r.name) || !Writable(r.url) || !Writable(r.piece.validator) ||
-            !IsPieceFileName(r.file))
-            continue;
+        if (!IsIndexLine(r)) continue;
         char numbers[96];
         std::snprintf(numbers, sizeof numbers, "\t%lu\t%lu\t%lu\t%llu\t%llu\t",
                       static_cast<unsigned long>(r.size), static_cast<unsigned long>(r.date),
@@ -119,7 +131,7 @@ std::string FormatPieceIndex(const std::vector<PieceRecord>& records) {
 }
 
 std::vector<PieceRecord> ParsePieceIndex(const std::string& text) {
-    std::vector<PieceRecord> records;
+    std::vector<PieceRecord> read;
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
@@ -132,10 +144,9 @@ std::vector<PieceRecord> ParsePieceIndex(const std::string& text) {
         fields.push_back(line.substr(from));
         PieceRecord r;
         DWORD total = 0, length = 0;
-        if (fields.size() != 9 || fields[0].empty() || !IsPieceFileName(fields[1]) ||
-            !ReadDword(fields[2], &r.size) || !ReadDword(fields[3], &r.date) ||
+        if (fields.size() != 9 || !ReadDword(fields[2], &r.size) || !ReadDword(fields[3], &r.date) ||
             !ReadDword(fields[4], &r.time) || !ReadDword(fields[5], &total) ||
-            !ReadDword(fields[6], &length) || fields[7].empty() || length == 0 || length >= total)
+            !ReadDword(fields[6], &length))
             continue;
         r.name = fields[0];
         r.file = fields[1];
@@ -143,7 +154,18 @@ std::vector<PieceRecord> ParsePieceIndex(const std::string& text) {
         r.piece.length = length;
         r.piece.validator = fields[7];
         r.url = fields[8];
-        records.push_back(r);
+        if (IsIndexLine(r)) read.push_back(r);
+    }
+    std::vector<PieceRecord> records;
+    for (const PieceRecord& r : read) {
+        const auto sameFile = [&](const PieceRecord& o) { return o.file == r.file; };
+        const auto sameItem = [&](const PieceRecord& o) {
+            return o.name == r.name && o.size == r.size && o.date == r.date && o.time == r.time &&
+                   o.url == r.url;
+        };
+        if (std::count_if(read.begin(), read.end(), sameFile) == 1 &&
+            std::none_of(records.begin(), records.end(), sameItem))
+            records.push_back(r);
     }
     return records;
 }

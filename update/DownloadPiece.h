@@ -30,14 +30,18 @@ Piece PieceOf(const DownloadFacts& facts);
 
 // What to make of the answer to a request for the rest of piece.
 enum class RestVerdict {
-    Join,      // a 206 of the same version, starting at the piece's end, of the same total,
-               // unencoded, every counted byte on disk and no more counted than announced:
-               // append its counted bytes, whether whole or itself cut short
-    Fresh,     // a 200: the server sent the file anew (it changed, or has no ranges): the
-               // piece goes and the answer is judged on its own as a fresh download
-    NoAnswer,  // no answer at all: the piece stays for the next attempt
-    Refused,   // anything else (a 416, an error, another start, total or version, an
-               // encoded body, bytes lost): the piece goes, the next attempt starts from 0
+    Join,         // a 206 of the same version, starting at the piece's end, of the same
+                  // total, unencoded, every counted byte on disk and no more counted than
+                  // announced: append its counted bytes, whether whole, itself cut short, or
+                  // none at all (the link dropped before the first byte)
+    Fresh,        // a 200: the server sent the file anew (it changed, or has no ranges): the
+                  // piece goes and the answer is judged on its own as a fresh download
+    NoAnswer,     // no answer at all: the piece stays for the next attempt
+    ErrorAnswer,  // an error answer other than 416 (a server that is busy or down for a
+                  // while): the piece stays, the next attempt comes after a pause
+    Refused,      // anything else (a 416, a 2xx other than 200 and 206, another start, total
+                  // or version, an encoded body, bytes lost): the piece goes, the next
+                  // attempt starts from 0
 };
 RestVerdict JudgeRest(const Piece& piece, const DownloadFacts& rest);
 
@@ -62,14 +66,20 @@ struct PieceRecord {
 bool PieceBelongs(const PieceRecord& record, const UpdateItem& item, const char* url);
 
 // The index of kept pieces, one line each: name, file, size, date, time, total, length,
-// validator and URL, separated by tabs. Parsing leaves out every line that does not read
-// back whole (a name, URL or validator holding a tab or a line break is never written),
-// and every line whose file is not a piece's file name.
+// validator and URL, separated by tabs. A piece holds fewer bytes than its total, or all of
+// them (a whole file whose run stopped before taking it). Both sides keep to one rule: no
+// field holds a tab, a line break or a NUL, and a validator is printable ASCII
+// (IsPrintableText). Parsing leaves out every line that does not read back whole or breaks
+// that rule, every line whose file is not a piece's file name, every line whose file another
+// line names too (neither can be trusted with it), and every line of an item an earlier line
+// already holds a piece of.
 std::string FormatPieceIndex(const std::vector<PieceRecord>& records);
 std::vector<PieceRecord> ParsePieceIndex(const std::string& text);
 
-// The names of the pieces, the index and the rest in DownLoad\: longer than any listed
-// name can be (35 bytes), so that none of them can be a listed file's download.
+// The names in DownLoad\ of the pieces (every download arrives under one before it is
+// judged) and of their index: longer than any listed name can be (35 bytes), so that none of
+// them can be a listed file's download; all of them match kUpdaterFilePattern.
 std::string PieceFileName(unsigned number);
+bool IsPieceFileName(const std::string& file);
 extern const char kPieceIndexName[];
-extern const char kPieceRestName[];
+extern const char kUpdaterFilePattern[];

@@ -10,6 +10,8 @@
 
 #include "DownloadStatusCallback.h"
 #include "File.h"
+#include "InstallPaths.h"
+#include "PathWalk.h"
 #include "Scoped.h"
 
 const char kRecordFile[] = "./UpdateClient.txt";
@@ -143,6 +145,20 @@ bool SystemUpdateIo::SetAttributes(const char* path, DWORD attributes) {
 
 void SystemUpdateIo::Delete(const char* path) { DeleteFileA(path); }
 
+std::vector<std::string> SystemUpdateIo::FilesLike(const char* folder, const char* pattern) {
+    std::vector<std::string> names;
+    char search[kPathSize];
+    if (!JoinPath(search, {folder, pattern})) return names;
+    WIN32_FIND_DATAA found;
+    HANDLE walk = FindFirstFileA(search, &found);
+    if (walk == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!IsFolderAttributes(found.dwFileAttributes)) names.emplace_back(found.cFileName);
+    } while (FindNextFileA(walk, &found));
+    FindClose(walk);
+    return names;
+}
+
 bool SystemUpdateIo::WriteRecord(const UpdateItem& item) {
     // All three, in this order, even when one fails: the next attempt rewrites them whole.
     bool ok = WriteRecordValue(item.szName, "UpdateTorvelDate", item.dwDate);
@@ -150,9 +166,15 @@ bool SystemUpdateIo::WriteRecord(const UpdateItem& item) {
     return WriteRecordValue(item.szName, "UpdateTorvelSize", item.dwSize) && ok;
 }
 
-std::unique_ptr<UpdateArchive> SystemUpdateIo::OpenArchive(const char* path, ZipResult* why) {
+std::unique_ptr<UpdateArchive> SystemUpdateIo::OpenArchive(const char* path,
+                                                           const char* baseFolder,
+                                                           ZipResult* why) {
     ZipHandle* zip = ZipOpen(path, 0, ZipLocationFileName);
     *why = ZipLastResult;
     if (zip == nullptr) return nullptr;
-    return std::unique_ptr<UpdateArchive>(new ZipArchive(zip));
+    std::unique_ptr<UpdateArchive> archive(new ZipArchive(zip));
+    // Folder entries go where the files go, whatever folder the lobby started the run in.
+    *why = ZipSetBaseFolder(zip, baseFolder);
+    if (*why != ZipOk) return nullptr;
+    return archive;
 }

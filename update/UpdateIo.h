@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DownloadCheck.h"
 #include "HandOver.h"
@@ -57,10 +58,15 @@ public:
     // Sets all three times of the file at path to stamp; nothing when it cannot be opened.
     virtual void StampTimes(const char* path, const FILETIME& stamp) = 0;
     virtual void Delete(const char* path) = 0;
+    // The names of the plain files in folder (ending in a separator) that match pattern
+    // ("*" for any run of characters); none when the folder cannot be read.
+    virtual std::vector<std::string> FilesLike(const char* folder, const char* pattern) = 0;
     // Writes the archive's section of "UpdateClient.txt"; false when a value was not written.
     virtual bool WriteRecord(const UpdateItem& item) = 0;
-    // Opens an archive; null with *why set to the zip layer's result when it cannot.
-    virtual std::unique_ptr<UpdateArchive> OpenArchive(const char* path, ZipResult* why) = 0;
+    // Opens an archive whose folder entries go below baseFolder; null with *why set to the zip
+    // layer's result when it cannot.
+    virtual std::unique_ptr<UpdateArchive> OpenArchive(const char* path, const char* baseFolder,
+                                                       ZipResult* why) = 0;
 };
 
 // The real world: URLDownloadToFileA, Win32 files, the zip layer, "./UpdateClient.txt".
@@ -80,6 +86,8 @@ public:
     DWORD Attributes(const char* path) override;
     bool SetAttributes(const char* path, DWORD attributes) override;
     void Delete(const char* path) override;
+    std::vector<std::string> FilesLike(const char* folder, const char* pattern) override;
     bool WriteRecord(const UpdateItem& item) override;
-    std::unique_ptr<UpdateArchive> OpenArchive(const char* path, ZipResult* why) override;
+    std::unique_ptr<UpdateArchive> OpenArchive(const char* path, const char* baseFolder,
+                                               ZipResult* why) override;
 };

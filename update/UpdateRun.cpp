@@ -19,17 +19,12 @@ constexpr DWORD kStallLookMs = 250;
 
 }  // namespace
 
-WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled, bool folderInTheWay) {
+WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled) {
     switch (verdict) {
         case DownloadVerdict::NoAnswer:
             return WaitReason::NoAnswer;
         case DownloadVerdict::ErrorAnswer:
             return WaitReason::ServerError;
-        default:
-            break;
-    }
-    if (folderInTheWay) return WaitReason::FolderInTheWay;
-    switch (verdict) {
         case DownloadVerdict::Failed:
             return stalled ? WaitReason::NoAnswer : WaitReason::Incomplete;
         case DownloadVerdict::NothingStored:
@@ -267,25 +262,63 @@ DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* p
 }
 
 bool UpdateRun::Download(const ItemPaths& paths, const UpdateItem& item) {
-    char rest[kPathSize], piece[kPathSize];
     PieceRecord* kept = FindPiece(item, paths.url);
-    if (kept != nullptr && PiecePath(kPieceRestName, rest) && PiecePath(kept->file, piece))
-        return GoOn(paths, item, *kept, piece, rest);
-    DownloadFacts facts = Fetch(paths.url, paths.download);
+    char piece[kPathSize];
+    // A piece whose file went (an antivirus, a player clearing DownLoad\) or changed is no
+    // piece: a rest joined to it would never be whole.
+    ULONGLONG size = 0;
+    if (kept != nullptr && (!PiecePath(kept->file, piece) || !m_io.FileSize(piece, &size) ||
+                            size != kept->piece.length)) {
+        DropPiece(*kept);
+        kept = nullptr;
+    }
+    if (kept != nullptr && kept->piece.length == kept->piece.total) return TakeWholePiece(paths, item, *kept);
+    // Every download arrives under a name of its own: a partial file never lies under a
+    // listed name, where the lobby looks for a new Update.exe, even when the run is killed.
+    const std::string arriving = FreePieceFile();
+    char arrive[kPathSize];
+    if (!PiecePath(arriving, arrive)) return false;
+    m_io.Delete(arrive);
+    DownloadFacts facts = Fetch(paths.url, arrive, kept != nullptr ? &kept->piece : nullptr);
     facts.recordSize = item.dwSize;
-    return TakeFresh(paths, item, facts, 0);
+    if (kept != nullptr) return GoOn(paths, item, *kept, arriving, facts);
+    return TakeFresh(paths, item, facts, arriving, 0);
+}
+
+std::string UpdateRun::FreePieceFile() const {
+    for (unsigned number = 0;; ++number) {
+        std::string file = PieceFileName(number);
+        if (std::none_of(m_pieces.begin(), m_pieces.end(),
+                         [&](const PieceRecord& r) { return r.file == file; }))
+            return file;
+    }
+}
+
+bool UpdateRun::TakeDownload(const char* whole, const ItemPaths& paths, const UpdateItem& item) {
+    if (m_io.Move(whole, paths.download)) return true;
+    Failed(IsFolderAttributes(m_io.Attributes(paths.download)) ? WaitReason::FolderInTheWay
+                                                                : WaitReason::InUse,
+           item.szName);
+    return false;
 }
 
 bool UpdateRun::TakeFresh(const ItemPaths& paths, const UpdateItem& item,
-                          const DownloadFacts& facts, ULONGLONG before) {
+                          const DownloadFacts& facts, const std::string& arriving,
+                          ULONGLONG before) {
+    char arrived[kPathSize];
+    if (!PiecePath(arriving, arrived)) return false;
     const DownloadVerdict verdict = JudgeDownload(facts);
     // A download may end after the close command asked it to stop (the moniker does not
     // always give up at the first E_ABORT): what was asked to stop is not installed.
-    if (verdict == DownloadVerdict::Whole && !IsStopping()) return true;
+    if (verdict == DownloadVerdict::Whole && !IsStopping()) {
+        if (TakeDownload(arrived, paths, item)) return true;
+        m_io.Delete(arrived);
+        return false;
+    }
     // What a stop or a dropped link cut short is kept, so that the next attempt, or the
     // next run, goes on from there.
     if (verdict != DownloadVerdict::Whole && IsKeepablePiece(facts) &&
-        StorePiece(paths, item, facts)) {
+        StorePiece(item, paths.url, facts, arriving)) {
         if (IsStopping()) return false;
         // Only more than was kept before is progress; a server that starts over every time
         // (it has no ranges) gets the growing pauses of any failure.
@@ -296,30 +329,16 @@ bool UpdateRun::TakeFresh(const ItemPaths& paths, const UpdateItem& item,
         }
         return false;
     }
-    m_io.Delete(paths.download);
-    if (!IsStopping()) {
-        const bool folderInTheWay = IsFolderAttributes(m_io.Attributes(paths.download));
-        Failed(WaitForDownload(verdict, facts.stalled, folderInTheWay), item.szName,
-               facts.httpStatus);
-    }
+    m_io.Delete(arrived);
+    if (!IsStopping())
+        Failed(WaitForDownload(verdict, facts.stalled), item.szName, facts.httpStatus);
     return false;
 }
 
-bool UpdateRun::StorePiece(const ItemPaths& paths, const UpdateItem& item,
-                           const DownloadFacts& facts) {
-    // A piece never lies under the listed name, where a whole download (the updater's own
-    // new program file among them) is looked for: it moves to a name of its own.
-    unsigned number = 0;
-    std::string file;
-    do {
-        file = PieceFileName(number++);
-    } while (std::any_of(m_pieces.begin(), m_pieces.end(),
-                         [&](const PieceRecord& r) { return r.file == file; }));
+bool UpdateRun::StorePiece(const UpdateItem& item, const char* url, const DownloadFacts& facts,
+                           const std::string& file) {
     char piece[kPathSize];
     if (!PiecePath(file, piece)) return false;
-    m_io.Delete(piece);
-    // Listed before it is moved: a run killed between the two finds no piece where the
-    // index says, drops the record, and leaves no file behind.
     m_pieces.emplace_back();
     PieceRecord& record = m_pieces.back();
     record.name = item.szName;
@@ -327,78 +346,79 @@ bool UpdateRun::StorePiece(const ItemPaths& paths, const UpdateItem& item,
     record.size = item.dwSize;
     record.date = item.dwDate;
     record.time = item.dwTime;
-    record.url = paths.url;
+    record.url = url;
     record.piece = PieceOf(facts);
+    // Listed before it is cut to its counted bytes: a run killed between the two finds the
+    // file longer than the index says and removes it.
     SavePieces();
-    if ((facts.fileSize == facts.receivedBytes || m_io.Cut(paths.download, facts.receivedBytes)) &&
-        m_io.Move(paths.download, piece))
-        return true;
-    DropPiece(item);
+    if (facts.fileSize == facts.receivedBytes || m_io.Cut(piece, facts.receivedBytes)) return true;
+    DropPiece(m_pieces.back());
     return false;
 }
 
 bool UpdateRun::GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept,
-                     const char* piecePath, const char* rest) {
+                     const std::string& arriving, const DownloadFacts& facts) {
     const Piece piece = kept.piece;
-    m_io.Delete(rest);
-    DownloadFacts facts = Fetch(paths.url, rest, &piece);
-    facts.recordSize = item.dwSize;
+    char rest[kPathSize], whole[kPathSize];
+    if (!PiecePath(arriving, rest) || !PiecePath(kept.file, whole)) return false;
     switch (JudgeRest(piece, facts)) {
         case RestVerdict::Join: {
             const bool joined =
-                facts.receivedBytes == 0 || m_io.Append(rest, facts.receivedBytes, piecePath);
+                facts.receivedBytes == 0 || m_io.Append(rest, facts.receivedBytes, whole);
             m_io.Delete(rest);
             if (!joined) {
                 if (!IsStopping()) Failed(WaitReason::DiskFull, item.szName);
                 return false;
             }
             kept.piece.length += facts.receivedBytes;
-            if (kept.piece.length < piece.total) {
-                SavePieces();
-                if (IsStopping()) return false;
-                if (facts.receivedBytes != 0) {
-                    Progressed(item);
-                } else {
-                    Failed(WaitForDownload(JudgeDownload(facts), facts.stalled, false), item.szName,
-                           facts.httpStatus);
-                }
-                return false;
+            SavePieces();
+            if (kept.piece.length == piece.total) return TakeWholePiece(paths, item, kept);
+            if (IsStopping()) return false;
+            if (facts.receivedBytes != 0) {
+                Progressed(item);
+            } else {
+                Failed(WaitForDownload(JudgeDownload(facts), facts.stalled), item.szName,
+                       facts.httpStatus);
             }
-            // Whole again: only today's verdict on the joined file lets it in.
-            ULONGLONG size = 0;
-            m_io.FileSize(piecePath, &size);
-            const bool whole = IsWholeDownload(JoinedFacts(kept.piece, size, item.dwSize)) &&
-                               !IsStopping() && m_io.Move(piecePath, paths.download);
-            DropPiece(item);
-            if (whole) return true;
-            if (!IsStopping()) Failed(WaitReason::Incomplete, item.szName);
             return false;
         }
         case RestVerdict::Fresh:
             // The server sent the file anew: the piece is of another version, or the server
             // has no ranges. What came is judged as any fresh download.
-            DropPiece(item);
-            if (!m_io.Move(rest, paths.download)) {
-                m_io.Delete(rest);
-                if (!IsStopping()) Failed(WaitReason::InUse, item.szName);
-                return false;
-            }
-            return TakeFresh(paths, item, facts, piece.length);
+            DropPiece(kept);
+            return TakeFresh(paths, item, facts, arriving, piece.length);
         case RestVerdict::NoAnswer:
+        case RestVerdict::ErrorAnswer:
             m_io.Delete(rest);
-            if (!IsStopping()) Failed(WaitReason::NoAnswer, item.szName);
+            if (!IsStopping()) {
+                Failed(facts.httpStatus == 0 ? WaitReason::NoAnswer : WaitReason::ServerError,
+                       item.szName, facts.httpStatus);
+            }
             return false;
         case RestVerdict::Refused:
             m_io.Delete(rest);
-            DropPiece(item);
-            if (!IsStopping()) {
-                const bool error = facts.httpStatus < 200 || facts.httpStatus > 299;
-                Failed(error ? WaitReason::ServerError : WaitReason::Incomplete, item.szName,
-                       facts.httpStatus);
-            }
+            DropPiece(kept);
+            if (!IsStopping()) Failed(WaitReason::Incomplete, item.szName, facts.httpStatus);
             return false;
     }
     return false;
+}
+
+bool UpdateRun::TakeWholePiece(const ItemPaths& paths, const UpdateItem& item,
+                               PieceRecord& kept) {
+    char whole[kPathSize];
+    ULONGLONG size = 0;
+    if (!PiecePath(kept.file, whole) || !m_io.FileSize(whole, &size)) return false;
+    // Whole again: only today's verdict on the joined file lets it in.
+    if (!IsWholeDownload(JoinedFacts(kept.piece, size, item.dwSize))) {
+        DropPiece(kept);
+        if (!IsStopping()) Failed(WaitReason::Incomplete, item.szName);
+        return false;
+    }
+    // A stop keeps the whole piece listed: the next attempt, or the next run, takes it.
+    if (IsStopping() || !TakeDownload(whole, paths, item)) return false;
+    ForgetPiece(kept);
+    return true;
 }
 
 void UpdateRun::Progressed(const UpdateItem& item) {
@@ -412,14 +432,12 @@ bool UpdateRun::PiecePath(const std::string& file, char (&out)[kPathSize]) const
 
 void UpdateRun::LoadPieces() {
     m_bPiecesLoaded = true;
-    char index[kPathSize], rest[kPathSize];
-    if (!PiecePath(kPieceIndexName, index)) return;
-    if (PiecePath(kPieceRestName, rest)) m_io.Delete(rest);
+    char folder[kPathSize], index[kPathSize];
+    if (!PiecePath("", folder) || !PiecePath(kPieceIndexName, index)) return;
     std::string text;
-    if (!m_io.ReadText(index, &text)) return;
+    m_io.ReadText(index, &text);
     for (const PieceRecord& record : ParsePieceIndex(text)) {
         char piece[kPathSize];
-        if (!PiecePath(record.file, piece)) continue;
         bool listed = false;
         for (WORD i = 0; i < m_nItemCount && !listed; ++i) {
             ItemPaths paths;
@@ -428,11 +446,19 @@ void UpdateRun::LoadPieces() {
                 PieceBelongs(record, m_pItems[i], paths.url);
         }
         ULONGLONG size = 0;
-        if (listed && m_io.FileSize(piece, &size) && size == record.piece.length) {
+        if (listed && PiecePath(record.file, piece) && m_io.FileSize(piece, &size) &&
+            size == record.piece.length)
             m_pieces.push_back(record);
-        } else {
-            // Not of this list, or not what the index says: it goes, so pieces never pile up.
-            m_io.Delete(piece);
+    }
+    // Every other file of ours goes: pieces of items no longer listed or not what the index
+    // says, lines the index refused, a download a killed run left arriving, and everything an
+    // index that could not be read listed. So pieces never pile up.
+    for (const std::string& file : m_io.FilesLike(folder, kUpdaterFilePattern)) {
+        if (file == kPieceIndexName) continue;
+        if (std::none_of(m_pieces.begin(), m_pieces.end(),
+                         [&](const PieceRecord& r) { return r.file == file; })) {
+            char path[kPathSize];
+            if (PiecePath(file, path)) m_io.Delete(path);
         }
     }
     SavePieces();
@@ -455,25 +481,27 @@ PieceRecord* UpdateRun::FindPiece(const UpdateItem& item, const char* url) {
     return nullptr;
 }
 
-void UpdateRun::DropPiece(const UpdateItem& item) {
-    for (auto it = m_pieces.begin(); it != m_pieces.end(); ++it) {
-        if (it->name != item.szName) continue;
-        char piece[kPathSize];
-        if (PiecePath(it->file, piece)) m_io.Delete(piece);
-        m_pieces.erase(it);
-        break;
-    }
+void UpdateRun::ForgetPiece(const PieceRecord& record) {
+    m_pieces.erase(m_pieces.begin() + (&record - m_pieces.data()));
     SavePieces();
+}
+
+void UpdateRun::DropPiece(const PieceRecord& record) {
+    char piece[kPathSize];
+    if (PiecePath(record.file, piece)) m_io.Delete(piece);
+    ForgetPiece(record);
 }
 
 UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const UpdateItem& item,
                                                  ItemState& state) {
     ZipResult why = ZipOk;
-    std::unique_ptr<UpdateArchive> zip = m_io.OpenArchive(archive, &why);
+    std::unique_ptr<UpdateArchive> zip = m_io.OpenArchive(archive, m_strInstallDir, &why);
     if (!zip) {
         // A whole download that is no archive is the operator's to fix: it is dropped
-        // unrecorded. One that could not be opened here (held by another program) waits.
-        if (why == ZipOpenFailed) return Failed(WaitReason::InUse, item.szName);
+        // unrecorded. One that could not be opened or read here (held by another program,
+        // a disk that failed to read) waits: only an archive that was opened and judged is
+        // ever done.
+        if (!IsNoArchive(why)) return Failed(WaitReason::InUse, item.szName);
         m_io.Delete(archive);
         return ItemOutcome::Done;
     }

@@ -33,8 +33,8 @@
 #include "Zip.h"
 
 // What a failed download waits for: the verdict's reason, a stall being the server's
-// silence, and a folder at the download path (folderInTheWay) before any local reason.
-WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled, bool folderInTheWay);
+// silence.
+WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled);
 
 // The pause before the next attempt after this many failures in a row: 0 for none, then
 // 1 s, doubling up to 30 s.
@@ -115,24 +115,36 @@ private:
     void StartStallWatcher();
     static DWORD WINAPI WatchForStalls(LPVOID self);
 
-    // One attempt at a whole download of the item: fresh, or the rest of its piece.
+    // One attempt at a whole download of the item: fresh, or the rest of its piece. True when
+    // it lies whole at paths.download.
     bool Download(const ItemPaths& paths, const UpdateItem& item);
-    bool GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept,
-              const char* piecePath, const char* rest);
-    // Keeps the download at paths.download as the item's piece; false when it cannot be.
-    bool StorePiece(const ItemPaths& paths, const UpdateItem& item, const DownloadFacts& facts);
-    // A fresh answer at paths.download: whole, a piece to keep, or nothing. before: the
-    // length of the piece it replaces.
+    // A piece file name no kept piece uses, for a download to arrive under.
+    std::string FreePieceFile() const;
+    // Moves the whole download at whole to paths.download; false (and the reason kept for the
+    // pause) when it cannot be.
+    bool TakeDownload(const char* whole, const ItemPaths& paths, const UpdateItem& item);
+    // A fresh answer that arrived in DownLoad\arriving: whole, a piece to keep, or nothing.
+    // before: the length of the piece it replaces.
     bool TakeFresh(const ItemPaths& paths, const UpdateItem& item, const DownloadFacts& facts,
-                   ULONGLONG before);
+                   const std::string& arriving, ULONGLONG before);
+    // The answer to the request for the rest of kept, arrived in DownLoad\arriving.
+    bool GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept,
+              const std::string& arriving, const DownloadFacts& facts);
+    // A piece that holds its whole file: judged and taken, unless the run is stopping.
+    bool TakeWholePiece(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept);
+    // Keeps the download in DownLoad\file as the item's piece; false when it cannot be.
+    bool StorePiece(const UpdateItem& item, const char* url, const DownloadFacts& facts,
+                    const std::string& file);
     // A piece grew: the next attempt comes after the shortest pause.
     void Progressed(const UpdateItem& item);
-    // The pieces kept by an earlier run: those of this list's items stay, the rest go.
+    // The pieces kept by an earlier run: those of this list's items stay, every other file
+    // of ours in DownLoad\ goes.
     void LoadPieces();
     void SavePieces();
     PieceRecord* FindPiece(const UpdateItem& item, const char* url);
-    // Forgets the item's piece and removes its file.
-    void DropPiece(const UpdateItem& item);
+    // Forgets record (its file gone or taken); DropPiece also removes its file.
+    void ForgetPiece(const PieceRecord& record);
+    void DropPiece(const PieceRecord& record);
     // The path of a file in DownLoad\; false when it does not fit.
     bool PiecePath(const std::string& file, char (&out)[kPathSize]) const;
     ItemOutcome InstallArchive(const char* archive, const UpdateItem& item, ItemState& state);

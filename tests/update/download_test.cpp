@@ -176,11 +176,14 @@ TEST(Pieces, OnlyTheRestOfTheSameVersionIsJoined) {
         {"the rest, whole", Answer(206, rest, 60, 60), R::Join},
         {"the rest, itself cut short", Answer(206, rest, 25, 25), R::Join},
         {"more on disk than counted", Answer(206, rest, 70, 60), R::Join},
+        {"the link dropped before the first byte: no file, the piece stays",
+         [&] { DownloadFacts f = Answer(206, rest, 0, 0); f.fileExists = false; return f; }(),
+         R::Join},
         {"the server sent the file anew",
          Answer(200, L"Content-Length: 100\r\nETag: \"w\"", 100, 100), R::Fresh},
         {"no answer at all", Answer(0, L"", 0, 0), R::NoAnswer},
         {"range not satisfiable", Answer(416, L"Content-Range: bytes */100", 0, 0), R::Refused},
-        {"an error", Answer(503, L"", 0, 0), R::Refused},
+        {"a server busy for a while keeps the piece", Answer(503, L"", 0, 0), R::ErrorAnswer},
         {"a range starting elsewhere",
          Answer(206, L"Content-Range: bytes 0-59/100\r\nETag: \"v\"", 60, 60), R::Refused},
         {"another total", Answer(206, L"Content-Range: bytes 40-99/120\r\nETag: \"v\"", 60, 60),
@@ -200,28 +203,56 @@ TEST(Pieces, OnlyTheRestOfTheSameVersionIsJoined) {
     EXPECT_FALSE(IsWholeDownload(JoinedFacts(piece, 99, 100))) << "a joined file one byte short";
 }
 
-TEST(Pieces, TheIndexReadsBackWhatItWrote) {
+TEST(Pieces, TheIndexReadsBackOnlyWhatItCouldHaveWritten) {
     PieceRecord a;
     a.name = "maps\\a.zip";
     a.file = PieceFileName(3);
     a.size = 100, a.date = 0xFFFFFFFF, a.time = 7;
     a.url = "http://h/u/Torvel\\maps\\a.zip";
     a.piece = {"Mon, 07 Dec 2026 10:00:00 GMT", 100, 40};
-    PieceRecord tabbed = a, elsewhere = a;
+    const std::string good = FormatPieceIndex({a});
+    ASSERT_EQ(1u, ParsePieceIndex(good).size());
+    // Each row: one more line after a's; whether it is read back beside a's, and whether a's
+    // own line survives it.
+    const std::string file = PieceFileName(5);
+    const auto line = [](const std::string& name, const std::string& f, const char* numbers,
+                         const std::string& validator, const std::string& url) {
+        return name + "\t" + f + "\t" + numbers + "\t" + validator + "\t" + url + "\n";
+    };
+    struct Case {
+        const char* fault;
+        std::string line;
+        size_t read;
+    } cases[] = {
+        // clang-format off
+        {"a broken line", "broken line\n", 1},
+        {"a file not a piece's", line("y", "..\\Update.exe", "1\t1\t1\t9\t5", "\"v\"", "u"), 1},
+        {"a piece longer than its total", line("y", file, "1\t1\t1\t9\t10", "\"v\"", "u"), 1},
+        {"a piece as long as its total is a whole file kept",
+         line("y", file, "1\t1\t1\t9\t9", "\"v\"", "u"), 2},
+        {"a carriage return never reaches If-Range",
+         line("y", file, "1\t1\t1\t9\t5", "\"v\"\r", "u"), 1},
+        {"a NUL in a field", line("y", file, "1\t1\t1\t9\t5", "\"v\"", std::string("u\0x", 3)), 1},
+        {"a validator not printable", line("y", file, "1\t1\t1\t9\t5", "\"\x7f\"", "u"), 1},
+        {"two lines name one file: neither is trusted with it",
+         line("y", a.file, "1\t1\t1\t9\t5", "\"v\"", "u"), 0},
+        {"a second piece of one item", line(a.name, file, "100\t4294967295\t7\t100\t50", "\"v\"", a.url), 1},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        const std::vector<PieceRecord> back = ParsePieceIndex(good + c.line);
+        ASSERT_EQ(c.read, back.size()) << c.fault;
+        if (c.read == 0) continue;
+        EXPECT_EQ(a.name, back[0].name) << c.fault;
+        EXPECT_EQ(a.file, back[0].file);
+        EXPECT_EQ(a.url, back[0].url);
+        EXPECT_EQ(a.piece.validator, back[0].piece.validator);
+        EXPECT_EQ(a.date, back[0].date);
+        EXPECT_EQ(a.piece.length, back[0].piece.length);
+    }
+    PieceRecord tabbed = a;
     tabbed.name = "never\twritten";
-    elsewhere.file = "..\\Update.exe";
-    const std::string text = FormatPieceIndex({a, tabbed, elsewhere});
-    const std::vector<PieceRecord> back =
-        ParsePieceIndex(text + "broken line\n" + "y\t..\\Update.exe\t1\t1\t1\t9\t5\t\"v\"\tu\n" +
-                        "x\t" + PieceFileName(5) + "\t1\t1\t1\t9\t9\t\"v\"\tu\n");
-    ASSERT_EQ(1u, back.size())
-        << "a tab in a field, a file not a piece's, a broken line, a piece as long as its total";
-    EXPECT_EQ(a.name, back[0].name);
-    EXPECT_EQ(a.file, back[0].file);
-    EXPECT_EQ(a.url, back[0].url);
-    EXPECT_EQ(a.piece.validator, back[0].piece.validator);
-    EXPECT_EQ(a.date, back[0].date);
-    EXPECT_EQ(a.piece.length, back[0].piece.length);
+    EXPECT_EQ(good, FormatPieceIndex({a, tabbed})) << "the writer keeps the reader's rule";
 }
 
 TEST(ParseHttpStatus, ReadsOnlyAWellFormedStatusLine) {

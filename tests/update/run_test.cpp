@@ -24,6 +24,7 @@ struct FakeEntry {
     ZipResult record = ZipOk;              // what Entry answers
     std::vector<ZipResult> extracts = {};  // what Extract answers, one per call (last repeats)
     bool pastDamage = false;               // a failed record lies past the directory's damage
+    int unreadable = 0;                    // Entry fails to read this many times first
 };
 
 template <class T>
@@ -42,8 +43,12 @@ public:
     std::vector<FakeEntry> entries;
     std::map<std::string, DWORD> attributes;  // of files and folders there are
     int stopAtExtract = -1;       // the run is told to stop when this entry is extracted
-    bool stopAtDownload = false;  // ... or while the download runs (and still ends whole)
+    int stopAtDownload = 0;       // ... or while this download (1, 2, ...) runs, ending as
+                                  // scripted
+    bool losePieces = false;      // every piece's file vanishes during each pause
     UpdateRun* run = nullptr;
+    std::string base;             // the folder the last archive was opened to unpack below
+    std::vector<std::string> arrivals;  // where each download arrived
 
     int downloads = 0, moved = 0, recorded = 0;
     std::vector<DWORD> pauses;
@@ -57,8 +62,8 @@ public:
     std::vector<std::string> asked, bars;
 
     DownloadFacts Download(const char*, const char* path, DownloadStatusCallback& c) override {
-        ++downloads;
-        if (stopAtDownload) run->RequestStop();
+        if (++downloads == stopAtDownload) run->RequestStop();
+        arrivals.push_back(path);
         LPWSTR headers = nullptr;
         c.BeginningTransaction(L"", L"", 0, &headers);
         asked.push_back(headers != nullptr ? std::string(headers, headers + wcslen(headers)) : "");
@@ -82,6 +87,8 @@ public:
     }
     void Pause(DWORD ms, HANDLE) override {
         pauses.push_back(ms);
+        for (auto f = files.begin(); losePieces && f != files.end();)
+            f = f->first.find("~updater-piece") != std::string::npos ? files.erase(f) : ++f;
         char line[kStatusLineSize];
         run->GetStatusLine(line);
         waitLines.push_back(run->RetryAt() != 0 ? line : "no retry time kept");
@@ -125,9 +132,11 @@ public:
         if (Attributes(to) != INVALID_FILE_ATTRIBUTES &&
             (Attributes(to) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
             return false;
-        const bool ok = Next(moves, true);
+        // moves and moved script and count what goes into the installation folder.
+        const bool install = std::strstr(to, "\\DownLoad\\") == nullptr;
+        const bool ok = !install || Next(moves, true);
         if (ok) {
-            ++moved;
+            moved += install;
             files[to] = files[from];
             files.erase(from);
         }
@@ -142,7 +151,17 @@ public:
         return (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_READONLY) == 0) &&
                Next(records, true);
     }
-    std::unique_ptr<UpdateArchive> OpenArchive(const char*, ZipResult* why) override;
+    std::vector<std::string> FilesLike(const char* folder, const char* pattern) override {
+        // Patterns of the form "prefix*".
+        const std::string start = std::string(folder) + std::string(pattern, std::strcspn(pattern, "*"));
+        std::vector<std::string> names;
+        for (const auto& f : files) {
+            if (f.first.compare(0, start.size(), start) == 0)
+                names.push_back(f.first.substr(std::strlen(folder)));
+        }
+        return names;
+    }
+    std::unique_ptr<UpdateArchive> OpenArchive(const char*, const char*, ZipResult* why) override;
 };
 
 class ScriptedArchive : public UpdateArchive {
@@ -150,7 +169,8 @@ public:
     explicit ScriptedArchive(ScriptedWorld& world) : m_world(world) {}
     int32_t Count() override { return static_cast<int32_t>(m_world.entries.size()); }
     ZipResult Entry(int32_t i, ZipEntry* entry) override {
-        const FakeEntry& e = m_world.entries[static_cast<size_t>(i)];
+        FakeEntry& e = m_world.entries[static_cast<size_t>(i)];
+        if (e.unreadable > 0 && e.unreadable--) return ZipReadFailed;
         if (e.record != ZipOk) return e.record;
         std::snprintf(entry->name, sizeof entry->name, "%s", e.name);
         const size_t n = std::strlen(e.name);
@@ -174,7 +194,9 @@ private:
     ScriptedWorld& m_world;
 };
 
-std::unique_ptr<UpdateArchive> ScriptedWorld::OpenArchive(const char*, ZipResult* why) {
+std::unique_ptr<UpdateArchive> ScriptedWorld::OpenArchive(const char*, const char* folder,
+                                                          ZipResult* why) {
+    base = folder;
     *why = Next(opens, ZipOk);
     if (*why != ZipOk) return nullptr;
     return std::unique_ptr<UpdateArchive>(new ScriptedArchive(*this));
@@ -233,7 +255,8 @@ TEST(UpdateRunStep, APlainFileIsDoneOnlyWhenMovedIntoPlace) {
     ScriptedWorld failing;
     failing.statuses = {503};
     EXPECT_FALSE(RunOne(failing, "a.txt", 6)) << "a file that never comes never completes";
-    EXPECT_EQ((std::vector<std::string>(6, "C:\\Game\\DownLoad\\a.txt")), failing.deleted)
+    EXPECT_EQ((std::vector<std::string>(6, "C:\\Game\\DownLoad\\" + PieceFileName(0))),
+              failing.deleted)
         << "every failed download is thrown away";
 }
 
@@ -264,6 +287,10 @@ TEST(UpdateRunStep, AnArchiveIsRecordedOnlyWhenEveryEntryIsInPlace) {
         {"damage waits for the rest to be in place",
          {{"a", ok, {bad}}, {"b", ok, {full, ok}}}, 0, {"a", "b", "b"}},
         {"no archive at all: dropped unrecorded", {}, 0, {}, {}, {ZipNoEndRecord}},
+        {"an archive the disk failed to read, or no memory to open it: waits", {{"a"}}, 1, {"a"},
+         {}, {ZipReadFailed, ZipOutOfMemory, ok}},
+        {"a record the disk failed to read: waits, then lands", {{"a", ok, {}, false, 1}, {"b"}},
+         1, {"b", "a"}},
         {"an archive of no entries is recorded", {}, 1, {}},
         {"held by another program: waits", {{"a"}}, 1, {"a"}, {}, {inUse, ok}},
         {"a file whose folder nothing makes is skipped", {{"gone/a", ok, {inUse}}}, 1, {"gone/a"},
@@ -287,6 +314,9 @@ TEST(UpdateRunStep, AnArchiveIsRecordedOnlyWhenEveryEntryIsInPlace) {
         EXPECT_EQ(c.recorded, world.recorded) << c.fault;
         EXPECT_EQ(c.extracted, world.extracted) << c.fault;
         EXPECT_TRUE(world.files.empty()) << c.fault << ": the download was not thrown away";
+        if (!world.base.empty()) {
+            EXPECT_EQ("C:\\Game", world.base) << "folders go where files go";
+        }
     }
 }
 
@@ -340,12 +370,15 @@ TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
     DownloadFacts zipped =
         Answer(200, L"Content-Length: 100\r\nContent-Encoding: gzip\r\nETag: \"v\"", 40, 40);
     zipped.result = E_ABORT;  // broken off
+    DownloadFacts nothing = restFrom(L"40-99", 0);
+    nothing.fileExists = false;
     struct Case {
         const char* fault;
         std::vector<DownloadFacts> answers;
         std::vector<std::string> asked;
         std::vector<DWORD> pauses;
         std::vector<std::string> bars;
+        bool losePieces = false;
     } cases[] = {
         // clang-format off
         {"cut, then the rest", {cut, rest}, {"", from40}, {1000}, {"20/100", "70/100"}},
@@ -365,12 +398,21 @@ TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
          {1000, 2000}, {"20/100", "40/100", "70/100"}},
         {"a compressed answer is never continued", {zipped, whole}, {"", ""}, {1000},
          {"20/100000", "50/100"}},
+        {"a piece whose file vanished is no piece: fetched afresh", {cut, whole}, {"", ""}, {1000},
+         {"20/100", "50/100"}, true},
+        {"a 206 that brought no byte keeps the piece", {cut, nothing, rest},
+         {"", from40, from40}, {1000, 2000}, {"20/100", "40/100", "70/100"}},
+        {"a server busy for a while keeps the piece", {cut, Answer(503, L"", 0, 0), rest},
+         {"", from40, from40}, {1000, 2000}, {"20/100", "40/100", "70/100"}},
         // clang-format on
     };
     for (const auto& c : cases) {
         ScriptedWorld world;
         world.answers = c.answers;
+        world.losePieces = c.losePieces;
         EXPECT_TRUE(RunOne(world, "a.txt")) << c.fault;
+        for (const std::string& path : world.arrivals)
+            EXPECT_NE("C:\\Game\\DownLoad\\a.txt", path) << c.fault << ": arrived under its name";
         EXPECT_EQ(c.asked, world.asked) << c.fault;
         EXPECT_EQ(c.pauses, world.pauses) << c.fault;
         EXPECT_EQ(c.bars, world.bars) << c.fault;
@@ -390,13 +432,25 @@ TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
     gone.name = "gone.bin";
     gone.file = PieceFileName(1);
     world.texts[folder + kPieceIndexName] = FormatPieceIndex({listed, gone});
-    world.files = {{folder + listed.file, 40}, {folder + gone.file, 40}};
+    // Files of ours the index does not list (a refused line's, a killed run's download) go too.
+    world.files = {{folder + listed.file, 40}, {folder + gone.file, 40},
+                   {folder + PieceFileName(7), 5}, {folder + "~updater-the-rest.tmp", 3}};
     world.answers = {rest};
     EXPECT_TRUE(RunOne(world, "a.txt"));
     EXPECT_EQ(std::vector<std::string>{from40}, world.asked);
     EXPECT_EQ((std::map<std::string, ULONGLONG>{{"C:\\Game\\a.txt", 100}}), world.files)
         << "the pieces went, the joined file was moved into place";
     EXPECT_TRUE(world.texts.empty());
+
+    // A stop as the last rest completes keeps the whole file as a piece: the next run takes it
+    // without asking again.
+    ScriptedWorld stopped;
+    stopped.answers = {cut, rest};
+    stopped.stopAtDownload = 2;
+    EXPECT_FALSE(RunOne(stopped, "a.txt"));
+    EXPECT_TRUE(RunOne(stopped, "a.txt"));
+    EXPECT_EQ(2, stopped.downloads);
+    EXPECT_EQ((std::map<std::string, ULONGLONG>{{"C:\\Game\\a.txt", 100}}), stopped.files);
 }
 
 TEST(UpdateRunStep, AStopEndsTheRunUnrecordedAndUninstalled) {
@@ -408,7 +462,7 @@ TEST(UpdateRunStep, AStopEndsTheRunUnrecordedAndUninstalled) {
     EXPECT_EQ(0, world.recorded);
     EXPECT_TRUE(world.deleted.empty()) << "nothing is thrown away on a stop";
     ScriptedWorld late;
-    late.stopAtDownload = true;
+    late.stopAtDownload = 1;
     EXPECT_FALSE(RunOne(late, "a.txt"));
     EXPECT_EQ(0, late.moved) << "a download that ended after the stop was installed";
 }

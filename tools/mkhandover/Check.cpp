@@ -157,13 +157,11 @@ public:
         return GetFileAttributesA(path);
     }
 
-    // The zip layer makes folder entries below the folder current at opening: the mirror.
-    std::unique_ptr<UpdateArchive> OpenArchive(const char* path, ZipResult* why) override {
-        char previous[kPathSize];
-        const DWORD n = GetCurrentDirectoryA(sizeof previous, previous);
-        SetCurrentDirectoryA(m_mirror.c_str());
-        std::unique_ptr<UpdateArchive> real = SystemUpdateIo::OpenArchive(path, why);
-        if (n != 0 && n < sizeof previous) SetCurrentDirectoryA(previous);
+    // Folder entries are made in the mirror of the installation folder.
+    std::unique_ptr<UpdateArchive> OpenArchive(const char* path, const char* baseFolder,
+                                               ZipResult* why) override {
+        std::unique_ptr<UpdateArchive> real =
+            SystemUpdateIo::OpenArchive(path, Mirrored(baseFolder).c_str(), why);
         if (!real) return nullptr;
         return std::unique_ptr<UpdateArchive>(new MirrorArchive(*this, std::move(real)));
     }
@@ -316,10 +314,10 @@ std::string EntryNote(const EntryReport& e, const char* archive, bool realInstal
 // verdicts, into the mirror.
 void InspectArchive(const char* path, MirrorIo& io, const char* installDir, Row& row) {
     ZipResult why = ZipOk;
-    std::unique_ptr<UpdateArchive> zip = io.OpenArchive(path, &why);
+    std::unique_ptr<UpdateArchive> zip = io.OpenArchive(path, installDir, &why);
     if (!zip) {
-        row.why = why == ZipOpenFailed ? "the download cannot be opened"
-                                       : "not an archive: deleted unrecorded, nothing unpacked";
+        row.why = IsNoArchive(why) ? "not an archive: deleted unrecorded, nothing unpacked"
+                                   : "the download cannot be opened or read here";
         return;
     }
     std::vector<EntryVerdict> verdicts;
@@ -378,6 +376,7 @@ std::string ContinuationFault(UpdateRun& run, const char* url, const DownloadFac
             return "the server answers a range with the whole file (no ranges)";
         case RestVerdict::NoAnswer:
             return "no answer to a range request";
+        case RestVerdict::ErrorAnswer:
         case RestVerdict::Refused:
             return Format("the server answers a range with %lu%s",
                           static_cast<unsigned long>(rest.httpStatus),
