@@ -8,16 +8,20 @@ files, "UpdateClient.txt", the registry values and whether the lobby was started
 """
 import argparse
 import contextlib
+import io
 import os
 import re
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import unittest
+import zipfile
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from loopback import Served, Server, damaged_zip, hand_over, make_zip  # noqa: E402
@@ -38,6 +42,54 @@ def damaged_count_zip():
     end = data.rfind(b"PK\x05\x06")
     data[end + 8:end + 12] = (0xFFFF).to_bytes(2, "little") * 2
     return bytes(data)
+
+
+def zip64_zip(entries):
+    """An archive as packers write one for streamed entries: zip64 extra fields, data
+    descriptors and zip64 end records."""
+    class Stream(io.BytesIO):
+        def seekable(self):
+            return False
+
+        def seek(self, *args):
+            raise io.UnsupportedOperation
+
+    buf, limit = Stream(), zipfile.ZIP_FILECOUNT_LIMIT
+    zipfile.ZIP_FILECOUNT_LIMIT = 0  # the end records are zip64 whatever the count
+    try:
+        with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+            for name, data in entries:
+                with z.open(zipfile.ZipInfo(name, (2021, 6, 1, 12, 0, 0)), "w",
+                            force_zip64=True) as f:
+                    f.write(data)
+    finally:
+        zipfile.ZIP_FILECOUNT_LIMIT = limit
+    return buf.getvalue()
+
+
+def sparse_stored_zip(path, entries):
+    """Writes a stored archive of (name, size) entries of zeros to path, the zeros as holes,
+    with classic records: offsets past 2 GiB need no zip64 while under 4 GiB."""
+    crc = {}
+    for name, size in entries:
+        if size not in crc:
+            value, chunk, left = 0, bytes(1 << 24), size
+            while left:
+                value = zlib.crc32(chunk[:min(left, len(chunk))], value)
+                left -= min(left, len(chunk))
+            crc[size] = value
+    central, at = b"", 0
+    with open(path, "wb") as f:
+        for name, size in entries:
+            fields = struct.pack("<HHHHHIII", 10, 0, 0, 0, 0x5421, crc[size], size, size)
+            f.write(struct.pack("<I", 0x04034b50) + fields + struct.pack("<HH", len(name), 0) +
+                    name.encode())
+            central += (struct.pack("<IH", 0x02014b50, 20) + fields +
+                        struct.pack("<HHHHHII", len(name), 0, 0, 0, 0, 0, at) + name.encode())
+            at = f.seek(size, os.SEEK_CUR)
+        f.write(central + struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries),
+                                      len(central), at, 0))
+        return f.tell()
 
 
 def wine(*args, gui=False, **kw):
@@ -553,32 +605,53 @@ class UpdateRun(unittest.TestCase):
                 if "compressed" in fault:
                     self.assertEqual([None, None], asked, "started over, never continued")
 
-    def test_closed_mid_file_goes_on_in_the_next_run(self):
-        # Esc in the middle of a file keeps what came; the next start with the same hand-over
-        # asks for the rest.
+    def test_closed_or_killed_mid_file_goes_on_in_the_next_run(self):
+        # Esc or a kill in the middle of the updater's own new program file keeps what came,
+        # never under the listed name where the lobby looks for it; the next start with the
+        # same hand-over asks for the rest.
         body = os.urandom(3 << 20)
-        self.server.files = {"slow.bin": Served(body, rate=400000)}
-        self.write_hand_over([("slow.bin", len(body), 0, 0)])
-        finish = self.guard("slow.bin", body)
-        with self.running() as proc:
-            self.wait_for(lambda: self.server.began.is_set(), 60)
-            time.sleep(2)
-            wine(ARGS.send_close, "2", gui=True, cwd=self.folder)
-            self.assertEqual(0, proc.wait(timeout=60))
-        pieces = [n for n in os.listdir(self.path("DownLoad")) if n.endswith(".part")]
-        self.assertEqual(1, len(pieces), "what came is kept")
-        kept = os.path.getsize(self.path("DownLoad", pieces[0]))
+        download = self.path("DownLoad", "Update.exe")
+        finish = self.watch(os.path.join("DownLoad", "Update.exe"), (None, body))
+        for how in ("Esc", "kill"):
+            self.server.files = {"Update.exe": Served(body, rate=400000)}
+            self.server.began.clear()
+            self.write_hand_over([("Update.exe", len(body), 0, 0)])
+            with self.running() as proc:
+                self.wait_for(lambda: self.server.began.is_set(), 60)
+                time.sleep(2)
+                if how == "kill":
+                    proc.kill()
+                else:
+                    wine(ARGS.send_close, "2", gui=True, cwd=self.folder)
+                    self.assertEqual(0, proc.wait(timeout=60))
+            pieces = [n for n in os.listdir(self.path("DownLoad")) if n.endswith(".part")]
+            self.assertGreaterEqual(len(pieces), 1, "what came is kept")
+            self.assertFalse(os.path.exists(download), "nothing partial under the listed name")
+            self.assert_run_not_completed()
+        index = self.read("DownLoad", "~updater-pieces-of-cut-downloads.txt").decode()
+        kept = int(index.split("\t")[6])
         self.assertTrue(0 < kept < len(body))
-        self.assertFalse(os.path.exists(self.path("DownLoad", "slow.bin")),
-                         "nothing partial under the listed name, where the lobby looks")
-        self.assert_run_not_completed()
-        self.server.files["slow.bin"] = Served(body)
-        self.write_hand_over([("slow.bin", len(body), 0, 0)])
+        self.server.files["Update.exe"] = Served(body)
+        self.write_hand_over([("Update.exe", len(body), 0, 0)])
         self.run_update()
         self.assertEqual([], finish())
-        self.assertEqual(body, self.read("slow.bin"))
+        self.assertEqual(body, self.read("DownLoad", "Update.exe"))
         self.assertEqual("bytes=%d-" % kept, self.server.ranges[-1][1])
         self.assertEqual(["Quillon.exe"], self.lobby_starts())
+
+        # A piece lost while the run waits for its rest (an antivirus, a player clearing
+        # DownLoad\) is no piece: the file comes again from byte 0.
+        self.server.files = {"slow.bin": Served(body, drop_every=1 << 20)}
+        self.write_hand_over([("slow.bin", len(body), 0, 0)])
+        with self.running() as proc:
+            def lose():
+                parts = [n for n in os.listdir(self.path("DownLoad")) if n.endswith(".part")]
+                for n in parts:
+                    os.remove(self.path("DownLoad", n))
+                return parts
+            self.wait_for(lose, 60)
+            self.assertEqual(0, proc.wait(timeout=90))
+        self.assertEqual(body, self.read("slow.bin"))
 
         # A piece left for an item the next list does not name goes with that run.
         self.server.files = {"slow.bin": Served(body, drop_every=1 << 20), "b.txt": Served(b"b")}
@@ -589,7 +662,56 @@ class UpdateRun(unittest.TestCase):
         self.assertTrue(any(n.endswith(".part") for n in os.listdir(self.path("DownLoad"))))
         self.write_hand_over([("b.txt", 1, 0, 0)])
         self.run_update()
-        self.assertEqual([], os.listdir(self.path("DownLoad")), "the piece and its index went")
+        self.assertEqual(["Update.exe"], os.listdir(self.path("DownLoad")),
+                         "the piece and its index went")
+
+    def test_folders_follow_the_installation_wherever_it_is_started(self):
+        # The lobby may start the updater from another working folder: the hand-over and the
+        # record are there, everything installed goes below the updater's own folder. The
+        # second archive is written as packers write streamed ones, with zip64 records.
+        pack = make_zip([("maps/", None), ("maps/a.map", b"map data")])
+        z64 = zip64_zip([("maps/b.map", b"zip64 " * 1000)])
+        elsewhere = self.path("elsewhere")
+        os.makedirs(elsewhere)
+        self.server.files = {"pack.zip": Served(pack), "z64.zip": Served(z64)}
+        with open(os.path.join(elsewhere, "~Update.tmp"), "wb") as f:
+            f.write(hand_over(self.server.base_url, [("pack.zip", len(pack), 0, 0),
+                                                     ("z64.zip", len(z64), 0, 0)]))
+        wine(self.path("Update.exe"), gui=True, cwd=elsewhere, timeout=120)
+        self.assertEqual(b"map data", self.read("maps", "a.map"))
+        self.assertEqual(b"zip64 " * 1000, self.read("maps", "b.map"))
+        self.assertEqual(["UpdateClient.txt"], os.listdir(elsewhere))
+        self.assertEqual(COMPLETED, registry_versions())
+
+    @unittest.skipUnless(os.environ.get("KIT_LARGE"), "the 2.2 GB run has a ctest label of its own")
+    def test_an_archive_past_2_gib_installs_whole(self):
+        # A stored archive of 2.2 GB with classic records, its zeros holes of a sparse file,
+        # served by nginx: every offset past 2 GiB, one entry past 2 GiB itself.
+        if shutil.which("nginx") is None:
+            self.skipTest("nginx is not installed")
+        root = os.path.join(self.folder, "site")
+        os.makedirs(os.path.join(root, "Torvel"))
+        big = (2 << 30) + 12345
+        size = sparse_stored_zip(os.path.join(root, "Torvel", "large.zip"),
+                                 [("first.bin", 100), ("big.bin", big), ("last.bin", 200 << 20)])
+        nginx = Nginx(root, self.folder)
+        self.addCleanup(nginx.stop)
+        self.write_hand_over([("large.zip", size, 0, 0)], url=nginx.base_url)
+        took = self.run_update(timeout=900)
+        print("\n%.1f GB archive installed in %.0f s" % (size / 1e9, took), file=sys.stderr)
+        for name, length in (("first.bin", 100), ("big.bin", big), ("last.bin", 200 << 20)):
+            self.assertEqual(length, os.path.getsize(self.path(name)), name)
+        with open(self.path("big.bin"), "rb") as f:
+            f.seek(big - 4096)
+            self.assertEqual(bytes(4096), f.read())
+        self.assertIn("[large.zip]", self.read("UpdateClient.txt").decode("latin-1"))
+        self.assertEqual(COMPLETED, registry_versions())
+        shutil.rmtree(self.folder, ignore_errors=True)
+        # The system's download cache keeps a copy of its own.
+        for top, _, names in os.walk(os.path.join(os.environ["KIT_WINEPREFIX"], "drive_c")):
+            for name in names:
+                if "Cache" in top and os.path.getsize(os.path.join(top, name)) > 1 << 30:
+                    os.remove(os.path.join(top, name))
 
     # --- runs that must not complete -------------------------------------------------------
 
