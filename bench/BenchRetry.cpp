@@ -36,20 +36,14 @@ void BenchStall(const Options& o, Report& report) {
     }
     WritePrivateProfileStringA("Setting", "DownloadStallSeconds", "2",
                                (FullPath(dir) + "\\UpdateConfig.txt").c_str());
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    const std::string full = FullPath(dir);
-    SetCurrentDirectoryA(full.c_str());
     UpdateRun run;
     double ms = -1;
-    if (run.ReadHandOverFile()) {
-        run.SetInstallDir(full.c_str());
+    RunFromFolder(run, dir, [&] {
         ms = Timed([&run] {
             run.DownloadNextItem();
             return run.Failures() == 1;
         });
-    }
-    SetCurrentDirectoryA(previous);
+    });
     if (ms < 0) {
         Fail("the stalled download did not end as a failure");
         return;
@@ -77,15 +71,10 @@ void BenchRetry(const Options& o, Report& report) {
         Fail("cannot lay out the retry run");
         return;
     }
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    const std::string full = FullPath(dir);
-    SetCurrentDirectoryA(full.c_str());
     UpdateRun run;
     int requests = 0;
     constexpr DWORD kWatchMs = 8000;
-    if (run.ReadHandOverFile()) {
-        run.SetInstallDir(full.c_str());
+    RunFromFolder(run, dir, [&] {
         std::thread stopper([&run] {
             Sleep(kWatchMs);
             run.RequestStop();
@@ -93,8 +82,7 @@ void BenchRetry(const Options& o, Report& report) {
         while (!run.IsStopping()) run.DownloadNextItem();
         stopper.join();
         requests = static_cast<int>(run.Failures());
-    }
-    SetCurrentDirectoryA(previous);
+    });
     report.Row(Format("6 requests for a 404 in %u s", static_cast<unsigned>(kWatchMs / 1000)),
                Format("%d", requests), "schedule: 4 (at 0, 1, 3, 7 s)", "", "context");
     BenchStall(o, report);

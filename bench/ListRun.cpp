@@ -25,21 +25,29 @@ bool WriteHandOverFile(const std::string& dir, const Options& o,
     return WriteWholeFile(dir + "\\" + kHandOverFileName, bytes);
 }
 
-int RunList(UpdateRun& dialog, const std::string& dir, int maxSteps, double* elapsedMs) {
+bool RunFromFolder(UpdateRun& run, const std::string& dir, const std::function<void()>& steps) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
     const std::string full = FullPath(dir);
     SetCurrentDirectoryA(full.c_str());
+    const bool read = run.ReadHandOverFile();
+    if (read) {
+        run.SetInstallDir(full.c_str());
+        steps();
+    }
+    SetCurrentDirectoryA(previous);
+    return read;
+}
+
+int RunList(UpdateRun& dialog, const std::string& dir, int maxSteps, double* elapsedMs) {
     int done = 0;
-    if (dialog.ReadHandOverFile()) {
-        dialog.SetInstallDir(full.c_str());
+    RunFromFolder(dialog, dir, [&] {
         const double start = NowMs();
         for (int step = 0; step < maxSteps && !dialog.IsRunComplete(); ++step) {
             dialog.DownloadNextItem();
         }
         if (elapsedMs) *elapsedMs = NowMs() - start;
         done = dialog.CurrentItem();
-    }
-    SetCurrentDirectoryA(previous);
+    });
     return done;
 }

@@ -3,6 +3,7 @@
 // from the installation folder.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,13 @@ std::string ServerUrl(const Options& o);
 bool WriteHandOverFile(const std::string& dir, const Options& o,
                        const std::vector<std::string>& names);
 
-// Runs the update list in dir the way the worker does, from dir as the current folder
-// (the step writes "./UpdateClient.txt" there), for at most maxSteps steps; elapsedMs (when
-// given) gets the milliseconds of the steps. Returns the number of entries done: 0 when
-// the hand-over file cannot be read.
+// Reads dir's hand-over file into run from dir as the current folder, as the worker does
+// (the step writes "./UpdateClient.txt" there), makes dir the installation folder and calls
+// steps there; the previous current folder is back afterwards. False, with steps not
+// called, when the hand-over file cannot be read.
+bool RunFromFolder(UpdateRun& run, const std::string& dir, const std::function<void()>& steps);
+
+// RunFromFolder for at most maxSteps steps of the list; elapsedMs (when given) gets the
+// milliseconds of the steps. Returns the number of entries done: 0 when the hand-over file
+// cannot be read.
 int RunList(UpdateRun& dialog, const std::string& dir, int maxSteps, double* elapsedMs);
