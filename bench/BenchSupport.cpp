@@ -1,6 +1,5 @@
 #include "BenchSupport.h"
 
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -25,6 +24,8 @@ double Median(std::vector<double> values) {
     const size_t mid = values.size() / 2;
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
+
+double Rate(uint64_t bytes, double ms) { return ms > 0 ? bytes / 1048576.0 / (ms / 1000) : 0; }
 
 namespace {
 uint32_t NextRandom(uint32_t& state) {
@@ -64,6 +65,12 @@ bool MakeFolders(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string FullPath(const std::string& relative) {
+    char full[MAX_PATH];
+    const DWORD n = GetFullPathNameA(relative.c_str(), MAX_PATH, full, nullptr);
+    return n > 0 && n < MAX_PATH ? full : relative;
+}
+
 std::string JoinEntryPath(const std::string& dir, const char* entryName) {
     std::string path = dir + "\\" + entryName;
     std::replace(path.begin(), path.end(), '/', '\\');
@@ -91,12 +98,33 @@ bool OpensExclusively(const std::string& path) {
     return file.IsValid();
 }
 
+namespace {
+std::vector<std::string> g_touched;
+bool g_failed = false;
+}  // namespace
+
+void RecordTouched(const std::string& path) { g_touched.push_back(path); }
+
+const std::vector<std::string>& TouchedFiles() { return g_touched; }
+
+void Fail(const std::string& what) {
+    std::fprintf(stderr, "updatebench: %s\n", what.c_str());
+    g_failed = true;
+}
+
+bool AnyFailed() { return g_failed; }
+
 void Report::Row(const std::string& figure, const std::string& ours, const std::string& reference,
                  const std::string& ratio, const std::string& goal) {
     m_rows.push_back({figure, ours, reference, ratio, goal});
 }
 
 void Report::Verdict(const std::string& line) { m_verdicts.push_back(line); }
+
+void Report::Verdict(const char* figure, bool met, const std::string& detail) {
+    if (!met) m_missed = true;
+    Verdict(Format("%-22s goal %s: %s", figure, met ? "met" : "MISSED", detail.c_str()));
+}
 
 void Report::Print() const {
     std::vector<std::vector<std::string>> rows = {{"figure", "ours", "reference", "ratio", "goal"}};

@@ -1,0 +1,114 @@
+#include "BenchInputs.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "ArchiveWriter.h"
+#include "BenchSupport.h"
+
+std::string ManyArchive(int count) { return Format("archives\\many%d.zip", count); }
+
+namespace {
+
+std::string ManyEntryName(int k, int perFolder) {
+    return Format("d%03d/f%05d.txt", k / perFolder, k);
+}
+
+}  // namespace
+
+int BigEntryCount(const Options& o) {
+    return static_cast<int>((static_cast<size_t>(o.bigMb) * 1024 * 1024 + kBigEntrySize - 1) /
+                            kBigEntrySize);
+}
+
+namespace {
+
+// A release of o.releaseFiles files and about o.releaseMb MiB: an archive at every
+// kFilesPerArchive-th place of the list (a folder entry, many small entries, a few large
+// ones each), plain files in between sharing what is left of the size. Generate writes it
+// to kReleaseFolder, which the loopback server serves as it is.
+const char kReleaseFolder[] = "archives\\release";
+constexpr int kFilesPerArchive = 50;
+constexpr int kSmallEntriesPerArchive = 250;
+constexpr int kLargeEntriesPerArchive = 5;  // each a hundredth of the release
+
+}  // namespace
+
+std::string ReleasePath(const std::string& name) { return kReleaseFolder + ("\\" + name); }
+
+std::vector<ReleaseFile> ReleaseFiles(const Options& o) {
+    std::vector<ReleaseFile> files;
+    for (int k = 0; k < o.releaseFiles; ++k) {
+        if (k % kFilesPerArchive == 0) {
+            files.push_back(
+                {Format("pak%d.zip", k / kFilesPerArchive), Format("pak%d", k / kFilesPerArchive)});
+        } else {
+            files.push_back({Format("p%03d.dat", k), ""});
+        }
+    }
+    return files;
+}
+
+namespace {
+
+bool GenerateRelease(const Options& o) {
+    if (!MakeFolders(kReleaseFolder)) return false;
+    const std::vector<ReleaseFile> files = ReleaseFiles(o);
+    const uint64_t total = static_cast<uint64_t>(o.releaseMb) << 20;
+    uint64_t archiveBytes = 0, weights = 0;
+    for (size_t k = 0; k < files.size(); ++k) {
+        const ReleaseFile& f = files[k];
+        if (f.folder.empty()) {
+            weights += 1 + k * 7 % 16;
+            continue;
+        }
+        std::vector<ArchiveEntry> entries = {{f.folder + "/", "", 0}};
+        entries.back().external = FILE_ATTRIBUTE_DIRECTORY;
+        for (int e = 0; e < kSmallEntriesPerArchive; ++e) {
+            entries.push_back({Format("%s/s%03d.txt", f.folder.c_str(), e),
+                               CompressibleData(512 + static_cast<size_t>(e) * 131 % 3584,
+                                                static_cast<uint32_t>(k * 1000 + e))});
+        }
+        for (int e = 0; e < kLargeEntriesPerArchive; ++e) {
+            const uint32_t seed = static_cast<uint32_t>(k * 1000 + 500 + e);
+            entries.push_back({Format("%s/b%d.bin", f.folder.c_str(), e),
+                               e % 2 ? CompressibleData(total / 100, seed)
+                                     : IncompressibleData(total / 100, seed)});
+        }
+        const std::string path = ReleasePath(f.name);
+        if (!WriteArchive(path, entries)) return false;
+        archiveBytes += static_cast<uint64_t>(FileSizeOf(path));
+    }
+    // Plain files of varied sizes (1 to 16 shares of what the archives left), none empty.
+    const uint64_t left = total > archiveBytes ? total - archiveBytes : 0;
+    for (size_t k = 0; k < files.size(); ++k) {
+        if (!files[k].folder.empty()) continue;
+        const uint64_t size = left * (1 + k * 7 % 16) / (weights > 0 ? weights : 1);
+        const std::string bytes = IncompressibleData(size > 1024 ? static_cast<size_t>(size) : 1024,
+                                                     static_cast<uint32_t>(k));
+        if (!WriteWholeFile(ReleasePath(files[k].name), bytes)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Generate(const Options& o) {
+    if (!MakeFolders("archives")) return false;
+    std::vector<ArchiveEntry> big;
+    for (int k = 0; k < BigEntryCount(o); ++k) {
+        big.push_back({Format("e%02d.bin", k), k % 2 ? IncompressibleData(kBigEntrySize, k)
+                                                     : CompressibleData(kBigEntrySize, k)});
+    }
+    if (!WriteArchive(kBigArchive, big)) return false;
+    for (int count : o.many) {
+        std::vector<ArchiveEntry> entries;
+        for (int k = 0; k < count; ++k) {
+            entries.push_back({ManyEntryName(k, o.perFolder),
+                               CompressibleData(64 + static_cast<size_t>(k * 37) % 400, k)});
+        }
+        if (!WriteArchive(ManyArchive(count), entries)) return false;
+    }
+    return GenerateRelease(o);
+}

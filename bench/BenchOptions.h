@@ -1,0 +1,32 @@
+// The benchmark's sizes and settings, as its command line gives them (updatebench.cpp lists
+// the options).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct Options {
+    int reps = 3;
+    int bigMb = 64;
+    std::vector<int> many = {5000, 10000, 20000};
+    int perFolder = 500;
+    int port = 0;
+    int downloadMb = 64;
+    int downloads = 200;
+    int passes = 2000;
+    double unzipMs = -1;
+    double rewriteUs = -1, replaceUs = -1;  // the disk's own cost per file, natively
+    int budgetS = 20;
+    int releaseFiles = 200;
+    int releaseMb = 100;
+    int releaseReps = 5;  // mostly downloads: as noisy as the download step's
+    int linkKib = 1024;   // the player's link the server paces paced*.bin to, KiB a second
+    int dropKib = 4096;   // and how often cut.bin and paced-cut.bin drop
+    std::string kit;      // the folder holding Update.exe and the stand-in lobby as Quillon.exe
+    bool generateOnly = false;
+};
+
+// Reads argv[1..argc) into o over its defaults. False for an unknown option, one without
+// its value, a whole number that is negative, not a number or 0 where 0 is refused, a
+// --disk-us that is not two numbers, or a --many with a count that is not above 0.
+bool ParseArgs(int argc, char** argv, Options& o);

@@ -1,0 +1,53 @@
+#include "ListRun.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "BenchSupport.h"
+#include "HandOver.h"
+
+std::string ServerUrl(const Options& o) { return Format("http://127.0.0.1:%d/", o.port); }
+
+bool WriteHandOverFile(const std::string& dir, const Options& o,
+                       const std::vector<std::string>& names) {
+    HandOverHeader header = {};
+    header.wCount = static_cast<WORD>(names.size());
+    std::snprintf(header.szServerUrl, sizeof header.szServerUrl, "%s", ServerUrl(o).c_str());
+    std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
+    for (const std::string& name : names) {
+        HandOverRecord record = {};
+        std::snprintf(record.szName, sizeof record.szName, "%s", name.c_str());
+        record.dwDate = 0x01D8379B;  // 2022-03
+        record.dwTime = 0x1A2B3C4D;
+        bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
+    }
+    return WriteWholeFile(dir + "\\" + kHandOverFileName, bytes);
+}
+
+bool RunFromFolder(UpdateRun& run, const std::string& dir, const std::function<void()>& steps) {
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    const std::string full = FullPath(dir);
+    SetCurrentDirectoryA(full.c_str());
+    const bool read = run.ReadHandOverFile();
+    if (read) {
+        run.SetInstallDir(full.c_str());
+        steps();
+    }
+    SetCurrentDirectoryA(previous);
+    return read;
+}
+
+int RunList(UpdateRun& dialog, const std::string& dir, int maxSteps, double* elapsedMs) {
+    int done = 0;
+    RunFromFolder(dialog, dir, [&] {
+        const double start = NowMs();
+        for (int step = 0; step < maxSteps && !dialog.IsRunComplete(); ++step) {
+            dialog.DownloadNextItem();
+        }
+        if (elapsedMs) *elapsedMs = NowMs() - start;
+        done = dialog.CurrentItem();
+    });
+    return done;
+}
