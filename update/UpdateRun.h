@@ -4,14 +4,17 @@
 //
 // An item is done only when it is in place: a plain file moved into the installation
 // folder (the updater's own "Update.exe" left whole in DownLoad\), an archive once every
-// entry it should write is written and its "UpdateClient.txt" section is stored. Whatever
-// is not in place is tried again after a pause that grows from 1 s to 30 s, during which
-// the status line says what the run waits for; a download that was whole is kept for that,
-// so only what is missing is done again, and one cut short is kept as a piece whose rest
-// the next attempt (or the next run) asks for (DownloadPiece.h). The one exception is damage in an
-// archive that came whole (no archive at all, a damaged directory, entries whose data or record is
-// damaged): retrying cannot mend it, so the damaged entries are skipped, their old files
-// kept, and once the rest is in place the archive is dropped unrecorded and the run goes on.
+// entry it should write is written and its "UpdateClient.txt" section is stored. Every
+// download arrives in DownLoad\ under a piece's name and is moved to its listed name only
+// when whole. Whatever is not in place is tried again after a pause that grows from 1 s to
+// 30 s, during which the status line says what the run waits for; a download that was whole
+// is kept for that, so only what is missing is done again, and one cut short is kept as a
+// piece whose rest the next attempt (or the next run) asks for (DownloadPiece.h). The one
+// exception is damage in an archive that came whole (no archive at all, a damaged
+// directory, entries whose data or record is damaged): retrying cannot mend it, so the
+// damaged entries are skipped, their old files kept, and once the rest is in place the
+// archive is dropped unrecorded and the run goes on. An archive the disk could not read, or
+// another program held, is no damage: it waits.
 #pragma once
 
 #include <windows.h>
