@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -185,20 +186,35 @@ TEST(AreaFill, RefusedItemGetsNoData) {
 }
 
 // A host's box object may go while a later subclasser (a skin, a tooltip library) sits over
-// it: that subclasser must stay, and the box keep working.
+// it, here by deleting itself in a message sent from inside another of its messages: that
+// subclasser must stay, the box keep working, and neither message touch the object after it
+// went. Its storage outlives it, so that such a write shows.
+alignas(16) char g_box[sizeof(CComboBox)];
+struct SelfDeletingBox : CComboBox {
+    static void* operator new(size_t) { return g_box; }
+    static void operator delete(void* p, size_t size) { std::memset(p, 0x5A, size); }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message != WM_APP) return CComboBox::WindowProc(message, wParam, lParam);
+        if (wParam == 0) return SendMessage(WM_APP, 1);  // the outer message
+        delete this;
+        return 0;
+    }
+};
+
 LRESULT CALLBACK PassOn(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return CallWindowProcW(reinterpret_cast<WNDPROC>(GetPropW(hWnd, L"Test.Next")), hWnd, message,
                            wParam, lParam);
 }
 
-TEST(AreaFill, BoxObjectGoesUnderALaterSubclasser) {
+TEST(AreaFill, BoxObjectGoesInANestedMessageUnderALaterSubclasser) {
     TestBox frame;
     HWND hBox = frame.Box()->UnsubclassWindow();
-    auto* object = new CComboBox;
-    ASSERT_TRUE(object->SubclassWindow(hBox));
+    ASSERT_TRUE((new SelfDeletingBox)->SubclassWindow(hBox));
     SetPropW(hBox, L"Test.Next", reinterpret_cast<HANDLE>(GetWindowLongPtrW(hBox, GWLP_WNDPROC)));
     SetWindowLongPtrW(hBox, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PassOn));
-    delete object;
+    SendMessageW(hBox, WM_APP, 0, 0);
+    EXPECT_EQ(std::string(sizeof g_box, 0x5A), std::string(g_box, sizeof g_box))
+        << "the outer message wrote to the deleted object";
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(&PassOn), GetWindowLongPtrW(hBox, GWLP_WNDPROC));
     frame.Box()->Attach(hBox);
     CAreaData().GetArea(2, frame.Box());
