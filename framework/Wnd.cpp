@@ -5,7 +5,7 @@
 #include "Gdi.h"
 #include "WinApp.h"
 
-// Here DefWindowProc is always the member (Wnd.h); the API is called by its A name.
+// Here DefWindowProc is always the member (Wnd.h); the API is called by its A and W names.
 #undef DefWindowProc
 
 namespace {
@@ -17,6 +17,42 @@ const char kObjectProp[] = "Kit.CWnd";
 // while a later procedure is subclassed over ours, that procedure still calls ours, which
 // then passes everything here instead of to the freed object.
 const char kSuperProp[] = "Kit.CWnd.Super";
+// Set on a window whose procedures are called wide (see ProcCalls), for that same case.
+const char kWideProp[] = "Kit.CWnd.Wide";
+
+// The calls that take over, read, restore and forward to a subclassed window's procedures: the
+// wide ones for a window that is Unicode when it is subclassed, or its text would pass through
+// the system's ANSI code page, which may not hold it; the ANSI ones for any other. Chosen once
+// per window and kept: IsWindowUnicode follows whatever procedure a later subclasser puts on
+// top, and a procedure is called and restored with the width it was read with (read with the
+// other width, it is a handle that converts each message, not the procedure).
+struct ProcCalls {
+    bool wide;
+
+    WNDPROC Get(HWND hWnd) const {
+        return reinterpret_cast<WNDPROC>(wide ? ::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)
+                                              : ::GetWindowLongPtrA(hWnd, GWLP_WNDPROC));
+    }
+    WNDPROC Set(HWND hWnd, WNDPROC proc) const {
+        const LONG_PTR value = reinterpret_cast<LONG_PTR>(proc);
+        return reinterpret_cast<WNDPROC>(wide ? ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, value)
+                                              : ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, value));
+    }
+    // To super, or to the system's default procedure when there is none.
+    LRESULT Forward(WNDPROC super, HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) const {
+        if (super != nullptr)
+            return wide ? ::CallWindowProcW(super, hWnd, message, wParam, lParam)
+                        : ::CallWindowProcA(super, hWnd, message, wParam, lParam);
+        return wide ? ::DefWindowProcW(hWnd, message, wParam, lParam)
+                    : ::DefWindowProcA(hWnd, message, wParam, lParam);
+    }
+};
+
+void RemoveSubclassProps(HWND hWnd) {
+    ::RemovePropA(hWnd, kObjectProp);
+    ::RemovePropA(hWnd, kSuperProp);
+    ::RemovePropA(hWnd, kWideProp);
+}
 
 void LeaveApplication(CWnd* pWnd) {
     CWinApp* app = AfxGetApp();
@@ -56,14 +92,18 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
     if (m_hWnd != nullptr || !::IsWindow(hWnd) || FromHandlePermanent(hWnd) != nullptr ||
         ::GetPropA(hWnd, kSuperProp) != nullptr)
         return FALSE;
-    if (!::SetPropA(hWnd, kObjectProp, this)) return FALSE;
+    const ProcCalls calls = {::IsWindowUnicode(hWnd) != FALSE};
+    if (!::SetPropA(hWnd, kObjectProp, this) ||
+        (calls.wide && !::SetPropA(hWnd, kWideProp, reinterpret_cast<HANDLE>(1)))) {
+        RemoveSubclassProps(hWnd);
+        return FALSE;
+    }
     m_hWnd = hWnd;
-    WNDPROC old = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
+    m_bWide = calls.wide;
+    WNDPROC old = calls.Set(hWnd, &CWnd::SubclassProc);
     if (old == nullptr || !::SetPropA(hWnd, kSuperProp, reinterpret_cast<HANDLE>(old))) {
-        if (old != nullptr)
-            ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
-        ::RemovePropA(hWnd, kObjectProp);
+        if (old != nullptr) calls.Set(hWnd, old);
+        RemoveSubclassProps(hWnd);
         m_hWnd = nullptr;
         return FALSE;
     }
@@ -73,28 +113,32 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
 
 HWND CWnd::UnsubclassWindow() {
     if (m_pfnSuper == nullptr) return nullptr;
-    WNDPROC current = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC));
     // Taking the procedure back from under a later subclasser would cut it off.
-    if (::IsWindow(m_hWnd) && current != &CWnd::SubclassProc) return nullptr;
-    if (::IsWindow(m_hWnd)) {
-        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
-        ::RemovePropA(m_hWnd, kObjectProp);
-        ::RemovePropA(m_hWnd, kSuperProp);
+    if (::IsWindow(m_hWnd) && ProcCalls{m_bWide}.Get(m_hWnd) != &CWnd::SubclassProc) return nullptr;
+    HWND h = m_hWnd;
+    LetGoOfWindow();
+    return h;
+}
+
+void CWnd::LetGoOfWindow() {
+    const ProcCalls calls = {m_bWide};
+    if (m_pfnSuper != nullptr && ::IsWindow(m_hWnd)) {
+        if (calls.Get(m_hWnd) == &CWnd::SubclassProc) calls.Set(m_hWnd, m_pfnSuper);
+        RemoveSubclassProps(m_hWnd);
     }
     m_pfnSuper = nullptr;
+    m_bWide = false;
     ReleaseAllDCs();
-    HWND h = m_hWnd;
     m_hWnd = nullptr;
-    return h;
 }
 
 LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CWnd* self = FromHandlePermanent(hWnd);
     if (self == nullptr) {
+        const ProcCalls calls = {::GetPropA(hWnd, kWideProp) != nullptr};
         const WNDPROC super = reinterpret_cast<WNDPROC>(::GetPropA(hWnd, kSuperProp));
-        if (message == WM_NCDESTROY) ::RemovePropA(hWnd, kSuperProp);
-        return super != nullptr ? ::CallWindowProcA(super, hWnd, message, wParam, lParam)
-                                : ::DefWindowProcA(hWnd, message, wParam, lParam);
+        if (message == WM_NCDESTROY) RemoveSubclassProps(hWnd);
+        return calls.Forward(super, hWnd, message, wParam, lParam);
     }
 
     bool destroyed = false;
@@ -114,14 +158,8 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPAR
 
     if (message == WM_NCDESTROY) {
         // The window is gone after this message: nothing may reach the object through it.
-        ::RemovePropA(hWnd, kObjectProp);
-        ::RemovePropA(hWnd, kSuperProp);
-        if (self->m_pfnSuper != nullptr && reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(
-                                               hWnd, GWLP_WNDPROC)) == &CWnd::SubclassProc)
-            ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->m_pfnSuper));
-        self->m_pfnSuper = nullptr;
-        self->ReleaseAllDCs();
-        self->m_hWnd = nullptr;
+        RemoveSubclassProps(hWnd);
+        self->LetGoOfWindow();
         LeaveApplication(self);
         // Last: the object may delete itself here.
         self->PostNcDestroy();
@@ -156,9 +194,7 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (m_pfnSuper != nullptr)
-        return ::CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
-    return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
+    return ProcCalls{m_bWide}.Forward(m_pfnSuper, m_hWnd, message, wParam, lParam);
 }
 
 LRESULT CWnd::Default() {

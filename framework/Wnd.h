@@ -10,6 +10,10 @@
 // object is cut off from it instead, and what that procedure passes on reaches the
 // window's procedure from before the object.
 //
+// A window that is Unicode (IsWindowUnicode) when it is subclassed gets its messages, and passes
+// them on, wide: its text never goes through the system's ANSI code page. Any other window's
+// messages stay ANSI.
+//
 // An object may delete itself during one of its own messages (in a handler, or in
 // PostNcDestroy after a handler destroyed the window): the framework does not touch it
 // after that, in that message or in any of its messages the first was nested in.
@@ -93,8 +97,8 @@ public:
     // on), by the window's previous procedure. 0 outside a message.
     LRESULT Default();
 
-    // Every message of a subclassed window: the message map (OnWndMsg), else
-    // DefWindowProc.
+    // Every message of a subclassed window, wide or ANSI as the window was when subclassed: the
+    // message map (OnWndMsg), else DefWindowProc.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // Runs the map's handler for the message; TRUE with *pResult set when one ran.
     // WM_COMMAND goes to OnCommand.
@@ -127,6 +131,8 @@ protected:
 
 private:
     static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Ends the subclassing: the previous procedure back where ours is on top, the object unbound.
+    void LetGoOfWindow();
     void ReleaseAllDCs();
 
     struct CurrentMessage {
@@ -136,6 +142,7 @@ private:
         bool active;
     };
     CurrentMessage m_current = {0, 0, 0, false};
+    bool m_bWide = false;  // the subclassed window's procedures are called wide
     // Set by the innermost message being handled: the destructor marks it.
     bool* m_pDestroyed = nullptr;
     std::vector<CDC*> m_windowDCs;

@@ -17,7 +17,7 @@ TEST(ItemArray, NewCapacity) {
     } cases[] = {
         {"the first row reserves the minimum step of 4 beyond it", 1, 0, 0, 5},
         {"the step is count / 8 from 40 rows on", 41, 40, 0, 46},
-        {"the step uses the count before the append", 60, 59, 0, 67},
+        {"the step uses the count before the append", 64, 63, 0, 71},
         {"count / 8 is rounded down", 455, 450, 0, 455 + 56},
         {"the step stops at 1024", 20001, 20000, 0, 21025},
         {"a size change far past the count uses the count's step", 1000, 0, 0, 1004},

@@ -24,7 +24,7 @@ TEST(CFile, OpensOnlyExistingFilesWholeAndClosesTheHandle) {
     CloseHandle(made);
 
     CFile missing;
-    EXPECT_FALSE(missing.Open("Z:\\no\\such\\kit\\file", CFile::modeReadWrite));
+    EXPECT_FALSE(missing.Open((path + ".none").c_str(), CFile::modeReadWrite)) << "made a file";
     EXPECT_EQ(INVALID_HANDLE_VALUE, missing.m_hFile);
     HANDLE h;
     {

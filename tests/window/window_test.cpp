@@ -73,6 +73,7 @@ TEST(UpdateWindow, HitTestDragsFromAnyPointInside) {
         UpdateDialog dialog;
         SubclassedWindow window(dialog, c.style, c.left, c.top);
         ASSERT_TRUE(window.IsValid());
+        EXPECT_FALSE(IsWindowUnicode(window.hwnd())) << "the ANSI window was taken over wide";
         POINT p = {c.x, c.y};
         ClientToScreen(window.hwnd(), &p);
         EXPECT_EQ(c.result,
