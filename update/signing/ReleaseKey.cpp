@@ -45,6 +45,14 @@ bool ImportPublic(BCRYPT_ALG_HANDLE algorithm, const PublicKey& key, ScopedCngKe
 
 PrivateKey::~PrivateKey() { SecureZeroMemory(xyd, sizeof xyd); }
 
+ConfiguredKey ReadReleaseKey(const char* configFile, PublicKey* key) {
+    // A longer value is cut to more than a key text's length, and so refused too.
+    char text[2 * kPublicKeyBytes + 64];
+    GetPrivateProfileStringA("Setting", "ReleaseKey", "", text, sizeof text, configFile);
+    if (text[0] == '\0') return ConfiguredKey::NoKey;
+    return ParsePublicKey(text, key) ? ConfiguredKey::Key : ConfiguredKey::NotAKey;
+}
+
 void AppendHex(std::string* text, const uint8_t* bytes, size_t count) {
     static const char kDigits[] = "0123456789abcdef";
     for (size_t i = 0; i < count; ++i) {

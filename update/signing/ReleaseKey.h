@@ -62,6 +62,16 @@ bool SignData(const PrivateKey& key, const void* data, size_t size,
 bool VerifySignature(const PublicKey& key, const void* data, size_t size,
                      const uint8_t (&signature)[kSignatureBytes]);
 
+// What an installation says of its release key: "ReleaseKey" of section "Setting" of the
+// profile file configFile (a path with a folder part, e.g. ".\UpdateConfig.txt").
+enum class ConfiguredKey {
+    NoKey,    // no such file, value, or an empty value: the installation takes unsigned releases
+    Key,      // *key holds it
+    NotAKey,  // a value that is no public key text (ParsePublicKey): a key was meant, so
+              // nothing may be taken unsigned
+};
+ConfiguredKey ReadReleaseKey(const char* configFile, PublicKey* key);
+
 // Appends count bytes as 2 * count lower-case hex digits.
 void AppendHex(std::string* text, const uint8_t* bytes, size_t count);
 // Reads exactly 2 * count lower-case hex digits at digits into bytes; false at the first
