@@ -144,4 +144,44 @@ TEST(ReleaseKey, SignatureHoldsOnlyForItsDataAndKey) {
         << "a key whose secret is not its public half's signs";
 }
 
+TEST(ReleaseKey, InstallationNamesItsKeyOrNone) {
+    std::string privateText, publicText;
+    ASSERT_TRUE(MakeKeyPair(&privateText, &publicText));
+    char config[MAX_PATH];
+    GetTempPathA(MAX_PATH, config);
+    std::strcat(config, "signing-UpdateConfig.txt");
+    const struct {
+        const char* fault;
+        const char* content;  // null: no file
+        ConfiguredKey read;
+    } cases[] = {
+        {"no configuration asks for signed releases", nullptr, ConfiguredKey::NoKey},
+        {"an empty key asks for signed releases", "[Setting]\r\nReleaseKey=\r\n",
+         ConfiguredKey::NoKey},
+        {"the key is not found", "[Setting]\r\nReleaseKey=%s\r\n", ConfiguredKey::Key},
+        {"a key in another section counts", "[Other]\r\nReleaseKey=%s\r\n", ConfiguredKey::NoKey},
+        {"a damaged key lets unsigned releases in", "[Setting]\r\nReleaseKey=%sx\r\n",
+         ConfiguredKey::NotAKey},
+        {"a key cut by the read buffer is taken",
+         "[Setting]\r\nReleaseKey=%"
+         "s0123456789012345678901234567890123456789012345678901234567890123\r\n",
+         ConfiguredKey::NotAKey},
+    };
+    for (const auto& c : cases) {
+        DeleteFileA(config);
+        if (c.content != nullptr) {
+            FILE* out = std::fopen(config, "wb");
+            ASSERT_NE(nullptr, out);
+            std::fprintf(out, c.content, publicText.c_str());
+            std::fclose(out);
+        }
+        PublicKey key = {};
+        EXPECT_EQ(c.read, ReadReleaseKey(config, &key)) << c.fault;
+        if (c.read == ConfiguredKey::Key) {
+            EXPECT_EQ(publicText, PublicKeyText(key)) << c.fault;
+        }
+    }
+    DeleteFileA(config);
+}
+
 }  // namespace
