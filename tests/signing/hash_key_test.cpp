@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "ReleaseKey.h"
+#include "ReleaseSigning.h"
 #include "Sha256.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "ReleaseManifest.h"
+#include "ReleaseSigning.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ ManifestFile File(const char* name, DWORD size, uint8_t fill) {
     return file;
 }
 
-// Serial 2026120701, expiring 2027-01-06, three files, the last listed first by name.
+// Serial 2026120701, expiring 2027-01-06, three files given out of order: lines 4 to 6 are
+// Lobby.exe, data\x 1.dat, maps.zip.
 std::string Signed(const PrivateKey& key) {
     ReleaseManifest m;
     m.serial = 2026120701;
@@ -54,7 +55,7 @@ TEST(ReleaseManifest, SignedTextIsReadBack) {
     ReleaseManifest m;
     ASSERT_EQ(ManifestFault::None, VerifyManifest(text, keys.pub, 0, 0, &m)) << text;
     EXPECT_EQ(0u, text.find("update-kit release manifest 1\nserial 2026120701\n"
-                            "expires 2027-01-06T00:00:00Z\nfile 12345 abababab"));
+                            "expires 2027-01-06T00:00:00Z\nfile 4294967295 ffffffff"));
     EXPECT_EQ(2026120701u, m.serial);
     ASSERT_EQ(3u, m.files.size());
     const struct {
@@ -106,7 +107,7 @@ TEST(ReleaseManifest, HostileTextIsNeverAccepted) {
          ManifestFault::Malformed, 1},
         {"CR line ends are read", Replaced(good, "serial", "serial 2026120701\r\n"),
          ManifestFault::Malformed, 2},
-        {"a NUL cuts a name", withNul, ManifestFault::Malformed, 4},
+        {"a NUL cuts a name", withNul, ManifestFault::Malformed, 6},
         {"a serial past 32 bits wraps", Replaced(good, "serial", "serial 4294967296\n"),
          ManifestFault::Malformed, 2},
         {"a serial with a sign is read", Replaced(good, "serial", "serial +1\n"),
@@ -116,25 +117,27 @@ TEST(ReleaseManifest, HostileTextIsNeverAccepted) {
          ManifestFault::Malformed, 3},
         {"a size past 32 bits wraps",
          Replaced(good, "file 12345", "file 4294967296" + fileLine.substr(6) + "a.txt\n"),
-         ManifestFault::Malformed, 4},
+         ManifestFault::Malformed, 6},
         {"a size with a leading zero is read",
          Replaced(good, "file 12345", "file 05" + fileLine.substr(6) + "a.txt\n"),
-         ManifestFault::Malformed, 4},
+         ManifestFault::Malformed, 6},
         {"upper-case hash digits are read",
          Replaced(good, "file 12345", "file 5 " + std::string(64, 'A') + " a.txt\n"),
-         ManifestFault::Malformed, 4},
+         ManifestFault::Malformed, 6},
         {"a short hash is read",
          Replaced(good, "file 12345", "file 5 " + std::string(63, 'a') + " a.txt\n"),
-         ManifestFault::Malformed, 4},
+         ManifestFault::Malformed, 6},
         {"an empty name is read", Replaced(good, "file 12345", fileLine + "\n"),
-         ManifestFault::Malformed, 4},
+         ManifestFault::Malformed, 6},
         {"a name longer than a record holds is read",
          Replaced(good, "file 12345", fileLine + std::string(36, 'n') + "\n"),
-         ManifestFault::UnsafeName, 4},
+         ManifestFault::UnsafeName, 6},
         {"a climbing name is read", Replaced(good, "file 12345", fileLine + "..\\Quillon.exe\n"),
-         ManifestFault::UnsafeName, 4},
+         ManifestFault::UnsafeName, 6},
+        {"names out of order are read", Replaced(good, "file 12345", fileLine + "a.txt\n"),
+         ManifestFault::Malformed, 6},
         {"a name listed twice is read", Replaced(good, "file 0", fileLine + "maps.zip\n"),
-         ManifestFault::DuplicateName, 5},
+         ManifestFault::DuplicateName, 6},
         {"a release of no files is read",
          Replaced(Replaced(Replaced(good, "file 12345", ""), "file 0", ""), "file 4294967295", ""),
          ManifestFault::NoFiles, 0},
@@ -142,7 +145,7 @@ TEST(ReleaseManifest, HostileTextIsNeverAccepted) {
          ManifestFault::TooLarge, 0},
         {"a long line is read",
          Replaced(good, "file 12345", "file " + std::string(1 << 20, '1') + "\n"),
-         ManifestFault::Malformed, 4},
+         ManifestFault::Malformed, 6},
     };
     for (const auto& c : cases) {
         ReleaseManifest m;

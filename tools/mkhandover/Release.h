@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "ReleaseManifest.h"
+#include "ReleaseSigning.h"
 
 // --keygen KEYFILE: writes a new private key to keyFile, never over an existing file, and
 // prints the line "ReleaseKey=..." to paste under [Setting] of UpdateConfig.txt.

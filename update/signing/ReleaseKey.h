@@ -1,12 +1,10 @@
 // The release key: ECDSA on the curve P-256 over SHA-256, through CNG. The operator keeps the
-// private half in a small text file off the server; an installation carries the public half
-// as one line of text ("ReleaseKey" in section "Setting" of UpdateConfig.txt).
+// private half in a small text file off the server (ReleaseSigning.h); an installation
+// carries the public half as one line of text ("ReleaseKey" in section "Setting" of
+// UpdateConfig.txt), and checks signatures with it here.
 //
 // Public key text: kPublicKeyPrefix ("ecdsa-p256:") and 128 lower-case hex digits, the
 // point's X then Y, 32 bytes each, big-endian (as CNG's BCRYPT_ECCPUBLIC_BLOB holds them).
-// Private key text: two lines, each ending in LF (or CR LF):
-//   kPrivateKeyTitle
-//   kPrivateKeyPrefix ("ecdsa-p256-private:") and 192 lower-case hex digits: X, Y, then d.
 // A signature: 64 bytes, r then s, 32 bytes each, big-endian (as BCryptSignHash gives it),
 // over the SHA-256 of the signed bytes.
 #pragma once
@@ -19,43 +17,17 @@
 
 constexpr size_t kSignatureBytes = 64;
 constexpr size_t kPublicKeyBytes = 64;
-constexpr size_t kPrivateKeyBytes = 96;
 
-extern const char kPublicKeyPrefix[];   // "ecdsa-p256:"
-extern const char kPrivateKeyPrefix[];  // "ecdsa-p256-private:"
-extern const char kPrivateKeyTitle[];   // the first line of a private key file
+extern const char kPublicKeyPrefix[];  // "ecdsa-p256:"
 
 struct PublicKey {
     uint8_t xy[kPublicKeyBytes];
 };
 
-// The private half (X, Y, d). Its bytes are wiped when it goes.
-struct PrivateKey {
-    uint8_t xyd[kPrivateKeyBytes];
-    ~PrivateKey();
-};
-
-// A new key pair: its private key text (both lines) and its public key text. False when
-// CNG refused (the texts are then unspecified).
-bool MakeKeyPair(std::string* privateText, std::string* publicText);
-
 // Reads a public key text: exactly the prefix and its digits, nothing before or after.
 // False when it is not of that form, or CNG refuses the point (Windows refuses one off the
 // curve; no signature holds with one anywhere).
 bool ParsePublicKey(const std::string& text, PublicKey* key);
-std::string PublicKeyText(const PublicKey& key);
-
-// Reads a private key text as MakeKeyPair writes it (CR LF taken for LF, the last line end
-// optional); false when it is anything else. Whether d belongs to X and Y is not checked
-// here: SignData refuses a key whose signature does not hold.
-bool ParsePrivateKey(const std::string& text, PrivateKey* key);
-PublicKey PublicHalf(const PrivateKey& key);
-
-// Signs size bytes at data. False when CNG refused the key or the signing, or when the
-// signature does not hold with the key's own public half (a damaged key file); signature
-// is then unspecified.
-bool SignData(const PrivateKey& key, const void* data, size_t size,
-              uint8_t (&signature)[kSignatureBytes]);
 
 // True only when signature holds for size bytes at data with key. False for any other
 // signature, and when CNG refused the key or the check.
@@ -72,8 +44,6 @@ enum class ConfiguredKey {
 };
 ConfiguredKey ReadReleaseKey(const char* configFile, PublicKey* key);
 
-// Appends count bytes as 2 * count lower-case hex digits.
-void AppendHex(std::string* text, const uint8_t* bytes, size_t count);
 // Reads exactly 2 * count lower-case hex digits at digits into bytes; false at the first
 // other character (upper-case digits and a terminator included: nothing past it is read),
 // with bytes then unspecified.

@@ -1,9 +1,7 @@
 #include "ReleaseManifest.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <numeric>
 
 #include "SafeName.h"
 
@@ -88,32 +86,9 @@ ManifestFault ParseFileLine(const char* text, size_t length, ManifestFile* file)
     return IsSafeRelativeName(file->name) ? ManifestFault::None : ManifestFault::UnsafeName;
 }
 
-// Sorts the files by name; false, with the index of the later of two equal names in the
-// order given, when one is listed twice.
-bool SortFiles(std::vector<ManifestFile>& files, size_t* duplicate) {
-    std::vector<size_t> order(files.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    const auto byName = [&files](size_t a, size_t b) {
-        const int c = std::strcmp(files[a].name, files[b].name);
-        return c != 0 ? c < 0 : a < b;
-    };
-    std::sort(order.begin(), order.end(), byName);
-    for (size_t i = 1; i < order.size(); ++i) {
-        if (std::strcmp(files[order[i - 1]].name, files[order[i]].name) == 0) {
-            *duplicate = order[i];
-            return false;
-        }
-    }
-    std::vector<ManifestFile> sorted;
-    sorted.reserve(files.size());
-    for (size_t i : order) sorted.push_back(files[i]);
-    files.swap(sorted);
-    return true;
-}
-
 // The lines of a manifest into out, up to and with the signature line; the fault, if any,
-// is on the reader's current line. firstFileLine: the number of the first file line.
-ManifestFault ParseLines(LineReader& lines, ReleaseManifest* out, size_t* firstFileLine) {
+// is on the reader's current line.
+ManifestFault ParseLines(LineReader& lines, ReleaseManifest* out) {
     Line line;
     const char* rest = nullptr;
     size_t restLength = 0;
@@ -128,11 +103,13 @@ ManifestFault ParseLines(LineReader& lines, ReleaseManifest* out, size_t* firstF
             return ManifestFault::Malformed;
         out->expires = true;
     }
-    *firstFileLine = lines.Number();
     while (line.After("file ", &rest, &restLength)) {
         ManifestFile file;
         const ManifestFault fault = ParseFileLine(rest, restLength, &file);
         if (fault != ManifestFault::None) return fault;
+        // One order only, so that a name is found by halving and a repeat is the next line.
+        const int order = out->files.empty() ? 1 : std::strcmp(file.name, out->files.back().name);
+        if (order <= 0) return order == 0 ? ManifestFault::DuplicateName : ManifestFault::Malformed;
         out->files.push_back(file);
         if (!lines.Next(&line)) return ManifestFault::Malformed;
     }
@@ -156,19 +133,12 @@ ManifestFault ParseManifest(const std::string& text, ReleaseManifest* out, size_
     if (text.size() > kMaxManifestBytes) return ManifestFault::TooLarge;
     *out = ReleaseManifest();
     LineReader lines(text);
-    size_t firstFileLine = 0;
-    const ManifestFault fault = ParseLines(lines, out, &firstFileLine);
+    const ManifestFault fault = ParseLines(lines, out);
     if (fault != ManifestFault::None) {
         line = lines.Number();
         return fault;
     }
-    if (out->files.empty()) return ManifestFault::NoFiles;
-    size_t duplicate = 0;
-    if (!SortFiles(out->files, &duplicate)) {
-        line = firstFileLine + duplicate;
-        return ManifestFault::DuplicateName;
-    }
-    return ManifestFault::None;
+    return out->files.empty() ? ManifestFault::NoFiles : ManifestFault::None;
 }
 
 ManifestFault VerifyManifest(const std::string& text, const PublicKey& key,
@@ -199,28 +169,6 @@ ItemMatch MatchManifest(const ReleaseManifest& manifest, const char* name, ULONG
     return ItemMatch::Matches;
 }
 
-bool SignManifest(const ReleaseManifest& manifest, const PrivateKey& key, std::string* text) {
-    char line[64];
-    std::snprintf(line, sizeof line, "serial %lu\n", static_cast<unsigned long>(manifest.serial));
-    *text = std::string(kReleaseManifestTitle) + "\n" + line;
-    if (manifest.expires) *text += "expires " + FormatUtcTime(manifest.expiresUtc) + "\n";
-    for (const ManifestFile& file : manifest.files) {
-        std::snprintf(line, sizeof line, "file %lu ", static_cast<unsigned long>(file.size));
-        *text += line;
-        AppendHex(text, file.sha256, kSha256Bytes);
-        *text += ' ';
-        *text += file.name;
-        *text += '\n';
-    }
-    uint8_t signature[kSignatureBytes];
-    if (!SignData(key, text->data(), text->size(), signature)) return false;
-    *text += "signature ";
-    AppendHex(text, signature, kSignatureBytes);
-    *text += '\n';
-    ReleaseManifest check;
-    return ParseManifest(*text, &check) == ManifestFault::None;
-}
-
 bool ParseUtcTime(const char* text, size_t length, ULONGLONG* utc) {
     static const char kPattern[] = "dddd-dd-ddTdd:dd:ddZ";
     static_assert(sizeof kPattern - 1 == kUtcTimeLength, "the pattern is the time's length");
@@ -247,16 +195,6 @@ bool ParseUtcTime(const char* text, size_t length, ULONGLONG* utc) {
         return false;
     *utc = static_cast<ULONGLONG>(stamp.dwHighDateTime) << 32 | stamp.dwLowDateTime;
     return true;
-}
-
-std::string FormatUtcTime(ULONGLONG utc) {
-    const FILETIME stamp = {static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
-    SYSTEMTIME t;
-    if (!FileTimeToSystemTime(&stamp, &t)) return std::string();
-    char text[kUtcTimeLength + 1];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
-    return text;
 }
 
 ULONGLONG NowUtc() {

@@ -5,8 +5,8 @@
 //   update-kit release manifest 1
 //   serial 2026120701
 //   expires 2027-01-06T00:00:00Z
-//   file 12345 <64 hex digits: the SHA-256> maps.zip
 //   file 0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 data\x 1.dat
+//   file 12345 <64 hex digits: the SHA-256> maps.zip
 //   signature <128 hex digits: r then s>
 //
 // - Every line ends in LF; no other byte below 0x20 (no CR, no NUL, no tab) stands anywhere.
@@ -18,9 +18,10 @@
 // - file: one line per file, at least one: its size (0 to 4294967295, as a hand-over record
 //   holds it), its SHA-256, and its name, last on the line so that it may hold spaces: the
 //   bytes a hand-over record holds (the system's ANSI code page, 1 to 35 bytes, passing
-//   IsSafeRelativeName; "\" between folders), each name once. Any order.
+//   IsSafeRelativeName; "\" between folders), each name once, in ascending order of their
+//   bytes (as strcmp orders them).
 // - signature: the last line, nothing after it: the release key's signature (ReleaseKey.h)
-//   over every byte before the line.
+//   over every byte before the line. SignManifest (ReleaseSigning.h) writes the whole text.
 //
 // A manifest without files is refused: signing an empty folder is a mistake (the wrong
 // folder), and accepting one would install nothing yet move the installation's serial.
@@ -53,20 +54,20 @@ struct ManifestFile {
 struct ReleaseManifest {
     DWORD serial = 0;
     bool expires = false;
-    ULONGLONG expiresUtc = 0;  // a FILETIME's value, when expires
-    // Sorted by their names' bytes (as strcmp orders them), for FindInManifest.
-    std::vector<ManifestFile> files;
-    size_t signedBytes = 0;  // the length of the text the signature covers
+    ULONGLONG expiresUtc = 0;         // a FILETIME's value, when expires
+    std::vector<ManifestFile> files;  // in the manifest's order: ascending by name
+    size_t signedBytes = 0;           // the length of the text the signature covers
     uint8_t signature[kSignatureBytes] = {};
 };
 
-// Why a manifest is refused, the first reason met in this order.
+// Why a manifest is refused: TooLarge before all; then the first of Malformed, UnsafeName
+// and DuplicateName met from the start of the text; then the others in this order.
 enum class ManifestFault {
     None,
     TooLarge,       // longer than kMaxManifestBytes
     Malformed,      // not the format above: a line missing, out of place, not ended by LF or
                     // holding a control byte, a number past 32 bits, bad digits, a bad
-                    // time, anything after the signature line
+                    // time, names out of order, anything after the signature line
     UnsafeName,     // a name longer than 35 bytes, or one IsSafeRelativeName refuses
     DuplicateName,  // the same name twice
     NoFiles,        // no file line
@@ -76,7 +77,7 @@ enum class ManifestFault {
 };
 
 // Reads text as a manifest into out without checking its signature. faultLine (may be
-// null): the 1-based line of the fault (for DuplicateName the later of the two, 0 for
+// null): the 1-based line of the fault (for DuplicateName the second of the two, 0 for
 // TooLarge, NoFiles and None). out is unspecified unless None is returned.
 ManifestFault ParseManifest(const std::string& text, ReleaseManifest* out,
                             size_t* faultLine = nullptr);
@@ -101,15 +102,8 @@ enum class ItemMatch {
 ItemMatch MatchManifest(const ReleaseManifest& manifest, const char* name, ULONGLONG size,
                         const uint8_t (&sha256)[kSha256Bytes]);
 
-// The signed text of manifest's serial, expiry and files (in their order), signed with
-// key. False when CNG refused, or when ParseManifest would refuse the text (no files, a
-// name unsafe or listed twice); text is then unspecified.
-bool SignManifest(const ReleaseManifest& manifest, const PrivateKey& key, std::string* text);
-
 // A UTC time "YYYY-MM-DDTHH:MM:SSZ" (exactly length bytes at text) as a FILETIME's value;
 // false for any other text, or a date or time that does not exist.
 bool ParseUtcTime(const char* text, size_t length, ULONGLONG* utc);
-// utc as "YYYY-MM-DDTHH:MM:SSZ" (the fraction of a second dropped); "" when it is no time.
-std::string FormatUtcTime(ULONGLONG utc);
 // The system clock, UTC, as a FILETIME's value.
 ULONGLONG NowUtc();
