@@ -219,10 +219,13 @@ class Signed(unittest.TestCase):
         self.assertIn("release manifest: serial 2026120701, expires 20", out)
         self.assertRegex(out, r"maps\.zip .* yes\s+yes\s+yes\s+\n")
 
-        code, out, err = run("--sign", "release.key", "Torvel", "--serial", "2026120700",
-                             cwd=self.dir)
-        self.assertEqual(1, code)
-        self.assertIn("serials only grow", err)
+        shutil.copy(os.path.join(self.dir, "release.key"), os.path.join(self.dir, "Torvel", "sub"))
+        for key_file, serial, refusal in (("release.key", "2026120700", "serials only grow"),
+                                          ("Torvel/sub/release.key", "2026120701", "off the server")):
+            code, out, err = run("--sign", key_file, "Torvel", "--serial", serial, cwd=self.dir)
+            self.assertEqual(1, code)
+            self.assertIn(refusal, err)
+        os.remove(os.path.join(self.dir, "Torvel", "sub", "release.key"))
 
         unlisted = hand_over(self.server.base_url, [("b.txt", 5, 1, 2)])
         cases = [

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "HandOver.h"
+#include "PathWalk.h"
 #include "Replace.h"
 #include "SafeName.h"
 #include "Scoped.h"
@@ -64,6 +65,19 @@ std::string ReadText(const char* path) {
     std::string text(bytes.begin(), bytes.end());
     SecureZeroMemory(bytes.data(), bytes.size());
     return text;
+}
+
+// Whether the file at path lies below folder (as their full paths say; case is not told).
+bool IsInside(const char* path, const char* folder) {
+    char fullPath[MAX_PATH], fullFolder[MAX_PATH];
+    const DWORD n = GetFullPathNameA(path, MAX_PATH, fullPath, nullptr);
+    const DWORD m = GetFullPathNameA(folder, MAX_PATH, fullFolder, nullptr);
+    if (n == 0 || n >= MAX_PATH || m == 0 || m >= MAX_PATH) return false;
+    if (IsPathSeparator(fullFolder[m - 1])) fullFolder[m - 1] = '\0';
+    const size_t length = std::strlen(fullFolder);
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, fullPath, static_cast<int>(length),
+                          fullFolder, static_cast<int>(length)) == CSTR_EQUAL &&
+           IsPathSeparator(fullPath[length]);
 }
 
 // The serial of the manifest already in the release folder; false when there is none that
@@ -146,6 +160,13 @@ int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expi
     }
     if (!IsFolderAttributes(GetFileAttributesA(folder))) {
         std::fprintf(stderr, "mkhandover: %s: no such folder\n", folder);
+        return 1;
+    }
+    if (IsInside(keyFile, folder)) {
+        std::fprintf(stderr,
+                     "mkhandover: %s is inside %s: it would be published with the release; "
+                     "keep it off the server\n",
+                     keyFile, folder);
         return 1;
     }
     const std::string target = std::string(folder) + "\\" + kReleaseManifestName;

@@ -20,9 +20,9 @@ int MakeReleaseKey(const char* keyFile);
 // every name a hand-over record cannot hold and every file of 4 GiB or more), with the
 // serial and, when expires, an expiry expiresDays days from now (0: at once), signed with
 // the key in keyFile, written to folder\kReleaseManifestName through a temporary file and
-// a rename. Returns 0, or 1 after saying why on stderr (the key file is unreadable or no
-// key, a file cannot be read, nothing to sign, the manifest there has a higher serial, it
-// cannot be written).
+// a rename. Returns 0, or 1 after saying why on stderr (the key file is unreadable, no
+// key, or inside folder; a file cannot be read; nothing to sign; the manifest there has a
+// higher serial; it cannot be written).
 int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expires,
                 DWORD expiresDays);
 
