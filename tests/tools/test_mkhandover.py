@@ -3,7 +3,9 @@
 updater could not place safely, and its check of a release against the loopback server says
 what the updater would do."""
 import argparse
+import hashlib
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -157,6 +159,93 @@ class Check(unittest.TestCase):
 
     def test_unreadable_hand_over_is_a_usage_error(self):
         self.assertEqual(2, run("--check", "nothere.tmp", cwd=self.dir)[0])
+
+
+class Signed(unittest.TestCase):
+    MANIFEST = "~updater-release-manifest-signed-by-the-operator.txt"
+
+    def setUp(self):
+        self.server = Server()
+        self.dir = os.path.join(ARGS.work, self.id().split(".")[-1])
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(os.path.join(self.dir, "Torvel", "sub"))
+        os.makedirs(os.path.join(self.dir, "install"))
+
+    def tearDown(self):
+        self.server.stop()
+
+    def write(self, name, data):
+        with open(os.path.join(self.dir, name), "wb") as f:
+            f.write(data)
+
+    def read(self, name):
+        with open(os.path.join(self.dir, name), "rb") as f:
+            return f.read()
+
+    def keygen(self, name):
+        code, out, err = run("--keygen", name, cwd=self.dir)
+        self.assertEqual(0, code, err)
+        return re.fullmatch(r"ReleaseKey=(ecdsa-p256:[0-9a-f]{128})\r?\n", out).group(1)
+
+    def sign(self, *args):
+        code, out, err = run("--sign", "release.key", "Torvel", *args, cwd=self.dir)
+        self.assertEqual(0, code, err)
+        self.server.files = {n: Served(self.read("Torvel/" + n))
+                             for n in os.listdir(os.path.join(self.dir, "Torvel")) if n != "sub"}
+        return err
+
+    def test_signed_release(self):
+        key, other = self.keygen("release.key"), self.keygen("other.key")
+        kept = self.read("release.key")
+        code, _, err = run("--keygen", "release.key", cwd=self.dir)
+        self.assertEqual((1, kept), (code, self.read("release.key")))
+        self.assertIn("exists: not overwritten", err)
+
+        for name, data in {"a.txt": b"hello", "maps.zip": Check.FOLDERED, "sub/deep.dat": b"deep",
+                           "n" * 36: b"long"}.items():
+            self.write("Torvel/" + name, data)
+        err = self.sign("--serial", "2026120701", "--expires", "30")
+        self.assertIn("left out %s: no hand-over record can hold it (longer than 35" % ("n" * 36),
+                      err)
+        manifest = self.read("Torvel/" + self.MANIFEST)
+        self.assertIn(b"\nfile 4 %s sub\\deep.dat\n" % hashlib.sha256(b"deep").hexdigest().encode(),
+                      manifest)
+        self.assertNotIn(b"nnn", manifest)
+        self.write("install/UpdateConfig.txt", b"[Setting]\r\nReleaseKey=%s\r\n" % key.encode())
+        self.write("~Update.tmp", hand_over(self.server.base_url, [
+            ("a.txt", 5, 1, 2), ("maps.zip", len(Check.FOLDERED), 1, 2)]))
+        code, out, err = run("--check", "~Update.tmp", "--install", "install", cwd=self.dir)
+        self.assertEqual(0, code, out + err)
+        self.assertIn("release manifest: serial 2026120701, expires 20", out)
+        self.assertRegex(out, r"maps\.zip .* yes\s+yes\s+yes\s+\n")
+
+        shutil.copy(os.path.join(self.dir, "release.key"), os.path.join(self.dir, "Torvel", "sub"))
+        for key_file, serial, refusal in (("release.key", "2026120700", "serials only grow"),
+                                          ("Torvel/sub/release.key", "2026120701", "off the server")):
+            code, out, err = run("--sign", key_file, "Torvel", "--serial", serial, cwd=self.dir)
+            self.assertEqual(1, code)
+            self.assertIn(refusal, err)
+        os.remove(os.path.join(self.dir, "Torvel", "sub", "release.key"))
+
+        unlisted = hand_over(self.server.base_url, [("b.txt", 5, 1, 2)])
+        cases = [
+            ("a file altered on the server", lambda: self.server.files.update(
+                {"a.txt": Served(b"HELLO")}), key, "hash differs"),
+            ("a file the manifest does not list", lambda: self.server.files.update(
+                {"b.txt": Served(b"hello")}) or self.write("~Update.tmp", unlisted), key,
+             "not in the manifest"),
+            ("another key's manifest", lambda: self.sign("--serial", "2026120701"), other,
+             "REFUSED: the signature does not hold with this key"),
+            ("an expired manifest", lambda: self.sign("--serial", "2026120701", "--expires", "0"),
+             key, "REFUSED: expired at 20"),
+        ]
+        for fault, change, with_key, reason in cases:
+            with self.subTest(fault):
+                change()
+                code, out, err = run("--check", "~Update.tmp", "--key", with_key, cwd=self.dir)
+                self.assertEqual(1, code, out + err)
+                self.assertIn(reason, out)
+                self.assertRegex(out, r"\n0\s+\S+ .* NO ")
 
 
 def main():

@@ -18,6 +18,7 @@
 #include "HandOver.h"
 #include "InstallPaths.h"
 #include "PathWalk.h"
+#include "Release.h"
 #include "UpdateIo.h"
 #include "UpdateRun.h"
 #include "Zip.h"
@@ -40,6 +41,7 @@ struct Row {
     std::string why;                 // why not, when not
     int goesOn = -1;                 // a cut download would go on from its piece (-1: not asked)
     std::vector<std::string> notes;  // what the operator should know either way
+    std::string signedAs;            // with a release key: the "signed" column
 };
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -385,10 +387,11 @@ std::string ContinuationFault(UpdateRun& run, const char* url, const DownloadFac
     return "";
 }
 
-// The updater's verdict on one record, fetched through run into the scratch folder.
+// The updater's verdict on one record, fetched through run into the scratch folder; with a
+// release key, judged against manifest too (null: the manifest is refused).
 void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem& item,
                  const char* installDir, const ScratchFolder& scratch, const std::string& label,
-                 Row& row) {
+                 const ReleaseManifest* manifest, Row& row) {
     ItemPaths paths;
     if (!BuildItemPaths(installDir, header.szServerUrl, item.szName, paths)) {
         row.why = "unsafe name or path too long: the run stops here, nothing after it";
@@ -406,6 +409,8 @@ void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem&
     std::fprintf(stderr, "%s: %llu bytes, %s\n", label.c_str(), row.facts.fileSize,
                  row.why.empty() ? "whole" : "not whole");
     if (JudgeDownload(row.facts) == DownloadVerdict::Whole) {
+        if (manifest != nullptr)
+            row.signedAs = SignedColumn(*manifest, item.szName, download.c_str());
         const std::string fault =
             ContinuationFault(run, paths.url, row.facts, scratch.File("probe"));
         row.goesOn = fault.empty() ? 1 : 0;
@@ -429,29 +434,63 @@ void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem&
         if (IsUpdaterName(item.szName)) row.notes.push_back("waits in DownLoad\\ for the lobby");
         row.whole = true;
     }
+    if (row.whole && !row.signedAs.empty() && row.signedAs != "yes") {
+        row.whole = false;
+        row.why = manifest != nullptr
+                      ? "not the file the release manifest lists: the updater would not install it"
+                      : "the release manifest is refused: nothing installs";
+    }
     DeleteFileA(download.c_str());
     RemoveBelow(scratch.File("install"));
+}
+
+// Fetches the release manifest as the run fetches a file and judges it with key as the run
+// does (no serial accepted before it: the players' are not known here); prints the verdict.
+bool CheckManifest(UpdateRun& run, const HandOverHeader& header, const PublicKey& key,
+                   const ScratchFolder& scratch, ReleaseManifest* manifest) {
+    char url[kPathSize];
+    if (!JoinPath(url, {header.szServerUrl, "Torvel\\", kReleaseManifestName})) {
+        std::printf("release manifest: REFUSED: its URL is longer than 259 bytes\n");
+        return false;
+    }
+    const std::string path = scratch.File("manifest");
+    std::fprintf(stderr, "release manifest: fetching %s\n", url);
+    DownloadFacts facts = run.Fetch(url, path.c_str());
+    std::string why = DownloadFault(facts);
+    std::vector<unsigned char> bytes;
+    if (why.empty() && !ReadFileBytes(path.c_str(), bytes)) why = "it cannot be read";
+    DeleteFileA(path.c_str());
+    if (!why.empty()) {
+        std::printf("release manifest: REFUSED: not fetched whole: %s\n", why.c_str());
+        return false;
+    }
+    size_t line = 0;
+    const ManifestFault fault =
+        VerifyManifest(std::string(bytes.begin(), bytes.end()), key, 0, NowUtc(), manifest, &line);
+    std::printf("release manifest: %s\n", DescribeManifest(fault, line, *manifest).c_str());
+    return fault == ManifestFault::None;
 }
 
 std::string Number(bool known, unsigned long long value) {
     return known ? Format("%llu", value) : "-";
 }
 
-void PrintTable(const std::vector<Row>& rows) {
-    std::printf("%-4s %-35s %6s %10s %10s %10s %-8s %-7s %s\n", "#", "name", "status", "announced",
-                "received", "record", "installs", "goes on", "why not");
+void PrintTable(const std::vector<Row>& rows, bool withKey) {
+    std::printf("%-4s %-35s %6s %10s %10s %10s %-8s %-7s ", "#", "name", "status", "announced",
+                "received", "record", "installs", "goes on");
+    std::printf(withKey ? "%-19s %s\n" : "%s%s\n", withKey ? "signed" : "", "why not");
     for (size_t i = 0; i < rows.size(); ++i) {
         const Row& r = rows[i];
         const DownloadFacts& f = r.facts;
-        std::printf("%-4u %-35s %6s %10s %10s %10lu %-8s %-7s %s\n", static_cast<unsigned>(i),
+        std::printf("%-4u %-35s %6s %10s %10s %10lu %-8s %-7s ", static_cast<unsigned>(i),
                     r.name.c_str(), Number(r.fetched && f.httpStatus != 0, f.httpStatus).c_str(),
                     Number(r.fetched && f.lengthAnnounced, f.announcedLength).c_str(),
                     Number(r.fetched && f.fileExists, f.fileSize).c_str(),
                     static_cast<unsigned long>(f.recordSize), r.whole ? "yes" : "NO",
                     r.goesOn < 0 ? "-"
                     : r.goesOn   ? "yes"
-                                 : "no",
-                    r.why.c_str());
+                                 : "no");
+        std::printf(withKey ? "%-19s %s\n" : "%s%s\n", r.signedAs.c_str(), r.why.c_str());
     }
     for (const Row& r : rows) {
         if (r.notes.empty()) continue;
@@ -480,7 +519,7 @@ bool LoadHandOver(const char* path, HandOverHeader& header, std::unique_ptr<Upda
     return true;
 }
 
-int CheckHandOver(const char* handOverPath, const char* installDir) {
+int CheckHandOver(const char* handOverPath, const char* installDir, const PublicKey* releaseKey) {
     HandOverHeader header;
     std::unique_ptr<UpdateItem[]> items;
     if (!LoadHandOver(handOverPath, header, items)) return 2;
@@ -502,6 +541,9 @@ int CheckHandOver(const char* handOverPath, const char* installDir) {
     std::printf("server URL %s\n", header.szServerUrl);
     SystemUpdateIo io;
     UpdateRun run(&io);
+    ReleaseManifest manifest;
+    const bool signedRelease =
+        releaseKey != nullptr && CheckManifest(run, header, *releaseKey, scratch, &manifest);
     std::vector<Row> rows(header.wCount);
     bool stopped = false;
     for (WORD i = 0; i < header.wCount; ++i) {
@@ -509,16 +551,19 @@ int CheckHandOver(const char* handOverPath, const char* installDir) {
         row.name = items[i].szName;
         row.facts.recordSize = items[i].dwSize;
         row.realInstall = realInstall;
+        if (releaseKey != nullptr) row.signedAs = "-";
         if (stopped) {
             row.why = "never reached: the run stops at an earlier file";
             continue;
         }
         const std::string label = Format("[%u/%u] %s", i + 1u, header.wCount, items[i].szName);
-        CheckRecord(run, header, items[i], installDir, scratch, label, row);
+        CheckRecord(run, header, items[i], installDir, scratch, label,
+                    signedRelease ? &manifest : nullptr, row);
         stopped = !row.fetched && !row.whole;
     }
     std::fflush(stderr);
-    PrintTable(rows);
+    PrintTable(rows, releaseKey != nullptr);
+    if (releaseKey != nullptr && !signedRelease) return 1;
     for (const Row& r : rows) {
         if (!r.whole) return 1;
     }

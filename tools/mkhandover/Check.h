@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "HandOver.h"
+#include "ReleaseKey.h"
 
 // Fetches every record of the hand-over file at handOverPath and prints one table row per
 // record (HTTP status, announced length, bytes received, record size, whether the updater
@@ -14,9 +15,13 @@
 // length counts in the path limits; null judges against a bare installation. Progress goes
 // to stderr: a line as each file starts and ends, and every 2 s while it downloads.
 // Nothing is written outside a temporary folder, which is removed.
+// releaseKey (null: none): the release is signed; the release manifest is fetched first and
+// judged with it (the verdict printed before the table), and a column "signed" says whether
+// each whole download is the file the manifest lists, or why not; a file that is not
+// installs nothing, nor does any file when the manifest is refused.
 // Returns 0 when every file would be installed whole, 1 when any would not, 2 when the
 // hand-over file cannot be read or the updater would refuse it.
-int CheckHandOver(const char* handOverPath, const char* installDir);
+int CheckHandOver(const char* handOverPath, const char* installDir, const PublicKey* releaseKey);
 
 // Reads the hand-over file at path as the updater reads it into header and items (null for
 // no records); false after saying on stderr why not (it cannot be read, or the updater would

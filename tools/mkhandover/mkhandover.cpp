@@ -1,11 +1,14 @@
 // mkhandover: writes the hand-over file "~Update.tmp" that tells Update.exe what to fetch,
-// prints one, checks one against the live server (Check.h), or packs a folder into an
-// archive the updater unpacks as meant (Pack.h).
+// prints one, checks one against the live server (Check.h), packs a folder into an
+// archive the updater unpacks as meant (Pack.h), or makes the release key and signs a
+// release with it (Release.h).
 //
 //   mkhandover --url BASE --v1 N --v2 N [--out FILE] FILE|FOLDER...
 //   mkhandover --dump FILE
-//   mkhandover --check FILE [--install DIR]
+//   mkhandover --check FILE [--install DIR] [--key KEY]
 //   mkhandover --pack DIR OUT.zip
+//   mkhandover --keygen KEYFILE
+//   mkhandover --sign KEYFILE FOLDER --serial N [--expires DAYS]
 //
 // Each listed file becomes one record: its name (without folders), its size and its
 // last-write time as the record's FILETIME. A folder lists the files directly in it.
@@ -23,24 +26,30 @@
 #include "HandOver.h"
 #include "InstallPaths.h"
 #include "Pack.h"
+#include "Release.h"
 #include "Replace.h"
 
 namespace {
+
+// A hundred years: far past any release's life, well inside what a FILETIME holds.
+constexpr DWORD kMaxExpiryDays = 36500;
 
 int Usage() {
     std::fprintf(stderr,
                  "usage: mkhandover --url BASE --v1 N --v2 N [--out FILE] FILE|FOLDER...\n"
                  "       mkhandover --dump FILE\n"
-                 "       mkhandover --check FILE [--install DIR]\n"
+                 "       mkhandover --check FILE [--install DIR] [--key KEY]\n"
                  "       mkhandover --pack DIR OUT.zip\n"
+                 "       mkhandover --keygen KEYFILE\n"
+                 "       mkhandover --sign KEYFILE FOLDER --serial N [--expires DAYS]\n"
                  "Names are at most 35 bytes, relative, without \"..\"; BASE gets "
                  "\"Torvel\\\" and the name appended.\n");
     return 2;
 }
 
-bool ParseNumber(const char* text, DWORD& out) {
+bool ParseNumber(const char* text, DWORD& out, int base = 0) {
     char* end = nullptr;
-    const unsigned long long value = std::strtoull(text, &end, 0);
+    const unsigned long long value = std::strtoull(text, &end, base);
     if (end == text || *end != '\0' || value > 0xFFFFFFFFull) return false;
     out = static_cast<DWORD>(value);
     return true;
@@ -174,15 +183,54 @@ int Dump(const std::string& path) {
     return 0;
 }
 
+// --check FILE [--install DIR] [--key KEY]
+int Check(int argc, char** argv) {
+    const char* installDir = nullptr;
+    const char* keyText = nullptr;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--install") == 0 && installDir == nullptr) {
+            installDir = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--key") == 0 && keyText == nullptr) {
+            keyText = argv[i + 1];
+        } else {
+            return Usage();
+        }
+    }
+    if (argc % 2 == 0) return Usage();
+    PublicKey key;
+    bool haveKey = false;
+    if (!FindReleaseKey(keyText, installDir, &key, &haveKey)) return 2;
+    return CheckHandOver(argv[2], installDir, haveKey ? &key : nullptr);
+}
+
+// --sign KEYFILE FOLDER --serial N [--expires DAYS], the numbers decimal.
+int Sign(int argc, char** argv) {
+    DWORD serial = 0, days = 0;
+    bool haveSerial = false, expires = false;
+    for (int i = 4; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--serial") == 0 && !haveSerial) {
+            haveSerial = ParseNumber(argv[i + 1], serial, 10);
+            if (!haveSerial) return Usage();
+        } else if (std::strcmp(argv[i], "--expires") == 0 && !expires) {
+            expires = ParseNumber(argv[i + 1], days, 10) && days <= kMaxExpiryDays;
+            if (!expires) return Usage();
+        } else {
+            return Usage();
+        }
+    }
+    if (argc % 2 != 0 || !haveSerial) return Usage();
+    return SignRelease(argv[2], argv[3], serial, expires, days);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--check") == 0) {
-        if (argc == 3) return CheckHandOver(argv[2], nullptr);
-        if (argc == 5 && std::strcmp(argv[3], "--install") == 0)
-            return CheckHandOver(argv[2], argv[4]);
-        return Usage();
-    }
+    if (argc >= 2 && std::strcmp(argv[1], "--check") == 0)
+        return argc >= 3 ? Check(argc, argv) : Usage();
+    if (argc >= 2 && std::strcmp(argv[1], "--keygen") == 0)
+        return argc == 3 ? MakeReleaseKey(argv[2]) : Usage();
+    if (argc >= 2 && std::strcmp(argv[1], "--sign") == 0)
+        return argc >= 4 ? Sign(argc, argv) : Usage();
     if (argc >= 2 && std::strcmp(argv[1], "--pack") == 0)
         return argc == 4 ? PackFolder(argv[2], argv[3]) : Usage();
     std::string url, out = kHandOverFileName, dump;

@@ -1,0 +1,295 @@
+#include "Release.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "HandOver.h"
+#include "PathWalk.h"
+#include "Replace.h"
+#include "SafeName.h"
+#include "Scoped.h"
+
+static_assert(kMaxListedNameBytes == sizeof(HandOverRecord::szName) - 1,
+              "the manifest's names are the hand-over record's");
+
+namespace {
+
+constexpr ULONGLONG kFileTimeDay = 24ull * 60 * 60 * 10000000;
+constexpr ULONGLONG kFileTimeSecond = 10000000;
+
+struct Found {
+    std::string name;  // relative to the release folder, "\" between folders
+    std::string path;
+    ULONGLONG size;
+};
+
+// Every file below folder, named after prefix.
+void Walk(const std::string& folder, const std::string& prefix, std::vector<Found>& out) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..") continue;
+        if (IsFolderAttributes(data.dwFileAttributes)) {
+            Walk(folder + "\\" + name, prefix + name + "\\", out);
+        } else if (!prefix.empty() ||
+                   name.compare(0, std::strlen(kReleaseManifestName), kReleaseManifestName) != 0) {
+            // Left out at the top: the manifest and its temporary file.
+            out.push_back({prefix + name, folder + "\\" + name,
+                           static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow});
+        }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+}
+
+bool WriteWhole(const char* path, DWORD disposition, const std::string& text) {
+    bool written = false;
+    {
+        ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.IsValid()) return false;
+        DWORD n = 0;
+        written = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &n, nullptr) &&
+                  n == text.size() && FlushFileBuffers(file);
+    }
+    if (!written) DeleteFileA(path);
+    return written;
+}
+
+std::string ReadText(const char* path) {
+    std::vector<unsigned char> bytes;
+    if (!ReadFileBytes(path, bytes)) return std::string();
+    std::string text(bytes.begin(), bytes.end());
+    SecureZeroMemory(bytes.data(), bytes.size());
+    return text;
+}
+
+// Whether the file at path lies below folder (as their full paths say; case is not told).
+bool IsInside(const char* path, const char* folder) {
+    char fullPath[MAX_PATH], fullFolder[MAX_PATH];
+    const DWORD n = GetFullPathNameA(path, MAX_PATH, fullPath, nullptr);
+    const DWORD m = GetFullPathNameA(folder, MAX_PATH, fullFolder, nullptr);
+    if (n == 0 || n >= MAX_PATH || m == 0 || m >= MAX_PATH) return false;
+    if (IsPathSeparator(fullFolder[m - 1])) fullFolder[m - 1] = '\0';
+    const size_t length = std::strlen(fullFolder);
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, fullPath, static_cast<int>(length),
+                          fullFolder, static_cast<int>(length)) == CSTR_EQUAL &&
+           IsPathSeparator(fullPath[length]);
+}
+
+// The serial of the manifest already in the release folder; false when there is none that
+// reads as one.
+bool FormerSerial(const std::string& manifestPath, DWORD* serial) {
+    ReleaseManifest former;
+    if (ParseManifest(ReadText(manifestPath.c_str()), &former) != ManifestFault::None) return false;
+    *serial = former.serial;
+    return true;
+}
+
+// The files of folder a manifest lists, with their sizes and hashes; false after saying why
+// when one cannot be read.
+bool ListRelease(const char* folder, std::vector<ManifestFile>& files) {
+    std::vector<Found> found;
+    Walk(folder, "", found);
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.name < b.name; });
+    for (const Found& f : found) {
+        const char* refused = f.name.size() > kMaxListedNameBytes   ? "longer than 35 bytes"
+                              : !IsSafeRelativeName(f.name.c_str()) ? "not a safe name"
+                              : f.size > 0xFFFFFFFFull              ? "4 GiB or larger"
+                                                                    : nullptr;
+        if (refused != nullptr) {
+            std::fprintf(stderr, "mkhandover: left out %s: no hand-over record can hold it (%s)\n",
+                         f.name.c_str(), refused);
+            continue;
+        }
+        ManifestFile file = {};
+        ULONGLONG size = 0;
+        // A size other than the listing's: the file is still being written.
+        if (!HashFile(f.path.c_str(), &size, file.sha256) || size != f.size) {
+            std::fprintf(stderr, "mkhandover: %s: cannot be read, or changed while read\n",
+                         f.path.c_str());
+            return false;
+        }
+        std::memcpy(file.name, f.name.c_str(), f.name.size());
+        file.size = static_cast<DWORD>(size);
+        files.push_back(file);
+    }
+    return true;
+}
+
+}  // namespace
+
+int MakeReleaseKey(const char* keyFile) {
+    std::string privateText, publicText;
+    if (!MakeKeyPair(&privateText, &publicText)) {
+        std::fprintf(stderr, "mkhandover: no key could be made (CNG refused)\n");
+        return 1;
+    }
+    const bool written = WriteWhole(keyFile, CREATE_NEW, privateText);
+    const DWORD error = GetLastError();
+    SecureZeroMemory(&privateText[0], privateText.size());
+    if (!written) {
+        std::fprintf(stderr, "mkhandover: %s: %s\n", keyFile,
+                     error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                         ? "exists: not overwritten"
+                         : "cannot be written");
+        return 1;
+    }
+    std::printf("ReleaseKey=%s\n", publicText.c_str());
+    std::fprintf(stderr,
+                 "mkhandover: %s holds the private key: keep it off the update server. Paste "
+                 "the line above under [Setting] of UpdateConfig.txt.\n",
+                 keyFile);
+    return 0;
+}
+
+int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expires,
+                DWORD expiresDays) {
+    std::string keyText = ReadText(keyFile);
+    PrivateKey key;
+    const bool isKey = ParsePrivateKey(keyText, &key);
+    if (!keyText.empty()) SecureZeroMemory(&keyText[0], keyText.size());
+    if (!isKey) {
+        std::fprintf(stderr, "mkhandover: %s: not a release signing key (as --keygen writes)\n",
+                     keyFile);
+        return 1;
+    }
+    if (!IsFolderAttributes(GetFileAttributesA(folder))) {
+        std::fprintf(stderr, "mkhandover: %s: no such folder\n", folder);
+        return 1;
+    }
+    if (IsInside(keyFile, folder)) {
+        std::fprintf(stderr,
+                     "mkhandover: %s is inside %s: it would be published with the release; "
+                     "keep it off the server\n",
+                     keyFile, folder);
+        return 1;
+    }
+    const std::string target = std::string(folder) + "\\" + kReleaseManifestName;
+    DWORD former = 0;
+    if (FormerSerial(target, &former) && former > serial) {
+        std::fprintf(stderr,
+                     "mkhandover: %s has serial %lu: serials only grow, players who took it "
+                     "would refuse %lu\n",
+                     target.c_str(), static_cast<unsigned long>(former),
+                     static_cast<unsigned long>(serial));
+        return 1;
+    }
+    ReleaseManifest manifest;
+    manifest.serial = serial;
+    manifest.expires = expires;
+    const ULONGLONG now = NowUtc();
+    manifest.expiresUtc = now - now % kFileTimeSecond + expiresDays * kFileTimeDay;
+    if (!ListRelease(folder, manifest.files)) return 1;
+    if (manifest.files.empty()) {
+        std::fprintf(stderr, "mkhandover: %s: no file to sign\n", folder);
+        return 1;
+    }
+    std::string text;
+    if (!SignManifest(manifest, key, &text)) {
+        std::fprintf(stderr,
+                     "mkhandover: %s: cannot sign with this key (CNG refused, or the "
+                     "key file is damaged)\n",
+                     keyFile);
+        return 1;
+    }
+    const std::string temporary = target + ".new";
+    if (!WriteWhole(temporary.c_str(), CREATE_ALWAYS, text) ||
+        !MoveFileExA(temporary.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temporary.c_str());
+        std::fprintf(stderr, "mkhandover: %s: cannot be written\n", target.c_str());
+        return 1;
+    }
+    std::printf("%s: %u file(s), serial %lu, %s%s, signed by\nReleaseKey=%s\n", target.c_str(),
+                static_cast<unsigned>(manifest.files.size()), static_cast<unsigned long>(serial),
+                expires ? "expires " : "never expires",
+                expires ? FormatUtcTime(manifest.expiresUtc).c_str() : "",
+                PublicKeyText(PublicHalf(key)).c_str());
+    return 0;
+}
+
+bool FindReleaseKey(const char* keyText, const char* installDir, PublicKey* key, bool* found) {
+    *found = keyText != nullptr;
+    if (keyText != nullptr) {
+        if (ParsePublicKey(keyText, key)) return true;
+        std::fprintf(stderr, "mkhandover: --key: not a public key text (%s and 128 hex digits)\n",
+                     kPublicKeyPrefix);
+        return false;
+    }
+    char folder[MAX_PATH];
+    const DWORD n = installDir ? GetFullPathNameA(installDir, MAX_PATH, folder, nullptr) : 0;
+    // A folder that cannot be named has no key; the check then says it does not exist.
+    if (n == 0 || n >= MAX_PATH) return true;
+    const std::string config = std::string(folder) + "\\UpdateConfig.txt";
+    const ConfiguredKey configured = ReadReleaseKey(config.c_str(), key);
+    *found = configured == ConfiguredKey::Key;
+    if (configured != ConfiguredKey::NotAKey) return true;
+    std::fprintf(stderr, "mkhandover: %s: ReleaseKey is not a public key text\n", config.c_str());
+    return false;
+}
+
+std::string DescribeManifest(ManifestFault fault, size_t line, const ReleaseManifest& manifest) {
+    char text[200];
+    const char* why = "";
+    switch (fault) {
+        case ManifestFault::None:
+            std::snprintf(text, sizeof text, "serial %lu, %s%s, %u file(s), the signature holds",
+                          static_cast<unsigned long>(manifest.serial),
+                          manifest.expires ? "expires " : "never expires",
+                          manifest.expires ? FormatUtcTime(manifest.expiresUtc).c_str() : "",
+                          static_cast<unsigned>(manifest.files.size()));
+            return text;
+        case ManifestFault::TooLarge:
+            why = "larger than 16 MiB";
+            break;
+        case ManifestFault::Malformed:
+            why = "not a release manifest as mkhandover --sign writes it";
+            break;
+        case ManifestFault::UnsafeName:
+            why = "a name no hand-over record can hold";
+            break;
+        case ManifestFault::DuplicateName:
+            why = "a name listed twice";
+            break;
+        case ManifestFault::NoFiles:
+            why = "no files listed";
+            break;
+        case ManifestFault::BadSignature:
+            why =
+                "the signature does not hold with this key: another key signed it, or it was "
+                "changed after signing";
+            break;
+        case ManifestFault::OlderSerial:
+            why = "an older serial than one accepted before";
+            break;
+        case ManifestFault::Expired:
+            std::snprintf(text, sizeof text, "REFUSED: expired at %s: sign the release again",
+                          FormatUtcTime(manifest.expiresUtc).c_str());
+            return text;
+    }
+    if (line == 0) return std::string("REFUSED: ") + why;
+    std::snprintf(text, sizeof text, "REFUSED: %s (line %u)", why, static_cast<unsigned>(line));
+    return text;
+}
+
+std::string SignedColumn(const ReleaseManifest& manifest, const char* name, const char* path) {
+    ULONGLONG size = 0;
+    uint8_t digest[kSha256Bytes];
+    if (!HashFile(path, &size, digest)) return "cannot be hashed";
+    switch (MatchManifest(manifest, name, size, digest)) {
+        case ItemMatch::Matches:
+            return "yes";
+        case ItemMatch::NotInManifest:
+            return "not in the manifest";
+        case ItemMatch::SizeDiffers:
+            return "size differs";
+        case ItemMatch::HashDiffers:
+            return "hash differs";
+    }
+    return "";
+}

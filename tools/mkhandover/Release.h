@@ -1,0 +1,40 @@
+// mkhandover's half of signed releases: --keygen makes the release key, --sign writes the
+// signed release manifest (update/signing/ReleaseManifest.h) into the folder the server
+// serves as "Torvel\", and what --check (Check.h) says of a manifest and of each file.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ReleaseSigning.h"
+
+// --keygen KEYFILE: writes a new private key to keyFile, never over an existing file, and
+// prints the line "ReleaseKey=..." to paste under [Setting] of UpdateConfig.txt.
+// Returns 0, or 1 after saying why on stderr (the file exists or cannot be written, CNG
+// refused).
+int MakeReleaseKey(const char* keyFile);
+
+// --sign KEYFILE FOLDER --serial N [--expires DAYS]: every file below folder (named
+// relative to it with "\", sorted; the manifest itself left out, and with a note on stderr
+// every name a hand-over record cannot hold and every file of 4 GiB or more), with the
+// serial and, when expires, an expiry expiresDays days from now (0: at once), signed with
+// the key in keyFile, written to folder\kReleaseManifestName through a temporary file and
+// a rename. Returns 0, or 1 after saying why on stderr (the key file is unreadable, no
+// key, or inside folder; a file cannot be read; nothing to sign; the manifest there has a
+// higher serial; it cannot be written).
+int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expires,
+                DWORD expiresDays);
+
+// The key --check judges with: keyText (a public key text) when given, else "ReleaseKey" of
+// installDir\UpdateConfig.txt when installDir is given. *found is false when neither names
+// a key. False after saying on stderr why when the key named is no public key text.
+bool FindReleaseKey(const char* keyText, const char* installDir, PublicKey* key, bool* found);
+
+// What the check says of a manifest VerifyManifest judged: its serial, expiry and files
+// (None), or why it is refused, with its line.
+std::string DescribeManifest(ManifestFault fault, size_t line, const ReleaseManifest& manifest);
+
+// The check's "signed" column for the whole download at path of the listed name: "yes"
+// when it is the file manifest lists, otherwise why not.
+std::string SignedColumn(const ReleaseManifest& manifest, const char* name, const char* path);
