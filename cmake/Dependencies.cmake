@@ -16,7 +16,7 @@ endif()
 add_library(minizip STATIC ${KIT_MINIZIP_DIR}/unzip.c ${KIT_MINIZIP_DIR}/ioapi.c)
 target_include_directories(minizip SYSTEM PUBLIC ${KIT_MINIZIP_DIR})
 target_compile_definitions(minizip PUBLIC NOCRYPT NOUNCRYPT)
-target_compile_options(minizip PRIVATE -w)
+target_compile_options(minizip PRIVATE -w -fno-asynchronous-unwind-tables)
 target_link_libraries(minizip PUBLIC kit_zlib)
 
 # The writing side, for tests that build their archives at run time and mkhandover --pack.

@@ -368,6 +368,9 @@ TEST(DownloadStatusCallback, AsksForTheRestHandsProgressOnAndHearsTheAnswerUntil
         EXPECT_EQ(r.max, listener.max);
         EXPECT_EQ(r.received, callback.ReceivedBytes());
     }
+    callback.SetLimit(200000);
+    EXPECT_EQ(E_ABORT, callback.OnProgress(200001, 0, BINDSTATUS_DOWNLOADINGDATA, L""))
+        << "a body past its limit is ended";
     listener.stopping = true;
     listener.progress = 5;
     EXPECT_EQ(E_ABORT, callback.OnProgress(999, 1000, BINDSTATUS_DOWNLOADINGDATA, L""));

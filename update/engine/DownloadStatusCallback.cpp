@@ -40,6 +40,10 @@ STDMETHODIMP DownloadStatusCallback::OnProgress(ULONG ulProgress, ULONG ulProgre
         m_ullReceived = ulProgress;
     }
     if (m_pOwner->IsStopping()) return E_ABORT;
+    if (m_ullLimit != 0 && m_ullReceived > m_ullLimit) {
+        Abort();
+        return E_ABORT;
+    }
     Touch();
     m_pOwner->SetProgress(ulProgress, ulProgressMax);
     return S_OK;

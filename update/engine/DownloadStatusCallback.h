@@ -39,6 +39,9 @@ public:
     // False, asking for the whole file, when the headers would be longer than 511
     // characters.
     bool AskFrom(ULONGLONG from, const std::string& validator);
+    // Aborts the download once its answer's body passes limit bytes (0: no limit): a
+    // server that sends on and on never fills the disk.
+    void SetLimit(ULONGLONG limit) { m_ullLimit = limit; }
 
     // IHttpNegotiate (so that the download tells its answer's status and headers): S_OK
     // with *ppv set. Every other interface, IUnknown and IBindStatusCallback included:
@@ -50,8 +53,9 @@ public:
     STDMETHODIMP OnStartBinding(DWORD dwReserved, IBinding* pib) override;
     STDMETHODIMP GetPriority(LONG* pnPriority) override;  // E_NOTIMPL
     STDMETHODIMP OnLowResource(DWORD reserved) override;  // E_NOTIMPL
-    // E_ABORT when the owner is stopping (nothing written); otherwise hands the progress on
-    // and returns S_OK. Data reports also count the bytes received.
+    // E_ABORT when the owner is stopping or the body passed its limit (nothing written);
+    // otherwise hands the progress on and returns S_OK. Data reports also count the bytes
+    // received.
     STDMETHODIMP OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG ulStatusCode,
                             LPCWSTR szStatusText) override;
     // Lets the binding go; S_OK.
@@ -91,6 +95,7 @@ private:
     std::atomic<DWORD> m_dwStatus{0};
     AnswerHeaders m_answer;
     ULONGLONG m_ullReceived = 0;
+    ULONGLONG m_ullLimit = 0;
     std::atomic<ULONGLONG> m_ullLastActivity{GetTickCount64()};
     std::atomic<bool> m_bStalled{false};
 };

@@ -5,19 +5,34 @@
 
 const char kVersionKey[] = "Software\\Kestro\\Halvora\\FileVersion";
 
-bool CompleteRun(const HandOverHeader& header) {
+namespace {
+
+const char kSerialValue[] = "ReleaseSerial";
+
+void StoreDword(HKEY key, const char* name, DWORD value) {
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+}  // namespace
+
+DWORD AcceptedReleaseSerial() {
+    DWORD serial = 0, size = sizeof serial;
+    if (RegGetValueA(HKEY_CURRENT_USER, kVersionKey, kSerialValue, RRF_RT_REG_DWORD, nullptr,
+                     &serial, &size) != ERROR_SUCCESS)
+        return 0;
+    return serial;
+}
+
+bool CompleteRun(const HandOverHeader& header, const DWORD* releaseSerial) {
     HKEY raw = nullptr;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kVersionKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ | KEY_WRITE, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
         return false;
     }
     ScopedRegKey key(raw);
-    const DWORD version1 = header.dwFileVersion1;
-    const DWORD version2 = header.dwFileVersion2;
-    RegSetValueExA(key, "FileVersion1", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version1),
-                   sizeof version1);
-    RegSetValueExA(key, "FileVersion2", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version2),
-                   sizeof version2);
+    StoreDword(key, "FileVersion1", header.dwFileVersion1);
+    StoreDword(key, "FileVersion2", header.dwFileVersion2);
+    if (releaseSerial != nullptr) StoreDword(key, kSerialValue, *releaseSerial);
     LaunchLobby(kConfigFile, StartWithShell);
     return true;
 }

@@ -45,6 +45,24 @@ void FormatWaitLine(WaitReason why, DWORD status, const char* name, char (&out)[
         case WaitReason::Incomplete:
             reason = "下载中断";
             break;
+        case WaitReason::NotSigned:
+            reason = "签名不符";
+            break;
+        case WaitReason::BadSignature:
+            reason = "签名无效";
+            break;
+        case WaitReason::OlderRelease:
+            reason = "版本过旧";
+            break;
+        case WaitReason::Expired:
+            reason = "已过期";
+            break;
+        case WaitReason::Malformed:
+            reason = "格式错误";
+            break;
+        case WaitReason::KeyInvalid:
+            reason = "密钥无效";
+            break;
     }
     char full[kStatusLineSize + 64];
     if (why == WaitReason::ServerError) {

@@ -21,6 +21,13 @@ enum class WaitReason {
     ServerError,     // the server answered with an error (its status code)
     NoAnswer,        // the server did not answer, or fell silent
     Incomplete,      // the download broke off or came short
+    // A release signed by the operator (UpdateConfig.txt names a key):
+    NotSigned,       // the file as served is not the one the release manifest lists
+    BadSignature,    // the manifest's signature does not hold with the installation's key
+    OlderRelease,    // the manifest is older than a release this installation took
+    Expired,         // the manifest has expired
+    Malformed,       // the manifest is no manifest (or too large)
+    KeyInvalid,      // the installation's key is no key
 };
 
 // The status line while the run waits: the reason in the kit's words (with status for a

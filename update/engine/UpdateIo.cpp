@@ -12,6 +12,7 @@
 #include "File.h"
 #include "InstallPaths.h"
 #include "PathWalk.h"
+#include "ReleaseManifest.h"
 #include "Scoped.h"
 
 const char kRecordFile[] = "./UpdateClient.txt";
@@ -105,6 +106,13 @@ bool SystemUpdateIo::Cut(const char* path, ULONGLONG length) {
     at.QuadPart = static_cast<LONGLONG>(length);
     return file.IsValid() && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
+
+bool SystemUpdateIo::HashFile(const char* path, ULONGLONG* size,
+                              uint8_t (&digest)[kSha256Bytes]) {
+    return ::HashFile(path, size, digest);
+}
+
+ULONGLONG SystemUpdateIo::UtcNow() { return NowUtc(); }
 
 bool SystemUpdateIo::ReadText(const char* path, std::string* text) {
     std::vector<unsigned char> bytes;

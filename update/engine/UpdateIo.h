@@ -12,6 +12,7 @@
 #include "DownloadCheck.h"
 #include "HandOver.h"
 #include "Replace.h"
+#include "Sha256.h"
 #include "Zip.h"
 
 // The record of installed archives, in the current folder.
@@ -48,6 +49,10 @@ public:
     virtual bool Append(const char* from, ULONGLONG length, const char* to) = 0;
     // Cuts the file at path to its first length bytes; false when it could not.
     virtual bool Cut(const char* path, ULONGLONG length) = 0;
+    // The size and SHA-256 of the file at path; false when it cannot be read whole.
+    virtual bool HashFile(const char* path, ULONGLONG* size, uint8_t (&digest)[kSha256Bytes]) = 0;
+    // The clock, UTC, as a FILETIME's value.
+    virtual ULONGLONG UtcNow() = 0;
     // A small text file whole; false when it cannot be read.
     virtual bool ReadText(const char* path, std::string* text) = 0;
     // Writes text as the whole of the file at path; false when it was not written whole.
@@ -78,6 +83,8 @@ public:
     bool FileSize(const char* path, ULONGLONG* size) override;
     bool Append(const char* from, ULONGLONG length, const char* to) override;
     bool Cut(const char* path, ULONGLONG length) override;
+    bool HashFile(const char* path, ULONGLONG* size, uint8_t (&digest)[kSha256Bytes]) override;
+    ULONGLONG UtcNow() override;
     bool ReadText(const char* path, std::string* text) override;
     bool WriteText(const char* path, const std::string& text) override;
     void MakeFolder(const char* folder) override;

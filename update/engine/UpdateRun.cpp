@@ -8,6 +8,7 @@
 #include "DownloadStatusCallback.h"
 #include "InstallPaths.h"
 #include "LobbyLaunch.h"
+#include "RunCompletion.h"
 
 namespace {
 
@@ -32,6 +33,19 @@ WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled) {
             return WaitReason::DiskFull;
         default:
             return WaitReason::Incomplete;
+    }
+}
+
+WaitReason WaitForManifest(ManifestFault fault) {
+    switch (fault) {
+        case ManifestFault::BadSignature:
+            return WaitReason::BadSignature;
+        case ManifestFault::OlderSerial:
+            return WaitReason::OlderRelease;
+        case ManifestFault::Expired:
+            return WaitReason::Expired;
+        default:
+            return WaitReason::Malformed;
     }
 }
 
@@ -124,7 +138,22 @@ bool UpdateRun::ReadHandOverFile() {
     if (!ReadHandOver(kHandOverFileName, header, items)) return false;
     SetList(header, items);
     m_dwStallMs = StallLimitMs(kConfigFile);
+    PublicKey key{};
+    const ConfiguredKey state = ReadReleaseKey(kConfigFile, &key);
+    SetReleaseKey(state, key, state == ConfiguredKey::NoKey ? 0 : AcceptedReleaseSerial());
     return true;
+}
+
+void UpdateRun::SetReleaseKey(ConfiguredKey state, const PublicKey& key, DWORD highestSerial) {
+    m_keyState = state;
+    m_key = key;
+    m_highestSerial = m_acceptedSerial = highestSerial;
+    m_manifest.reset();
+}
+
+bool UpdateRun::AcceptedRelease(DWORD* serial) const {
+    *serial = m_acceptedSerial;
+    return m_keyState == ConfiguredKey::Key;
 }
 
 void UpdateRun::SetList(const HandOverHeader& header, UpdateItem* items) {
@@ -193,6 +222,7 @@ void UpdateRun::DownloadNextItem() {
     }
     if (!WaitBeforeRetry()) return;
     if (!m_bPiecesLoaded) LoadPieces();
+    if (!HaveRelease()) return;
     UpdateItem& item = m_pItems[m_nCurrentItem];
     ItemState& state = m_state[m_nCurrentItem];
 
@@ -239,9 +269,12 @@ void UpdateRun::DownloadNextItem() {
     }
 }
 
-DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* piece) {
+DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* piece,
+                               ULONGLONG limit) {
     DownloadStatusCallback callback;
     callback.SetOwner(this);
+    const ULONGLONG before = piece != nullptr ? piece->length : 0;
+    if (limit != 0) callback.SetLimit(limit > before ? limit - before : 1);
     // A validator too long to send back is one the server could not be asked about: the
     // whole file comes, and JudgeRest sees a fresh answer.
     if (piece != nullptr && callback.AskFrom(piece->length, piece->validator)) {
@@ -261,7 +294,82 @@ DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* p
     return facts;
 }
 
+bool UpdateRun::HaveRelease() {
+    switch (m_keyState) {
+        case ConfiguredKey::NoKey:
+            return true;
+        case ConfiguredKey::NotAKey:
+            // A key was meant: nothing may be taken unsigned.
+            Failed(WaitReason::KeyInvalid, "UpdateConfig.txt");
+            return false;
+        case ConfiguredKey::Key:
+            break;
+    }
+    return m_manifest != nullptr || FetchManifest();
+}
+
+bool UpdateRun::FetchManifest() {
+    static const char kShownAs[] = "发布清单";
+    char url[kPathSize], folder[kPathSize], arrive[kPathSize];
+    const std::string arriving = FreePieceFile();
+    if (!JoinPath(url, {m_header.szServerUrl, "Torvel\\", kReleaseManifestName}) ||
+        !PiecePath("", folder) || !PiecePath(arriving, arrive)) {
+        // As for a listed name that cannot be placed: the run ends unfinished.
+        m_bStop = TRUE;
+        return false;
+    }
+    m_io.MakeFolder(folder);
+    char status[kStatusLineSize];
+    FormatStatusLine(kShownAs, status);
+    SetStatusLine(status);
+    m_io.Delete(arrive);
+    const DownloadFacts facts = Fetch(url, arrive, nullptr, kMaxManifestBytes);
+    std::string text;
+    const bool whole = IsWholeDownload(facts) && m_io.ReadText(arrive, &text);
+    m_io.Delete(arrive);
+    if (IsStopping()) return false;
+    if (!whole) {
+        Failed(WaitForDownload(JudgeDownload(facts), facts.stalled), kShownAs, facts.httpStatus);
+        return false;
+    }
+    std::unique_ptr<ReleaseManifest> manifest(new ReleaseManifest);
+    const ManifestFault fault =
+        VerifyManifest(text, m_key, m_highestSerial, m_io.UtcNow(), manifest.get());
+    if (fault != ManifestFault::None) {
+        Failed(WaitForManifest(fault), kShownAs);
+        return false;
+    }
+    m_acceptedSerial = std::max(m_acceptedSerial, manifest->serial);
+    m_manifest = std::move(manifest);
+    return true;
+}
+
+bool UpdateRun::IsSigned(const char* whole, const UpdateItem& item) {
+    if (m_keyState != ConfiguredKey::Key) return true;
+    ULONGLONG size = 0;
+    uint8_t digest[kSha256Bytes];
+    if (m_manifest != nullptr && m_io.HashFile(whole, &size, digest) &&
+        MatchManifest(*m_manifest, item.szName, size, digest) == ItemMatch::Matches)
+        return true;
+    NotSigned(item);
+    return false;
+}
+
+UpdateRun::ItemOutcome UpdateRun::NotSigned(const UpdateItem& item) {
+    // The manifest may be what is wrong (a mirror's stale one): it is fetched again.
+    m_manifest.reset();
+    return Failed(WaitReason::NotSigned, item.szName);
+}
+
 bool UpdateRun::Download(const ItemPaths& paths, const UpdateItem& item) {
+    // An item the release does not list is never fetched, let alone installed.
+    const ManifestFile* listed =
+        m_manifest != nullptr ? FindInManifest(*m_manifest, item.szName) : nullptr;
+    if (m_keyState == ConfiguredKey::Key && listed == nullptr) {
+        NotSigned(item);
+        return false;
+    }
+    const ULONGLONG limit = listed != nullptr ? listed->size : 0;
     PieceRecord* kept = FindPiece(item, paths.url);
     char piece[kPathSize];
     // A piece whose file went (an antivirus, a player clearing DownLoad\) or changed is no
@@ -279,7 +387,7 @@ bool UpdateRun::Download(const ItemPaths& paths, const UpdateItem& item) {
     char arrive[kPathSize];
     if (!PiecePath(arriving, arrive)) return false;
     m_io.Delete(arrive);
-    DownloadFacts facts = Fetch(paths.url, arrive, kept != nullptr ? &kept->piece : nullptr);
+    DownloadFacts facts = Fetch(paths.url, arrive, kept != nullptr ? &kept->piece : nullptr, limit);
     facts.recordSize = item.dwSize;
     if (kept != nullptr) return GoOn(paths, item, *kept, arriving, facts);
     return TakeFresh(paths, item, facts, arriving, 0);
@@ -311,7 +419,7 @@ bool UpdateRun::TakeFresh(const ItemPaths& paths, const UpdateItem& item,
     // A download may end after the close command asked it to stop (the moniker does not
     // always give up at the first E_ABORT): what was asked to stop is not installed.
     if (verdict == DownloadVerdict::Whole && !IsStopping()) {
-        if (TakeDownload(arrived, paths, item)) return true;
+        if (IsSigned(arrived, item) && TakeDownload(arrived, paths, item)) return true;
         m_io.Delete(arrived);
         return false;
     }
@@ -416,7 +524,12 @@ bool UpdateRun::TakeWholePiece(const ItemPaths& paths, const UpdateItem& item,
         return false;
     }
     // A stop keeps the whole piece listed: the next attempt, or the next run, takes it.
-    if (IsStopping() || !TakeDownload(whole, paths, item)) return false;
+    if (IsStopping()) return false;
+    if (!IsSigned(whole, item)) {
+        DropPiece(kept);
+        return false;
+    }
+    if (!TakeDownload(whole, paths, item)) return false;
     ForgetPiece(kept);
     return true;
 }

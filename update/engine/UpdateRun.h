@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "DownloadStatusCallback.h"
 #include "HandOver.h"
 #include "InstallPaths.h"
+#include "ReleaseManifest.h"
 #include "Scoped.h"
 #include "StatusLine.h"
 #include "String.h"
@@ -46,6 +48,9 @@ DWORD RetryDelayMs(unsigned failures);
 // The total the window's bar stands for while a download announced none.
 constexpr DWORD kUnknownDownloadSize = 100000;
 
+// What a failed release manifest waits for.
+WaitReason WaitForManifest(ManifestFault fault);
+
 // The stall limit from "DownloadStallSeconds" of section "Setting" of configFile: 30 s by
 // default and for values outside 1 to 3600.
 DWORD StallLimitMs(const char* configFile);
@@ -59,9 +64,19 @@ public:
     UpdateRun& operator=(const UpdateRun&) = delete;
 
     // Reads and consumes "~Update.tmp" into the header and the list (SetList), and reads
-    // the stall limit. False when the file is missing, unreadable or malformed (see
+    // the stall limit, the release key and the highest release serial accepted before
+    // (SetReleaseKey). False when the file is missing, unreadable or malformed (see
     // ReadHandOver).
     bool ReadHandOverFile();
+    // The key releases are checked with for the whole run. With a key, the run first fetches
+    // the release manifest and accepts it only when its signature holds, its serial is not
+    // below highestSerial and it has not expired; an item is then fetched only when the
+    // manifest lists it, and moved or unpacked only when its size and SHA-256 are the
+    // manifest's. NotAKey installs nothing. Whatever fails waits and is tried again.
+    void SetReleaseKey(ConfiguredKey state, const PublicKey& key, DWORD highestSerial);
+    // With a key: true, and the highest serial of the manifests this run accepted (to store
+    // once the run is complete). Without one: false.
+    bool AcceptedRelease(DWORD* serial) const;
     // Takes header.wCount entries of items (array new, or null for none) as the list.
     void SetList(const HandOverHeader& header, UpdateItem* items);
 
@@ -76,7 +91,9 @@ public:
     // it is asked for (from its length on, if still its version), and the progress stands
     // for the whole file. Returns the facts (recordSize left 0) and passes no verdict:
     // whatever arrived stays at path.
-    DownloadFacts Fetch(const char* url, const char* path, const Piece* piece = nullptr);
+    // limit: the whole file's length past which the download is aborted (0: none).
+    DownloadFacts Fetch(const char* url, const char* path, const Piece* piece = nullptr,
+                        ULONGLONG limit = 0);
 
     // Any thread: ends the run at once (a running download is aborted, a pause cut short,
     // an archive left between two entries).
@@ -121,6 +138,14 @@ private:
     // One attempt at a whole download of the item: fresh, or the rest of its piece. True when
     // it lies whole at paths.download.
     bool Download(const ItemPaths& paths, const UpdateItem& item);
+    // With a key, an accepted manifest: fetched and verified when the run has none. False
+    // (and the reason kept for the pause) when there is none to go by.
+    bool HaveRelease();
+    bool FetchManifest();
+    // Whether the whole download at whole is the item as the manifest lists it (always true
+    // without a key); when not, the manifest is fetched again before the next attempt.
+    bool IsSigned(const char* whole, const UpdateItem& item);
+    ItemOutcome NotSigned(const UpdateItem& item);
     // A piece file name no kept piece uses, for a download to arrive under.
     std::string FreePieceFile() const;
     // Moves the whole download at whole to paths.download; false (and the reason kept for the
@@ -185,4 +210,9 @@ private:
     DownloadStatusCallback* m_pActive = nullptr;  // the running download, for RequestStop
     ScopedHandle m_watcherEnd;                    // set when the run goes: ends the stall watcher
     ScopedHandle m_stallWatcher;                  // started with the first download
+    ConfiguredKey m_keyState = ConfiguredKey::NoKey;
+    PublicKey m_key{};
+    DWORD m_highestSerial = 0;   // accepted before this run
+    DWORD m_acceptedSerial = 0;  // the highest this run accepted
+    std::unique_ptr<ReleaseManifest> m_manifest;  // while the run goes by one
 };

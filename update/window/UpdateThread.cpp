@@ -20,7 +20,9 @@ UINT UpdateThreadProc(LPVOID pParam) {
 
     Sleep(1000);
     bool leaveOpen = false;
-    if (run.IsRunComplete()) leaveOpen = !CompleteRun(run.Header());
+    DWORD serial = 0;
+    if (run.IsRunComplete())
+        leaveOpen = !CompleteRun(run.Header(), run.AcceptedRelease(&serial) ? &serial : nullptr);
     if (SUCCEEDED(com)) CoUninitialize();
     if (leaveOpen) return 0;
 
