@@ -100,7 +100,7 @@ def wine(*args, gui=False, **kw):
 
 def registry_versions():
     out = wine("reg", "query", VERSION_KEY).stdout.decode("latin-1")
-    values = dict(re.findall(r"(FileVersion[12])\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out))
+    values = dict(re.findall(r"(FileVersion[12]|ReleaseSerial)\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out))
     return {k: int(v, 16) for k, v in values.items()}
 
 
@@ -213,7 +213,7 @@ class UpdateRun(unittest.TestCase):
             return [os.path.basename(line.strip().replace("\\", "/")) for line in f if line.strip()]
 
     def assert_run_not_completed(self):
-        self.assertEqual({}, registry_versions())
+        self.assertNotIn("FileVersion1", registry_versions())
         self.assertEqual([], self.lobby_starts())
 
     # --- complete runs -------------------------------------------------------------------
@@ -712,6 +712,95 @@ class UpdateRun(unittest.TestCase):
             for name in names:
                 if "Cache" in top and os.path.getsize(os.path.join(top, name)) > 1 << 30:
                     os.remove(os.path.join(top, name))
+
+    # --- signed releases ---------------------------------------------------------------------
+
+    def mkhandover(self, *args):
+        done = wine(ARGS.mkhandover, *args, cwd=self.folder)
+        self.assertEqual(0, done.returncode, args)
+        return done.stdout.decode("latin-1")
+
+    def sign(self, files, key, serial, *extra):
+        """Lays files out as the served folder, signs it with key and serves all of it."""
+        shutil.rmtree(self.path("Torvel"), ignore_errors=True)
+        os.makedirs(self.path("Torvel"))
+        for name, data in files.items():
+            with open(self.path("Torvel", name), "wb") as f:
+                f.write(data)
+        self.mkhandover("--sign", key, "Torvel", "--serial", str(serial), *extra)
+        self.server.files = {n: Served(self.read("Torvel", n)) for n in os.listdir(self.path("Torvel"))}
+
+    def test_only_the_operators_signed_release_installs(self):
+        # Each row: what the server serves against the installation's key; a row that must
+        # not install waits (its old copies stay, nothing under a listed name in DownLoad\)
+        # until it is closed. Keys are made here, with the operator's own tool.
+        key1 = re.search(r"ReleaseKey=(\S+)", self.mkhandover("--keygen", "one.key")).group(1)
+        key2 = re.search(r"ReleaseKey=(\S+)", self.mkhandover("--keygen", "two.key")).group(1)
+        news = {"a.txt": b"new a", "big.bin": os.urandom(3 << 20), "z.txt": b"new z"}
+        served = {**news, "UpdateConfig.txt": b"[Setting]\r\nReleaseKey=%s\r\n" % key2.encode()}
+        rows = [
+            # (fault, signing key, serial, extra, server changes, key ReleaseSerial held, whole)
+            ("a signed release, its big file cut every 1 MiB and resumed", "one.key", 7, (),
+             {"big.bin": {"drop_every": 1 << 20}}, 0, True),
+            ("the same release again", "one.key", 7, (), {}, 7, True),
+            ("a file altered on the server, same size", "one.key", 7, (), {"z.txt": b"bad z"}, 0,
+             False),
+            ("signed with another key", "two.key", 7, (), {}, 0, False),
+            ("older than a release installed before", "one.key", 7, (), {}, 8, False),
+            ("expired", "one.key", 7, ("--expires", "0"), {}, 0, False),
+            ("no manifest", "one.key", 7, (), {"~updater-release-manifest-signed-by-the-operator.txt": None}, 0, False),
+        ]
+        for fault, key, serial, extra, changes, held, whole in rows:
+            with self.subTest(fault):
+                olds = {**{name: OLD for name in news},
+                        "UpdateConfig.txt": b"[Setting]\r\nReleaseKey=%s\r\n" % key1.encode()}
+                for name, data in olds.items():
+                    self.write(name, data)
+                shutil.rmtree(self.path("DownLoad"), ignore_errors=True)
+                self.remove("lobby-started.txt", "UpdateClient.txt")
+                wine("reg", "delete", VERSION_KEY, "/f")
+                if held:
+                    wine("reg", "add", VERSION_KEY, "/v", "ReleaseSerial", "/t", "REG_DWORD",
+                         "/d", str(held), "/f")
+                self.sign(served, key, serial, *extra)
+                for name, change in changes.items():
+                    if change is None:
+                        del self.server.files[name]
+                    elif isinstance(change, dict):
+                        self.server.files[name] = Served(self.read("Torvel", name), **change)
+                    else:
+                        self.server.files[name] = Served(change)
+                # The key file goes in the list first: the run keeps the key it started with.
+                names = ["UpdateConfig.txt", "a.txt", "big.bin", "z.txt"]
+                self.write_hand_over([(n, len(served[n]), 0, 0) for n in names])
+                with self.running() as proc:
+                    try:
+                        proc.wait(timeout=60 if whole else 8)
+                    except subprocess.TimeoutExpired:
+                        pass
+                listed = [n for n in os.listdir(self.path("DownLoad")) if not n.startswith("~")]
+                self.assertEqual([], listed, "nothing under a listed name in DownLoad")
+                if whole:
+                    for name, data in served.items():
+                        self.assertEqual(data, self.read(name), name)
+                    self.assertEqual(max(serial, held), registry_versions().get("ReleaseSerial"))
+                    continue
+                self.assertEqual(OLD, self.read("z.txt"))
+                self.assert_run_not_completed()
+                if "altered" not in fault:
+                    for name, data in olds.items():
+                        self.assertEqual(data, self.read(name), name)
+
+        # Key rotation: a release signed with key one brings key two; the next release is
+        # signed with key two, and only that key is taken from then on.
+        self.write("UpdateConfig.txt", "[Setting]\r\nReleaseKey=%s\r\n" % key1)
+        for key, serial in (("one.key", 9), ("two.key", 10)):
+            self.sign(served, key, serial)
+            self.write("a.txt", OLD)
+            self.write_hand_over([(n, len(served[n]), 0, 0) for n in ("UpdateConfig.txt", "a.txt")])
+            self.run_update()
+            self.assertEqual(news["a.txt"], self.read("a.txt"))
+            self.assertEqual(serial, registry_versions().get("ReleaseSerial"))
 
     # --- runs that must not complete -------------------------------------------------------
 
