@@ -67,6 +67,10 @@ public:
     // each request asked for beyond the whole file, and the bar halfway through each.
     std::vector<DownloadFacts> answers;
     std::vector<std::string> asked, bars;
+    // Answers by the name asked for, before answers and statuses; and where each file went
+    // into the installation folder, in order.
+    std::map<std::string, std::vector<DownloadFacts>> answersFor;
+    std::vector<std::string> installed;
 
     DownloadFacts Download(const char* url, const char* path, DownloadStatusCallback& c) override {
         if (std::strstr(url, kReleaseManifestName) != nullptr) {
@@ -87,9 +91,11 @@ public:
         f.fileExists = true;
         f.fileSize = f.receivedBytes = 10;
         f.httpStatus = Next(statuses, DWORD{200});
-        if (!answers.empty()) {
-            f = answers.front();
-            answers.erase(answers.begin());
+        std::vector<DownloadFacts>& named = answersFor[std::strrchr(url, '\\') + 1];
+        std::vector<DownloadFacts>& script = named.empty() ? answers : named;
+        if (!script.empty()) {
+            f = script.front();
+            script.erase(script.begin());
             c.OnProgress(static_cast<ULONG>(f.receivedBytes / 2),
                          f.lengthAnnounced ? f.announcedLength : 0, BINDSTATUS_DOWNLOADINGDATA,
                          L"");
@@ -158,6 +164,7 @@ public:
         const bool ok = !install || Next(moves, true);
         if (ok) {
             moved += install;
+            if (install) installed.push_back(to);
             files[to] = files[from];
             files.erase(from);
         }
@@ -223,19 +230,19 @@ inline std::unique_ptr<UpdateArchive> ScriptedWorld::OpenArchive(const char*, co
     return std::unique_ptr<UpdateArchive>(new ScriptedArchive(*this));
 }
 
-// Runs a one-item list named name for at most steps steps; true when it completed. setUp
-// sees the run before its first step.
-inline bool RunOne(ScriptedWorld& world, const char* name, int steps = 10,
-                   const std::function<void(UpdateRun&)>& setUp = nullptr,
-                   const std::function<void(UpdateRun&)>& after = nullptr) {
+// Runs a list of names for at most steps steps; true when it completed. setUp sees the run
+// before its first step, after once it ended.
+inline bool RunList(ScriptedWorld& world, const std::vector<const char*>& names, int steps,
+                    const std::function<void(UpdateRun&)>& setUp = nullptr,
+                    const std::function<void(UpdateRun&)>& after = nullptr) {
     UpdateRun run(&world);
     world.run = &run;
     if (setUp) setUp(run);
     HandOverHeader header = {};
-    header.wCount = 1;
+    header.wCount = static_cast<WORD>(names.size());
     std::strcpy(header.szServerUrl, "http://127.0.0.1/");
-    UpdateItem* items = new UpdateItem[1]();
-    std::strcpy(items[0].szName, name);
+    UpdateItem* items = new UpdateItem[names.size()]();
+    for (size_t i = 0; i < names.size(); ++i) std::strcpy(items[i].szName, names[i]);
     run.SetList(header, items);
     run.SetInstallDir("C:\\Game");
     for (int i = 0; i < steps && !run.IsStopping(); ++i) run.DownloadNextItem();
@@ -243,6 +250,30 @@ inline bool RunOne(ScriptedWorld& world, const char* name, int steps = 10,
     run.GetStatusLine(line);
     world.waitLines.push_back(std::string("after: ") + line);
     if (after) after(run);
-    return run.IsRunComplete() && items[0].bDone == 1;
+    bool done = run.IsRunComplete();
+    for (size_t i = 0; i < names.size(); ++i) done = done && items[i].bDone == 1;
+    return done;
 }
 
+inline bool RunOne(ScriptedWorld& world, const char* name, int steps = 10,
+                   const std::function<void(UpdateRun&)>& setUp = nullptr,
+                   const std::function<void(UpdateRun&)>& after = nullptr) {
+    return RunList(world, {name}, steps, setUp, after);
+}
+
+// Workers that run the fetches ahead on the test's own thread, when the run waits for one,
+// the last posted first: downloads finish in another order than the list's.
+class ScriptedWorkers : public AheadWorkers {
+public:
+    std::vector<AheadJob> jobs;
+    int posted = 0;
+    void Post(const AheadJob& job) override {
+        ++posted;
+        jobs.push_back(job);
+    }
+    void Help() override {
+        std::vector<AheadJob> now;
+        now.swap(jobs);
+        for (auto job = now.rbegin(); job != now.rend(); ++job) job->Run();
+    }
+};

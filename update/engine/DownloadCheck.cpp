@@ -179,6 +179,11 @@ DWORD ParseHttpStatus(const char* headers, size_t length) {
     return digits == 3 ? status : 0;
 }
 
+void AllowConnectionsPerServer(DWORD count) {
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &count, sizeof count);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &count, sizeof count);
+}
+
 void ForgetCachedCopy(const char* url) {
     DeleteUrlCacheEntryA(url);
     const std::string slashed = Slashed(url);

@@ -71,6 +71,10 @@ AnswerHeaders ParseAnswerHeaders(const wchar_t* headers);
 // or 0 when it does not start with a status line.
 DWORD ParseHttpStatus(const char* headers, size_t length);
 
+// Lets this process hold count connections to one server at once (HTTP/1.1 and 1.0 alike),
+// where the system's own limit is lower.
+void AllowConnectionsPerServer(DWORD count);
+
 // Drops the system's cached copies of url (as given and with "/" for "\", the form Wine
 // files it under), so that the next download comes from the server.
 void ForgetCachedCopy(const char* url);

@@ -17,24 +17,9 @@ constexpr DWORD kLongestRetryMs = 30000;
 constexpr UINT kDefaultStallSeconds = 30;
 constexpr UINT kLongestStallSeconds = 3600;
 constexpr DWORD kStallLookMs = 250;
+const char kManifestShownAs[] = "发布清单";
 
 }  // namespace
-
-WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled) {
-    switch (verdict) {
-        case DownloadVerdict::NoAnswer:
-            return WaitReason::NoAnswer;
-        case DownloadVerdict::ErrorAnswer:
-            return WaitReason::ServerError;
-        case DownloadVerdict::Failed:
-            return stalled ? WaitReason::NoAnswer : WaitReason::Incomplete;
-        case DownloadVerdict::NothingStored:
-        case DownloadVerdict::LostOnTheWay:
-            return WaitReason::DiskFull;
-        default:
-            return WaitReason::Incomplete;
-    }
-}
 
 WaitReason WaitForManifest(ManifestFault fault) {
     switch (fault) {
@@ -68,43 +53,69 @@ DWORD StallLimitMs(const char* configFile) {
     return seconds * 1000;
 }
 
-// For the length of one download: makes it the one RequestStop aborts and the one the
-// stall watcher looks at.
-class UpdateRun::ActiveDownload {
+unsigned DownloadsAhead(const char* configFile) {
+    const UINT ahead =
+        GetPrivateProfileIntA("Setting", "DownloadsAhead", kDefaultDownloadsAhead, configFile);
+    return ahead < kMostDownloadsAhead ? ahead : kMostDownloadsAhead;
+}
+
+// Hears a download of an item ahead of its turn: every byte counts for the speed line, and
+// the bar shows it once the item's turn has come and the run waits for it.
+class UpdateRun::AheadListener : public FetchListener {
 public:
-    ActiveDownload(UpdateRun& run, DownloadStatusCallback& callback) : m_run(run) {
-        m_run.StartStallWatcher();
-        std::lock_guard<std::mutex> hold(m_run.m_activeLock);
-        m_run.m_pActive = &callback;
+    AheadListener(UpdateRun& run, WORD index) : m_run(run), m_index(index) {}
+    bool IsStopping() const override { return m_run.IsStopping(); }
+    void SetProgress(DWORD progress, DWORD progressMax) override {
+        m_run.m_dwReceived += progress - m_last;
+        m_last = progress;
+        if (m_run.CurrentItem() != m_index) return;
+        if (m_total != 0) {
+            m_run.ShowProgress(m_base + progress, m_total);
+        } else {
+            m_run.ShowProgress(progress, progressMax);
+        }
     }
-    ~ActiveDownload() {
-        std::lock_guard<std::mutex> hold(m_run.m_activeLock);
-        m_run.m_pActive = nullptr;
+    void Starting(const Piece* piece) override {
+        m_last = 0;
+        m_base = piece != nullptr ? static_cast<DWORD>(piece->length) : 0;
+        m_total = piece != nullptr ? static_cast<DWORD>(piece->total) : 0;
     }
-    ActiveDownload(const ActiveDownload&) = delete;
-    ActiveDownload& operator=(const ActiveDownload&) = delete;
+    void Ended() override {}
 
 private:
     UpdateRun& m_run;
+    WORD m_index;
+    DWORD m_last = 0, m_base = 0, m_total = 0;
+};
+
+// The pieces of the list's items up to a given one.
+class UpdateRun::ListFilter : public PieceFilter {
+public:
+    ListFilter(const UpdateRun& run, WORD upTo) : m_run(run), m_upTo(upTo) {}
+    bool Keeps(const PieceRecord& record) const override {
+        return m_run.BelongsToList(record, m_upTo);
+    }
+
+private:
+    const UpdateRun& m_run;
+    WORD m_upTo;
 };
 
 void UpdateRun::StartStallWatcher() {
     // One thread for the whole run: a thread started for each download costs a few
     // milliseconds a file, which a release of many small files feels.
+    std::lock_guard<std::mutex> hold(m_watcherLock);
     if (m_stallWatcher.IsValid() || !m_watcherEnd.IsValid()) return;
     m_stallWatcher.Reset(CreateThread(nullptr, 0, &WatchForStalls, this, 0, nullptr));
 }
 
 // A stalled server sends no progress report, so the callback alone could never stop it:
-// the running download is aborted when nothing was heard from it for the stall limit.
+// a running download is aborted when nothing was heard from it for the stall limit.
 // Without this thread downloads run unwatched; the stop still aborts them.
 DWORD WINAPI UpdateRun::WatchForStalls(LPVOID self) {
     auto* run = static_cast<UpdateRun*>(self);
-    while (WaitForSingleObject(run->m_watcherEnd, kStallLookMs) == WAIT_TIMEOUT) {
-        std::lock_guard<std::mutex> hold(run->m_activeLock);
-        if (run->m_pActive != nullptr)
-            run->m_pActive->AbortIfStalled(GetTickCount64(), run->m_dwStallMs);
-    }
+    while (WaitForSingleObject(run->m_watcherEnd, kStallLookMs) == WAIT_TIMEOUT)
+        run->m_active.AbortStalled(GetTickCount64(), run->m_dwStallMs);
     return 0;
 }
 
@@ -117,6 +128,7 @@ UpdateRun::UpdateRun(UpdateIo* io)
       m_nItemCount(0),
       m_bStop(FALSE),
       m_nCurrentItem(0),
+      m_pieces(m_io),
       m_dwStallMs(kDefaultStallSeconds * 1000),
       m_stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       m_watcherEnd(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
@@ -125,6 +137,14 @@ UpdateRun::UpdateRun(UpdateIo* io)
 }
 
 UpdateRun::~UpdateRun() {
+    // Whatever is still fetched ahead ends before what it uses goes.
+    if (m_ahead) {
+        m_bStop = TRUE;
+        m_active.AbortAll();
+        m_ahead->WaitAll();
+        m_ahead.reset();
+    }
+    m_ownWorkers.reset();
     if (m_stallWatcher.IsValid()) {
         SetEvent(m_watcherEnd);
         WaitForSingleObject(m_stallWatcher, INFINITE);
@@ -141,6 +161,11 @@ bool UpdateRun::ReadHandOverFile() {
     PublicKey key{};
     const ConfiguredKey state = ReadReleaseKey(kConfigFile, &key);
     SetReleaseKey(state, key, state == ConfiguredKey::NoKey ? 0 : AcceptedReleaseSerial());
+    const unsigned ahead = DownloadsAhead(kConfigFile);
+    // Windows lets a process hold only a few connections to one server (fewer still to an
+    // HTTP/1.0 one): the downloads ahead would wait for each other.
+    if (ahead != 0) AllowConnectionsPerServer(ahead + 2);
+    SetDownloadsAhead(ahead);
     return true;
 }
 
@@ -148,12 +173,18 @@ void UpdateRun::SetReleaseKey(ConfiguredKey state, const PublicKey& key, DWORD h
     m_keyState = state;
     m_key = key;
     m_highestSerial = m_acceptedSerial = highestSerial;
+    std::lock_guard<std::mutex> hold(m_manifestLock);
     m_manifest.reset();
 }
 
 bool UpdateRun::AcceptedRelease(DWORD* serial) const {
     *serial = m_acceptedSerial;
     return m_keyState == ConfiguredKey::Key;
+}
+
+void UpdateRun::SetDownloadsAhead(unsigned ahead, AheadWorkers* workers) {
+    m_nAhead = ahead;
+    m_pAheadWorkers = workers;
 }
 
 void UpdateRun::SetList(const HandOverHeader& header, UpdateItem* items) {
@@ -168,23 +199,42 @@ void UpdateRun::SetList(const HandOverHeader& header, UpdateItem* items) {
 void UpdateRun::RequestStop() {
     m_bStop = TRUE;
     if (m_stopEvent.IsValid()) SetEvent(m_stopEvent);
-    std::lock_guard<std::mutex> hold(m_activeLock);
-    if (m_pActive != nullptr) m_pActive->Abort();
+    m_active.AbortAll();
+}
+
+void UpdateRun::ShowProgress(DWORD progress, DWORD progressMax) {
+    m_dwProgress = progress;
+    m_dwProgressMax = progressMax == 0 ? kUnknownDownloadSize : progressMax;
 }
 
 void UpdateRun::SetProgress(DWORD progress, DWORD progressMax) {
+    m_dwReceived += progress - m_dwLastProgress;
+    m_dwLastProgress = progress;
     const DWORD total = m_dwProgressTotal;
     if (total != 0) {
-        m_dwProgress = m_dwProgressBase + progress;
-        m_dwProgressMax = total;
+        ShowProgress(m_dwProgressBase + progress, total);
     } else {
-        m_dwProgress = progress;
-        m_dwProgressMax = progressMax == 0 ? kUnknownDownloadSize : progressMax;
+        ShowProgress(progress, progressMax);
     }
 }
 
-void UpdateRun::AdvanceSpeedBase(DWORD base, DWORD progress) {
-    m_dwSpeedBase.compare_exchange_strong(base, progress);
+void UpdateRun::Starting(const Piece* piece) {
+    StartStallWatcher();
+    m_dwLastProgress = 0;
+    if (piece == nullptr) return;
+    // The bar starts at the piece's share.
+    m_dwProgressBase = static_cast<DWORD>(piece->length);
+    m_dwProgressTotal = static_cast<DWORD>(piece->total);
+    SetProgress(0, 0);
+}
+
+void UpdateRun::Ended() {
+    m_dwProgressBase = 0;
+    m_dwProgressTotal = 0;
+}
+
+void UpdateRun::AdvanceSpeedBase(DWORD base, DWORD received) {
+    m_dwSpeedBase.compare_exchange_strong(base, received);
 }
 
 void UpdateRun::GetStatusLine(char (&out)[kStatusLineSize]) const {
@@ -199,9 +249,16 @@ void UpdateRun::SetStatusLine(const char (&line)[kStatusLineSize]) {
 }
 
 UpdateRun::ItemOutcome UpdateRun::Failed(WaitReason why, const char* name, DWORD status) {
+    // What lies ahead takes the room the item in turn needs.
+    if (why == WaitReason::DiskFull) FreeWhatLiesAhead();
     ++m_nFailures;
     FormatWaitLine(why, status, FileNamePart(name), m_szWaitLine);
     return ItemOutcome::Retry;
+}
+
+void UpdateRun::Progressed(const UpdateItem& item) {
+    m_nFailures = 0;
+    Failed(WaitReason::Incomplete, item.szName);
 }
 
 bool UpdateRun::WaitBeforeRetry() {
@@ -223,25 +280,49 @@ void UpdateRun::DownloadNextItem() {
     if (!WaitBeforeRetry()) return;
     if (!m_bPiecesLoaded) LoadPieces();
     if (!HaveRelease()) return;
-    UpdateItem& item = m_pItems[m_nCurrentItem];
-    ItemState& state = m_state[m_nCurrentItem];
+    const WORD current = m_nCurrentItem;
+    UpdateItem& item = m_pItems[current];
+    ItemState& state = m_state[current];
 
     ItemPaths paths;
-    if (!BuildItemPaths(m_strInstallDir, m_header.szServerUrl, item.szName, paths)) {
+    char piece[kPathSize];
+    if (!BuildItemPaths(m_strInstallDir, m_header.szServerUrl, item.szName, paths) ||
+        !m_pieces.PathOf(PieceFileName(0xFFFFFFFFu), piece)) {
         // An entry that cannot be placed inside the installation folder ends the run
         // unfinished: no version is stored and nothing is started.
         m_bStop = TRUE;
         return;
     }
+    m_io.MakeFolder(paths.downloadFolder);
+    if (m_nAhead != 0 && !m_ahead) {
+        if (m_pAheadWorkers == nullptr) {
+            m_ownWorkers.reset(new AheadThreads(m_nAhead));
+            m_pAheadWorkers = m_ownWorkers.get();
+        }
+        m_ahead.reset(new FetchAhead(m_nAhead, *m_pAheadWorkers, *this));
+        // Nothing is fetched past an item that cannot be placed: the run ends there.
+        m_nPlaceable = current;
+        for (ItemPaths later; m_nPlaceable < m_nItemCount &&
+                              BuildItemPaths(m_strInstallDir, m_header.szServerUrl,
+                                             m_pItems[m_nPlaceable].szName, later);)
+            ++m_nPlaceable;
+    }
+    if (m_ahead) {
+        m_ahead->Plan(static_cast<WORD>(current + 1), m_nPlaceable);
+        if (m_ahead->Finish(current)) state.downloaded = true;
+    }
 
     ULONGLONG size = 0;
     if (state.downloaded && !m_io.FileSize(paths.download, &size)) state = ItemState();
     if (!state.downloaded) {
-        m_io.MakeFolder(paths.downloadFolder);
         char status[kStatusLineSize];
         FormatStatusLine(item.szName, status);
         SetStatusLine(status);
-        if (!Download(paths, item)) return;
+        const Attempt attempt = FetchItem(Context(*this), paths, item);
+        if (!attempt.whole) {
+            Settle(attempt, item);
+            return;
+        }
         state.downloaded = true;
     }
 
@@ -260,7 +341,6 @@ void UpdateRun::DownloadNextItem() {
             m_nFailures = 0;
             item.bDone = 1;
             ++m_nCurrentItem;
-            m_dwSpeedBase = 0;
             break;
         }
         case ItemOutcome::Retry:
@@ -269,29 +349,58 @@ void UpdateRun::DownloadNextItem() {
     }
 }
 
+void UpdateRun::Settle(const Attempt& attempt, const UpdateItem& item) {
+    if (IsStopping()) return;
+    // The manifest may be what is wrong (a mirror's stale one): it is fetched again.
+    if (attempt.why == WaitReason::NotSigned) {
+        std::lock_guard<std::mutex> hold(m_manifestLock);
+        m_manifest.reset();
+    }
+    if (attempt.grew) {
+        Progressed(item);
+    } else {
+        Failed(attempt.why, item.szName, attempt.status);
+    }
+}
+
+FetchContext UpdateRun::Context(FetchListener& listener) {
+    return FetchContext{m_io,     m_pieces, m_active,
+                        listener, m_keyState == ConfiguredKey::Key, Manifest()};
+}
+
+std::shared_ptr<const ReleaseManifest> UpdateRun::Manifest() const {
+    std::lock_guard<std::mutex> hold(m_manifestLock);
+    return m_manifest;
+}
+
 DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* piece,
                                ULONGLONG limit) {
-    DownloadStatusCallback callback;
-    callback.SetOwner(this);
-    const ULONGLONG before = piece != nullptr ? piece->length : 0;
-    if (limit != 0) callback.SetLimit(limit > before ? limit - before : 1);
-    // A validator too long to send back is one the server could not be asked about: the
-    // whole file comes, and JudgeRest sees a fresh answer.
-    if (piece != nullptr && callback.AskFrom(piece->length, piece->validator)) {
-        // The bar starts at the piece's share; the speed counts only what comes now.
-        m_dwProgressBase = static_cast<DWORD>(piece->length);
-        m_dwProgressTotal = static_cast<DWORD>(piece->total);
-        SetProgress(0, 0);
-        m_dwSpeedBase = m_dwProgressBase.load();
+    return FetchOnce(Context(*this), url, path, piece, limit);
+}
+
+bool UpdateRun::FetchAheadOf(WORD index) {
+    AheadListener listener(*this, index);
+    ItemPaths paths;
+    if (!BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[index].szName, paths))
+        return false;
+    const Attempt attempt = FetchItem(Context(listener), paths, m_pItems[index]);
+    // A full disk stops fetching ahead: the item in turn comes first.
+    if (attempt.why == WaitReason::DiskFull) m_ahead->Stop();
+    return attempt.whole;
+}
+
+void UpdateRun::FreeWhatLiesAhead() {
+    if (!m_ahead) return;
+    m_ahead->Stop();
+    const WORD current = m_nCurrentItem;
+    // Downloads ahead that run still are ended; what they keep goes below.
+    m_active.AbortAll();
+    for (const WORD index : m_ahead->WholeAfter(current)) {
+        ItemPaths paths;
+        if (BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[index].szName, paths))
+            m_io.Delete(paths.download);
     }
-    DownloadFacts facts;
-    {
-        ActiveDownload active(*this, callback);
-        facts = m_io.Download(url, path, callback);
-    }
-    m_dwProgressBase = 0;
-    m_dwProgressTotal = 0;
-    return facts;
+    m_pieces.DropUnless(ListFilter(*this, current));
 }
 
 bool UpdateRun::HaveRelease() {
@@ -305,304 +414,61 @@ bool UpdateRun::HaveRelease() {
         case ConfiguredKey::Key:
             break;
     }
-    return m_manifest != nullptr || FetchManifest();
+    return Manifest() != nullptr || FetchManifest();
 }
 
 bool UpdateRun::FetchManifest() {
-    static const char kShownAs[] = "发布清单";
     char url[kPathSize], folder[kPathSize], arrive[kPathSize];
-    const std::string arriving = FreePieceFile();
+    const std::string arriving = m_pieces.Reserve();
     if (!JoinPath(url, {m_header.szServerUrl, "Torvel\\", kReleaseManifestName}) ||
-        !PiecePath("", folder) || !PiecePath(arriving, arrive)) {
+        !m_pieces.PathOf("", folder) || !m_pieces.PathOf(arriving, arrive)) {
         // As for a listed name that cannot be placed: the run ends unfinished.
         m_bStop = TRUE;
         return false;
     }
     m_io.MakeFolder(folder);
     char status[kStatusLineSize];
-    FormatStatusLine(kShownAs, status);
+    FormatStatusLine(kManifestShownAs, status);
     SetStatusLine(status);
     m_io.Delete(arrive);
     const DownloadFacts facts = Fetch(url, arrive, nullptr, kMaxManifestBytes);
     std::string text;
     const bool whole = IsWholeDownload(facts) && m_io.ReadText(arrive, &text);
     m_io.Delete(arrive);
+    m_pieces.Release(arriving);
     if (IsStopping()) return false;
     if (!whole) {
-        Failed(WaitForDownload(JudgeDownload(facts), facts.stalled), kShownAs, facts.httpStatus);
+        Failed(WaitForDownload(JudgeDownload(facts), facts.stalled), kManifestShownAs,
+               facts.httpStatus);
         return false;
     }
-    std::unique_ptr<ReleaseManifest> manifest(new ReleaseManifest);
+    std::shared_ptr<ReleaseManifest> manifest(new ReleaseManifest);
     const ManifestFault fault =
         VerifyManifest(text, m_key, m_highestSerial, m_io.UtcNow(), manifest.get());
     if (fault != ManifestFault::None) {
-        Failed(WaitForManifest(fault), kShownAs);
+        Failed(WaitForManifest(fault), kManifestShownAs);
         return false;
     }
     m_acceptedSerial = std::max(m_acceptedSerial, manifest->serial);
+    std::lock_guard<std::mutex> hold(m_manifestLock);
     m_manifest = std::move(manifest);
     return true;
 }
 
-bool UpdateRun::IsSigned(const char* whole, const UpdateItem& item) {
-    if (m_keyState != ConfiguredKey::Key) return true;
-    ULONGLONG size = 0;
-    uint8_t digest[kSha256Bytes];
-    if (m_manifest != nullptr && m_io.HashFile(whole, &size, digest) &&
-        MatchManifest(*m_manifest, item.szName, size, digest) == ItemMatch::Matches)
-        return true;
-    NotSigned(item);
-    return false;
-}
-
-UpdateRun::ItemOutcome UpdateRun::NotSigned(const UpdateItem& item) {
-    // The manifest may be what is wrong (a mirror's stale one): it is fetched again.
-    m_manifest.reset();
-    return Failed(WaitReason::NotSigned, item.szName);
-}
-
-bool UpdateRun::Download(const ItemPaths& paths, const UpdateItem& item) {
-    // An item the release does not list is never fetched, let alone installed.
-    const ManifestFile* listed =
-        m_manifest != nullptr ? FindInManifest(*m_manifest, item.szName) : nullptr;
-    if (m_keyState == ConfiguredKey::Key && listed == nullptr) {
-        NotSigned(item);
-        return false;
-    }
-    const ULONGLONG limit = listed != nullptr ? listed->size : 0;
-    PieceRecord* kept = FindPiece(item, paths.url);
-    char piece[kPathSize];
-    // A piece whose file went (an antivirus, a player clearing DownLoad\) or changed is no
-    // piece: a rest joined to it would never be whole.
-    ULONGLONG size = 0;
-    if (kept != nullptr && (!PiecePath(kept->file, piece) || !m_io.FileSize(piece, &size) ||
-                            size != kept->piece.length)) {
-        DropPiece(*kept);
-        kept = nullptr;
-    }
-    if (kept != nullptr && kept->piece.length == kept->piece.total) return TakeWholePiece(paths, item, *kept);
-    // Every download arrives under a name of its own: a partial file never lies under a
-    // listed name, where the lobby looks for a new Update.exe, even when the run is killed.
-    const std::string arriving = FreePieceFile();
-    char arrive[kPathSize];
-    if (!PiecePath(arriving, arrive)) return false;
-    m_io.Delete(arrive);
-    DownloadFacts facts = Fetch(paths.url, arrive, kept != nullptr ? &kept->piece : nullptr, limit);
-    facts.recordSize = item.dwSize;
-    if (kept != nullptr) return GoOn(paths, item, *kept, arriving, facts);
-    return TakeFresh(paths, item, facts, arriving, 0);
-}
-
-std::string UpdateRun::FreePieceFile() const {
-    for (unsigned number = 0;; ++number) {
-        std::string file = PieceFileName(number);
-        if (std::none_of(m_pieces.begin(), m_pieces.end(),
-                         [&](const PieceRecord& r) { return r.file == file; }))
-            return file;
-    }
-}
-
-bool UpdateRun::TakeDownload(const char* whole, const ItemPaths& paths, const UpdateItem& item) {
-    if (m_io.Move(whole, paths.download)) return true;
-    Failed(IsFolderAttributes(m_io.Attributes(paths.download)) ? WaitReason::FolderInTheWay
-                                                                : WaitReason::InUse,
-           item.szName);
-    return false;
-}
-
-bool UpdateRun::TakeFresh(const ItemPaths& paths, const UpdateItem& item,
-                          const DownloadFacts& facts, const std::string& arriving,
-                          ULONGLONG before) {
-    char arrived[kPathSize];
-    if (!PiecePath(arriving, arrived)) return false;
-    const DownloadVerdict verdict = JudgeDownload(facts);
-    // A download may end after the close command asked it to stop (the moniker does not
-    // always give up at the first E_ABORT): what was asked to stop is not installed.
-    if (verdict == DownloadVerdict::Whole && !IsStopping()) {
-        if (IsSigned(arrived, item) && TakeDownload(arrived, paths, item)) return true;
-        m_io.Delete(arrived);
-        return false;
-    }
-    // What a stop or a dropped link cut short is kept, so that the next attempt, or the
-    // next run, goes on from there.
-    if (verdict != DownloadVerdict::Whole && IsKeepablePiece(facts) &&
-        StorePiece(item, paths.url, facts, arriving)) {
-        if (IsStopping()) return false;
-        // Only more than was kept before is progress; a server that starts over every time
-        // (it has no ranges) gets the growing pauses of any failure.
-        if (facts.receivedBytes > before) {
-            Progressed(item);
-        } else {
-            Failed(WaitReason::Incomplete, item.szName);
-        }
-        return false;
-    }
-    m_io.Delete(arrived);
-    if (!IsStopping())
-        Failed(WaitForDownload(verdict, facts.stalled), item.szName, facts.httpStatus);
-    return false;
-}
-
-bool UpdateRun::StorePiece(const UpdateItem& item, const char* url, const DownloadFacts& facts,
-                           const std::string& file) {
-    char piece[kPathSize];
-    if (!PiecePath(file, piece)) return false;
-    m_pieces.emplace_back();
-    PieceRecord& record = m_pieces.back();
-    record.name = item.szName;
-    record.file = file;
-    record.size = item.dwSize;
-    record.date = item.dwDate;
-    record.time = item.dwTime;
-    record.url = url;
-    record.piece = PieceOf(facts);
-    // Listed before it is cut to its counted bytes: a run killed between the two finds the
-    // file longer than the index says and removes it.
-    SavePieces();
-    if (facts.fileSize == facts.receivedBytes || m_io.Cut(piece, facts.receivedBytes)) return true;
-    DropPiece(m_pieces.back());
-    return false;
-}
-
-bool UpdateRun::GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept,
-                     const std::string& arriving, const DownloadFacts& facts) {
-    const Piece piece = kept.piece;
-    char rest[kPathSize], whole[kPathSize];
-    if (!PiecePath(arriving, rest) || !PiecePath(kept.file, whole)) return false;
-    switch (JudgeRest(piece, facts)) {
-        case RestVerdict::Join: {
-            const bool joined =
-                facts.receivedBytes == 0 || m_io.Append(rest, facts.receivedBytes, whole);
-            m_io.Delete(rest);
-            if (!joined) {
-                if (!IsStopping()) Failed(WaitReason::DiskFull, item.szName);
-                return false;
-            }
-            kept.piece.length += facts.receivedBytes;
-            SavePieces();
-            if (kept.piece.length == piece.total) return TakeWholePiece(paths, item, kept);
-            if (IsStopping()) return false;
-            if (facts.receivedBytes != 0) {
-                Progressed(item);
-            } else {
-                Failed(WaitForDownload(JudgeDownload(facts), facts.stalled), item.szName,
-                       facts.httpStatus);
-            }
-            return false;
-        }
-        case RestVerdict::Fresh:
-            // The server sent the file anew: the piece is of another version, or the server
-            // has no ranges. What came is judged as any fresh download.
-            DropPiece(kept);
-            return TakeFresh(paths, item, facts, arriving, piece.length);
-        case RestVerdict::NoAnswer:
-        case RestVerdict::ErrorAnswer:
-            m_io.Delete(rest);
-            if (!IsStopping()) {
-                Failed(facts.httpStatus == 0 ? WaitReason::NoAnswer : WaitReason::ServerError,
-                       item.szName, facts.httpStatus);
-            }
-            return false;
-        case RestVerdict::Refused:
-            m_io.Delete(rest);
-            DropPiece(kept);
-            if (!IsStopping()) Failed(WaitReason::Incomplete, item.szName, facts.httpStatus);
-            return false;
+bool UpdateRun::BelongsToList(const PieceRecord& record, WORD upTo) const {
+    for (WORD i = 0; i < m_nItemCount && i <= upTo; ++i) {
+        ItemPaths paths;
+        if (BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[i].szName, paths) &&
+            PieceBelongs(record, m_pItems[i], paths.url))
+            return true;
     }
     return false;
-}
-
-bool UpdateRun::TakeWholePiece(const ItemPaths& paths, const UpdateItem& item,
-                               PieceRecord& kept) {
-    char whole[kPathSize];
-    ULONGLONG size = 0;
-    if (!PiecePath(kept.file, whole) || !m_io.FileSize(whole, &size)) return false;
-    // Whole again: only today's verdict on the joined file lets it in.
-    if (!IsWholeDownload(JoinedFacts(kept.piece, size, item.dwSize))) {
-        DropPiece(kept);
-        if (!IsStopping()) Failed(WaitReason::Incomplete, item.szName);
-        return false;
-    }
-    // A stop keeps the whole piece listed: the next attempt, or the next run, takes it.
-    if (IsStopping()) return false;
-    if (!IsSigned(whole, item)) {
-        DropPiece(kept);
-        return false;
-    }
-    if (!TakeDownload(whole, paths, item)) return false;
-    ForgetPiece(kept);
-    return true;
-}
-
-void UpdateRun::Progressed(const UpdateItem& item) {
-    m_nFailures = 0;
-    Failed(WaitReason::Incomplete, item.szName);
-}
-
-bool UpdateRun::PiecePath(const std::string& file, char (&out)[kPathSize]) const {
-    return JoinPath(out, {m_strInstallDir, "\\DownLoad\\", file.c_str()});
 }
 
 void UpdateRun::LoadPieces() {
     m_bPiecesLoaded = true;
-    char folder[kPathSize], index[kPathSize];
-    if (!PiecePath("", folder) || !PiecePath(kPieceIndexName, index)) return;
-    std::string text;
-    m_io.ReadText(index, &text);
-    for (const PieceRecord& record : ParsePieceIndex(text)) {
-        char piece[kPathSize];
-        bool listed = false;
-        for (WORD i = 0; i < m_nItemCount && !listed; ++i) {
-            ItemPaths paths;
-            listed =
-                BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[i].szName, paths) &&
-                PieceBelongs(record, m_pItems[i], paths.url);
-        }
-        ULONGLONG size = 0;
-        if (listed && PiecePath(record.file, piece) && m_io.FileSize(piece, &size) &&
-            size == record.piece.length)
-            m_pieces.push_back(record);
-    }
-    // Every other file of ours goes: pieces of items no longer listed or not what the index
-    // says, lines the index refused, a download a killed run left arriving, and everything an
-    // index that could not be read listed. So pieces never pile up.
-    for (const std::string& file : m_io.FilesLike(folder, kUpdaterFilePattern)) {
-        if (file == kPieceIndexName) continue;
-        if (std::none_of(m_pieces.begin(), m_pieces.end(),
-                         [&](const PieceRecord& r) { return r.file == file; })) {
-            char path[kPathSize];
-            if (PiecePath(file, path)) m_io.Delete(path);
-        }
-    }
-    SavePieces();
-}
-
-void UpdateRun::SavePieces() {
-    char index[kPathSize];
-    if (!PiecePath(kPieceIndexName, index)) return;
-    if (m_pieces.empty()) {
-        m_io.Delete(index);
-    } else {
-        m_io.WriteText(index, FormatPieceIndex(m_pieces));
-    }
-}
-
-PieceRecord* UpdateRun::FindPiece(const UpdateItem& item, const char* url) {
-    for (PieceRecord& record : m_pieces) {
-        if (PieceBelongs(record, item, url)) return &record;
-    }
-    return nullptr;
-}
-
-void UpdateRun::ForgetPiece(const PieceRecord& record) {
-    m_pieces.erase(m_pieces.begin() + (&record - m_pieces.data()));
-    SavePieces();
-}
-
-void UpdateRun::DropPiece(const PieceRecord& record) {
-    char piece[kPathSize];
-    if (PiecePath(record.file, piece)) m_io.Delete(piece);
-    ForgetPiece(record);
+    if (!m_pieces.SetFolder(m_strInstallDir)) return;
+    m_pieces.Load(ListFilter(*this, 0xFFFF));
 }
 
 UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const UpdateItem& item,

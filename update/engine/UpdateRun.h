@@ -28,18 +28,17 @@
 #include "ArchiveInstall.h"
 #include "DownloadPiece.h"
 #include "DownloadStatusCallback.h"
+#include "FetchAhead.h"
 #include "HandOver.h"
 #include "InstallPaths.h"
+#include "ItemFetch.h"
+#include "PieceStore.h"
 #include "ReleaseManifest.h"
 #include "Scoped.h"
 #include "StatusLine.h"
 #include "String.h"
 #include "UpdateIo.h"
 #include "Zip.h"
-
-// What a failed download waits for: the verdict's reason, a stall being the server's
-// silence.
-WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled);
 
 // The pause before the next attempt after this many failures in a row: 0 for none, then
 // 1 s, doubling up to 30 s.
@@ -55,7 +54,14 @@ WaitReason WaitForManifest(ManifestFault fault);
 // default and for values outside 1 to 3600.
 DWORD StallLimitMs(const char* configFile);
 
-class UpdateRun : public DownloadListener {
+// How many items are fetched ahead of the one in turn: "DownloadsAhead" of section
+// "Setting" of configFile, kDefaultDownloadsAhead by default, at most kMostDownloadsAhead;
+// 0 fetches one item at a time.
+constexpr unsigned kDefaultDownloadsAhead = 4;
+constexpr unsigned kMostDownloadsAhead = 8;
+unsigned DownloadsAhead(const char* configFile);
+
+class UpdateRun : public FetchListener, private AheadFetcher {
 public:
     // A run that acts through io (null: the system's own), which must outlive it.
     explicit UpdateRun(UpdateIo* io = nullptr);
@@ -64,9 +70,9 @@ public:
     UpdateRun& operator=(const UpdateRun&) = delete;
 
     // Reads and consumes "~Update.tmp" into the header and the list (SetList), and reads
-    // the stall limit, the release key and the highest release serial accepted before
-    // (SetReleaseKey). False when the file is missing, unreadable or malformed (see
-    // ReadHandOver).
+    // the stall limit, the number of downloads ahead, the release key and the highest
+    // release serial accepted before (SetReleaseKey). False when the file is missing,
+    // unreadable or malformed (see ReadHandOver).
     bool ReadHandOverFile();
     // The key releases are checked with for the whole run. With a key, the run first fetches
     // the release manifest and accepts it only when its signature holds, its serial is not
@@ -77,6 +83,9 @@ public:
     // With a key: true, and the highest serial of the manifests this run accepted (to store
     // once the run is complete). Without one: false.
     bool AcceptedRelease(DWORD* serial) const;
+    // Fetches up to ahead items after the one in turn at once, on workers (null: threads of
+    // the run's own). Before the first step.
+    void SetDownloadsAhead(unsigned ahead, AheadWorkers* workers = nullptr);
     // Takes header.wCount entries of items (array new, or null for none) as the list.
     void SetList(const HandOverHeader& header, UpdateItem* items);
 
@@ -86,31 +95,30 @@ public:
     // be placed inside the installation folder.
     void DownloadNextItem();
 
-    // One download attempt of url to path, as DownloadNextItem makes it: progress into this
-    // run, aborted by RequestStop or after the stall limit. With a piece, only what follows
-    // it is asked for (from its length on, if still its version), and the progress stands
-    // for the whole file. Returns the facts (recordSize left 0) and passes no verdict:
-    // whatever arrived stays at path.
-    // limit: the whole file's length past which the download is aborted (0: none).
+    // One download attempt of url to path, as the step makes it (FetchOnce): progress into
+    // this run, aborted by RequestStop or after the stall limit.
     DownloadFacts Fetch(const char* url, const char* path, const Piece* piece = nullptr,
                         ULONGLONG limit = 0);
 
-    // Any thread: ends the run at once (a running download is aborted, a pause cut short,
-    // an archive left between two entries).
+    // Any thread: ends the run at once (every running download is aborted, a pause cut
+    // short, an archive left between two entries).
     void RequestStop();
     bool IsStopping() const override { return m_bStop.load() != 0; }
     bool IsRunComplete() const { return m_nCurrentItem == m_nItemCount; }
 
-    // Progress of the running download: the bytes of its answer so far and what it
-    // expects of it (0: unknown). The window sees the whole file: a piece's bytes and its
-    // total while the rest comes, kUnknownDownloadSize for a total nobody gave.
+    // Progress of the item in turn's download: the bytes of its answer so far and what it
+    // expects of it (0: unknown). The window's bar sees the whole file: a piece's bytes and
+    // its total while the rest comes, kUnknownDownloadSize for a total nobody gave.
     void SetProgress(DWORD progress, DWORD progressMax) override;
+    void Starting(const Piece* piece) override;
+    void Ended() override;
     DWORD Progress() const { return m_dwProgress; }
     DWORD ProgressMax() const { return m_dwProgressMax; }
+    // Every byte the run's downloads received, the item in turn's and those fetched ahead
+    // (a counter that wraps), for the speed line; and the window's last sample of it.
+    DWORD Received() const { return m_dwReceived; }
     DWORD SpeedBase() const { return m_dwSpeedBase; }
-    // The window's speed sample: the base becomes progress unless the worker reset it
-    // since base was read.
-    void AdvanceSpeedBase(DWORD base, DWORD progress);
+    void AdvanceSpeedBase(DWORD base, DWORD received);
 
     // Copies the status line as a whole (never half-written).
     void GetStatusLine(char (&out)[kStatusLineSize]) const;
@@ -131,67 +139,48 @@ private:
         bool downloaded = false;            // a whole download waits in DownLoad\ .
         std::vector<EntryVerdict> entries;  // an archive's entries, once opened
     };
-    class ActiveDownload;
+    class AheadListener;
+    class ListFilter;
     void StartStallWatcher();
     static DWORD WINAPI WatchForStalls(LPVOID self);
 
-    // One attempt at a whole download of the item: fresh, or the rest of its piece. True when
-    // it lies whole at paths.download.
-    bool Download(const ItemPaths& paths, const UpdateItem& item);
     // With a key, an accepted manifest: fetched and verified when the run has none. False
     // (and the reason kept for the pause) when there is none to go by.
     bool HaveRelease();
     bool FetchManifest();
-    // Whether the whole download at whole is the item as the manifest lists it (always true
-    // without a key); when not, the manifest is fetched again before the next attempt.
-    bool IsSigned(const char* whole, const UpdateItem& item);
-    ItemOutcome NotSigned(const UpdateItem& item);
-    // A piece file name no kept piece uses, for a download to arrive under.
-    std::string FreePieceFile() const;
-    // Moves the whole download at whole to paths.download; false (and the reason kept for the
-    // pause) when it cannot be.
-    bool TakeDownload(const char* whole, const ItemPaths& paths, const UpdateItem& item);
-    // A fresh answer that arrived in DownLoad\arriving: whole, a piece to keep, or nothing.
-    // before: the length of the piece it replaces.
-    bool TakeFresh(const ItemPaths& paths, const UpdateItem& item, const DownloadFacts& facts,
-                   const std::string& arriving, ULONGLONG before);
-    // The answer to the request for the rest of kept, arrived in DownLoad\arriving.
-    bool GoOn(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept,
-              const std::string& arriving, const DownloadFacts& facts);
-    // A piece that holds its whole file: judged and taken, unless the run is stopping.
-    bool TakeWholePiece(const ItemPaths& paths, const UpdateItem& item, PieceRecord& kept);
-    // Keeps the download in DownLoad\file as the item's piece; false when it cannot be.
-    bool StorePiece(const UpdateItem& item, const char* url, const DownloadFacts& facts,
-                    const std::string& file);
-    // A piece grew: the next attempt comes after the shortest pause.
-    void Progressed(const UpdateItem& item);
+    std::shared_ptr<const ReleaseManifest> Manifest() const;
+    FetchContext Context(FetchListener& listener);
+    // Acts on an attempt of the item in turn that did not leave it whole.
+    void Settle(const Attempt& attempt, const UpdateItem& item);
+    // On a worker: fetches item index ahead of its turn; true when it left it whole.
+    bool FetchAheadOf(WORD index) override;
+    // A full disk: fetching ahead stops, and what it fetched for later items goes.
+    void FreeWhatLiesAhead();
     // The pieces kept by an earlier run: those of this list's items stay, every other file
     // of ours in DownLoad\ goes.
     void LoadPieces();
-    void SavePieces();
-    PieceRecord* FindPiece(const UpdateItem& item, const char* url);
-    // Forgets record (its file gone or taken); DropPiece also removes its file.
-    void ForgetPiece(const PieceRecord& record);
-    void DropPiece(const PieceRecord& record);
-    // The path of a file in DownLoad\; false when it does not fit.
-    bool PiecePath(const std::string& file, char (&out)[kPathSize]) const;
+    bool BelongsToList(const PieceRecord& record, WORD upTo) const;
     ItemOutcome InstallArchive(const char* archive, const UpdateItem& item, ItemState& state);
     ItemOutcome InstallPlainFile(const char* download, const char* target, const UpdateItem& item);
     // Counts a failed attempt and keeps what the pause before the next one waits for.
     ItemOutcome Failed(WaitReason why, const char* name, DWORD status = 0);
+    // A piece grew: the next attempt comes after the shortest pause.
+    void Progressed(const UpdateItem& item);
     bool WaitBeforeRetry();
+    void ShowProgress(DWORD progress, DWORD progressMax);
 
     UpdateIo& m_io;
     char m_szStatus[kStatusLineSize];
     std::atomic<DWORD> m_dwProgress;
     std::atomic<DWORD> m_dwProgressMax;
     std::atomic<DWORD> m_dwSpeedBase;
+    std::atomic<DWORD> m_dwReceived{0};
     CString m_strInstallDir;
     HandOverHeader m_header;
     UpdateItem* m_pItems;
     WORD m_nItemCount;
     std::atomic<BOOL> m_bStop;
-    WORD m_nCurrentItem;
+    std::atomic<WORD> m_nCurrentItem;
 
     mutable std::mutex m_statusLock;
     std::vector<ItemState> m_state;
@@ -199,20 +188,28 @@ private:
     // What the last failure waits for, shown during the pause after it.
     char m_szWaitLine[kStatusLineSize] = {};
     std::atomic<DWORD> m_dwRetryAt{0};
-    std::vector<PieceRecord> m_pieces;
+    PieceStore m_pieces;
     bool m_bPiecesLoaded = false;
     // While the rest of a piece comes: the piece's bytes and the whole file's.
     std::atomic<DWORD> m_dwProgressBase{0};
     std::atomic<DWORD> m_dwProgressTotal{0};
+    DWORD m_dwLastProgress = 0;  // of the item in turn's answer, counted into m_dwReceived
     DWORD m_dwStallMs;
     ScopedHandle m_stopEvent;  // set with m_bStop: ends a pause at once
-    std::mutex m_activeLock;
-    DownloadStatusCallback* m_pActive = nullptr;  // the running download, for RequestStop
+    ActiveDownloads m_active;  // for RequestStop and the stall watcher
     ScopedHandle m_watcherEnd;                    // set when the run goes: ends the stall watcher
     ScopedHandle m_stallWatcher;                  // started with the first download
+    std::mutex m_watcherLock;
     ConfiguredKey m_keyState = ConfiguredKey::NoKey;
     PublicKey m_key{};
     DWORD m_highestSerial = 0;   // accepted before this run
     DWORD m_acceptedSerial = 0;  // the highest this run accepted
-    std::unique_ptr<ReleaseManifest> m_manifest;  // while the run goes by one
+    mutable std::mutex m_manifestLock;
+    std::shared_ptr<const ReleaseManifest> m_manifest;  // while the run goes by one
+    unsigned m_nAhead = 0;
+    WORD m_nPlaceable = 0;  // the items before the first that cannot be placed
+    AheadWorkers* m_pAheadWorkers = nullptr;
+    // Last, so that they go first: every fetch ahead ends before what it uses goes.
+    std::unique_ptr<AheadThreads> m_ownWorkers;
+    std::unique_ptr<FetchAhead> m_ahead;
 };

@@ -36,15 +36,15 @@ void UpdateDialog::DrawSkin(CDC* pDC, DWORD now) {
     const HDC target = pDC != nullptr ? pDC->GetSafeHdc() : nullptr;
     if (target == nullptr) return;
 
-    // One reading of the progress serves the rate, the new base and the bar, so that
-    // bytes arriving during the pass count in the next sample instead of in neither.
-    const DWORD progress = m_run.Progress();
+    // One reading of what the run received serves the rate and the new base, so that bytes
+    // arriving during the pass count in the next sample instead of in neither. The rate is
+    // the whole run's: the item in turn and those fetched ahead.
+    const DWORD received = m_run.Received();
     const DWORD speedBase = m_run.SpeedBase();
     DWORD rate = 0;
-    if (!m_speedClock.Sample(now, progress, speedBase, &rate)) return;
-    // The worker puts the base back to 0 when a file is done; a reset that came in since
-    // the base was read wins over this sample.
-    m_run.AdvanceSpeedBase(speedBase, progress);
+    if (!m_speedClock.Sample(now, received, speedBase, &rate)) return;
+    m_run.AdvanceSpeedBase(speedBase, received);
+    const DWORD progress = m_run.Progress();
 
     // While the run waits to try again, the speed line counts down to the next try.
     char speedLine[kSpeedLineSize];

@@ -1,0 +1,84 @@
+// Fetching ahead: while the item in turn downloads and installs, the next items are fetched;
+// installing stays in list order, a fetch ahead that failed is fetched again in turn, a stop
+// leaves only pieces a next run can use, and a full disk stops fetching ahead.
+#include <gtest/gtest.h>
+
+#include "ScriptedWorld.h"
+
+namespace {
+
+const std::vector<const char*> kList = {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"};
+
+std::vector<std::string> Targets(const std::vector<const char*>& names) {
+    std::vector<std::string> targets;
+    for (const char* name : names) targets.push_back(std::string("C:\\Game\\") + name);
+    return targets;
+}
+
+TEST(FetchAhead, InstallsInListOrderWhateverOrderTheDownloadsFinishIn) {
+    const DownloadFacts lost = Answer(200, L"Content-Length: 10", 4, 10),
+                        busy = Answer(503, L"", 0, 0);
+    struct Case {
+        const char* fault;
+        unsigned ahead;
+        std::map<std::string, std::vector<DownloadFacts>> answers;
+        int downloads;
+        std::vector<DWORD> pauses;
+    } cases[] = {
+        // clang-format off
+        {"one at a time", 0, {}, 5, {}},
+        {"three ahead, finishing last first", 3, {}, 5, {}},
+        {"a failed fetch ahead is fetched again in turn, with no pause", 3, {{"c.txt", {busy}}},
+         6, {}},
+        {"a full disk for the item in turn: what lies ahead goes, and fetching ahead stops", 2,
+         {{"a.txt", {lost}}}, 8, {1000}},
+        {"a full disk ahead stops fetching ahead; the items come in turn", 2, {{"c.txt", {lost}}},
+         6, {}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        ScriptedWorld world;
+        ScriptedWorkers workers;
+        world.answersFor = c.answers;
+        EXPECT_TRUE(RunList(world, kList, 12,
+                            [&](UpdateRun& run) { run.SetDownloadsAhead(c.ahead, &workers); }))
+            << c.fault;
+        EXPECT_EQ(Targets(kList), world.installed) << c.fault;
+        EXPECT_EQ(c.downloads, world.downloads) << c.fault;
+        EXPECT_EQ(c.pauses, world.pauses) << c.fault;
+        EXPECT_EQ(c.ahead == 0 ? 0 : 1, workers.posted != 0) << c.fault;
+        EXPECT_TRUE(world.texts.empty()) << c.fault << ": a piece left behind";
+    }
+}
+
+// Esc while fetches ahead run: each keeps what it received as a piece of the index, and
+// the next run asks for the rests.
+TEST(FetchAhead, AStopLeavesPiecesTheNextRunGoesOnFrom) {
+    const wchar_t* v = L"Content-Length: 100\r\nETag: \"v\"";
+    const DownloadFacts cut = Answer(200, v, 40, 40);
+    const auto rest = Answer(206, L"Content-Range: bytes 40-99/100\r\nETag: \"v\"", 60, 60);
+    ScriptedWorld world;
+    ScriptedWorkers workers;
+    world.answersFor = {{"b.txt", {cut, rest}}, {"c.txt", {cut, rest}}};
+    world.stopAtDownload = 2;
+    const auto ahead = [&](UpdateRun& run) { run.SetDownloadsAhead(2, &workers); };
+    EXPECT_FALSE(RunList(world, {"a.txt", "b.txt", "c.txt"}, 5, ahead));
+    EXPECT_TRUE(world.installed.empty());
+    size_t pieces = 0;
+    for (const auto& file : world.files) {
+        if (file.first.find("~updater-piece") == std::string::npos) continue;
+        ++pieces;
+        const std::string name = file.first.substr(file.first.rfind('\\') + 1);
+        EXPECT_NE(std::string::npos, world.texts.begin()->second.find(name)) << name;
+    }
+    EXPECT_LE(1u, pieces) << "what came was kept";
+    world.stopAtDownload = 0;
+    world.asked.clear();
+    EXPECT_TRUE(RunList(world, {"a.txt", "b.txt", "c.txt"}, 8, ahead));
+    EXPECT_EQ(Targets({"a.txt", "b.txt", "c.txt"}), world.installed);
+    EXPECT_EQ(pieces, static_cast<size_t>(std::count(world.asked.begin(), world.asked.end(),
+                                                     "Range: bytes=40-\r\nIf-Range: \"v\"\r\n")));
+    EXPECT_TRUE(world.texts.empty());
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+#include "FetchAhead.h"
+
+#include <objbase.h>
+
+namespace {
+
+constexpr DWORD kLookMs = 50;
+
+// An exclusive hold on an SRW lock for a scope.
+class Hold {
+public:
+    explicit Hold(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~Hold() { ReleaseSRWLockExclusive(&m_lock); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
+}  // namespace
+
+void AheadJob::Run() const { ahead->Ended(index, ahead->m_fetcher.FetchAheadOf(index)); }
+
+AheadThreads::AheadThreads(unsigned count) : m_threads(new ScopedHandle[count]), m_count(count) {
+    for (unsigned i = 0; i < count; ++i) {
+        m_threads[i].Reset(CreateThread(nullptr, 0, &Work, this, 0, nullptr));
+        if (m_threads[i].IsValid()) ++m_running;
+    }
+}
+
+AheadThreads::~AheadThreads() {
+    {
+        Hold hold(m_lock);
+        m_ending = true;
+    }
+    WakeAllConditionVariable(&m_posted);
+    for (unsigned i = 0; i < m_count; ++i) {
+        if (m_threads[i].IsValid()) WaitForSingleObject(m_threads[i], INFINITE);
+    }
+}
+
+void AheadThreads::Post(const AheadJob& job) {
+    // Without a thread of its own (the system had none to give) the job runs here.
+    if (m_running == 0) {
+        job.Run();
+        return;
+    }
+    {
+        Hold hold(m_lock);
+        m_jobs.push_back(job);
+    }
+    WakeConditionVariable(&m_posted);
+}
+
+DWORD WINAPI AheadThreads::Work(LPVOID self) {
+    auto* threads = static_cast<AheadThreads*>(self);
+    // The download moniker wants COM on the thread that calls it.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    for (;;) {
+        AcquireSRWLockExclusive(&threads->m_lock);
+        while (!threads->m_ending && threads->m_jobs.empty())
+            SleepConditionVariableSRW(&threads->m_posted, &threads->m_lock, INFINITE, 0);
+        if (threads->m_jobs.empty()) {
+            ReleaseSRWLockExclusive(&threads->m_lock);
+            break;
+        }
+        const AheadJob job = threads->m_jobs.front();
+        threads->m_jobs.erase(threads->m_jobs.begin());
+        ReleaseSRWLockExclusive(&threads->m_lock);
+        job.Run();
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
+    return 0;
+}
+
+FetchAhead::FetchAhead(unsigned ahead, AheadWorkers& workers, AheadFetcher& fetcher)
+    : m_ahead(ahead), m_workers(workers), m_fetcher(fetcher) {}
+
+FetchAhead::~FetchAhead() { WaitAll(); }
+
+void FetchAhead::WaitAll() { WaitWhileRunning(kAll); }
+
+void FetchAhead::Plan(WORD first, WORD end) {
+    std::vector<AheadJob> start;
+    {
+        Hold hold(m_lock);
+        if (m_stopped) return;
+        const unsigned last = first + m_ahead < end ? first + m_ahead : end;
+        for (unsigned index = m_next > first ? m_next : first; index < last; ++index) {
+            m_slots.push_back({static_cast<WORD>(index), true, false});
+            start.push_back({this, static_cast<WORD>(index)});
+        }
+        if (last > m_next) m_next = last;
+    }
+    for (const AheadJob& job : start) m_workers.Post(job);
+}
+
+bool FetchAhead::Finish(WORD index) {
+    WaitWhileRunning(index);
+    Hold hold(m_lock);
+    for (auto slot = m_slots.begin(); slot != m_slots.end(); ++slot) {
+        if (slot->index != index) continue;
+        const bool whole = slot->whole;
+        m_slots.erase(slot);
+        return whole;
+    }
+    return false;
+}
+
+void FetchAhead::Stop() {
+    Hold hold(m_lock);
+    m_stopped = true;
+}
+
+std::vector<WORD> FetchAhead::WholeAfter(WORD after) {
+    WaitAll();
+    Hold hold(m_lock);
+    std::vector<WORD> whole;
+    for (auto slot = m_slots.begin(); slot != m_slots.end();) {
+        if (slot->index > after && slot->whole) {
+            whole.push_back(slot->index);
+            slot = m_slots.erase(slot);
+        } else {
+            ++slot;
+        }
+    }
+    return whole;
+}
+
+void FetchAhead::Ended(WORD index, bool whole) {
+    {
+        Hold hold(m_lock);
+        for (Slot& slot : m_slots) {
+            if (slot.index != index) continue;
+            slot.running = false;
+            slot.whole = whole;
+        }
+    }
+    WakeAllConditionVariable(&m_ended);
+}
+
+bool FetchAhead::IsRunning(DWORD index) const {
+    for (const Slot& slot : m_slots) {
+        if (slot.running && (index == kAll || slot.index == index)) return true;
+    }
+    return false;
+}
+
+void FetchAhead::WaitWhileRunning(DWORD index) {
+    for (;;) {
+        // Workers that run their jobs on the caller's thread run them here, outside the lock
+        // the jobs take when they end.
+        m_workers.Help();
+        Hold hold(m_lock);
+        if (!IsRunning(index)) return;
+        SleepConditionVariableSRW(&m_ended, &m_lock, kLookMs, 0);
+        if (!IsRunning(index)) return;
+    }
+}
