@@ -713,6 +713,45 @@ class UpdateRun(unittest.TestCase):
                 if "Cache" in top and os.path.getsize(os.path.join(top, name)) > 1 << 30:
                     os.remove(os.path.join(top, name))
 
+    # --- fetching ahead ------------------------------------------------------------------
+
+    def test_fetching_ahead_over_a_players_line(self):
+        # 40 files and two archives over a line with 60 ms before each answer's first byte and
+        # 2 MiB/s shared: with downloads ahead (the default) the release installs in list
+        # order and sooner than one at a time. The file at 3 is cut at its first request, and
+        # replaced on the server before its turn: its turn judges the rest it asks for as any
+        # answer, and the new version lands.
+        names = ["f%02d.%s" % (i, "zip" if i in (10, 30) else "bin") for i in range(40)]
+        bodies = {n: make_zip([("%s-in.txt" % n[:3], os.urandom(20000))]) if n.endswith(".zip")
+                  else os.urandom(10000 + 1000 * i) for i, n in enumerate(names)}
+        new = os.urandom(len(bodies["f03.bin"]))
+        took = {}
+        for ahead in ("0", None):
+            with self.subTest(ahead=ahead):
+                self.server.stop()
+                self.server = Server(round_trip=0.06, line_rate=2 << 20)
+                self.server.files = {n: Served(b) for n, b in bodies.items()}
+                self.server.files["f03.bin"] = Served(bodies["f03.bin"], faults=["cut"],
+                                                      replace=(1, new))
+                self.write("UpdateConfig.txt", "[Setting]\r\n" +
+                           ("DownloadsAhead=%s\r\n" % ahead if ahead else ""))
+                shutil.rmtree(self.path("DownLoad"), ignore_errors=True)
+                self.remove("lobby-started.txt", *names)
+                wine("reg", "delete", VERSION_KEY, "/f")
+                self.write_hand_over([(n, len(new if n == "f03.bin" else bodies[n]), 0, 0)
+                                      for n in names])
+                took[ahead] = self.run_update()
+                self.assertEqual(["Quillon.exe"], self.lobby_starts())
+                placed = [self.path(n) if n.endswith(".bin") else self.path(n[:3] + "-in.txt")
+                          for n in names]
+                self.assertEqual(new, self.read("f03.bin"))
+                changed = [os.stat(p).st_ctime_ns for p in placed]
+                self.assertEqual(sorted(changed), changed, "installed in list order")
+                self.assertEqual([(False, 200), (True, 200)],
+                                 [(r is not None, status) for n, r, status, _ in self.server.ranges
+                                  if n == "f03.bin"], "the rest asked for, the new file sent")
+        self.assertLess(took[None], took["0"], "fetching ahead is sooner: %s" % took)
+
     # --- signed releases ---------------------------------------------------------------------
 
     def mkhandover(self, *args):
