@@ -46,6 +46,7 @@ double DownloadWhole(const Options& o, const char* name, ULONGLONG* fetched) {
 }  // namespace
 
 void BenchDownload(const Options& o, Report& report) {
+    constexpr double kGoal = 0.95;
     const int64_t expected = static_cast<int64_t>(o.downloadMb) * 1024 * 1024;
     const std::string url = ServerUrl(o) + "Torvel\\big.bin";
     std::vector<double> ours, bare;
@@ -57,6 +58,8 @@ void BenchDownload(const Options& o, Report& report) {
         [&](int r) {
             const std::string dir = Format("step\\ours-%d", r);
             if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, {"big.bin"})) return -1.0;
+            // Both sides start with no cache entry for the file (see ForgetReleaseUrls).
+            ForgetCachedCopy(url.c_str());
             UpdateRun dialog;
             double ms = 0;
             const bool ok =
@@ -79,11 +82,12 @@ void BenchDownload(const Options& o, Report& report) {
     const double ratio = bareRate > 0 ? oursRate / bareRate : 0;
     report.Row(Format("3 download step, %d MB", o.downloadMb), Format("%.1f MB/s", oursRate),
                Format("%.1f MB/s bare URLDownloadToFileA", bareRate), Format("%.2f", ratio),
-               ">= 0.90");
-    report.Verdict("3 download step", ratio >= 0.9,
-                   ratio >= 0.9 ? Format("%.2f of the bare download (goal 0.90)", ratio)
-                                : Format("short by %.2f: %.2f of the bare download (goal 0.90)",
-                                         0.9 - ratio, ratio));
+               Format(">= %.2f", kGoal));
+    report.Verdict("3 download step", ratio >= kGoal,
+                   ratio >= kGoal
+                       ? Format("%.2f of the bare download (goal %.2f)", ratio, kGoal)
+                       : Format("short by %.2f: %.2f of the bare download (goal %.2f)",
+                                kGoal - ratio, ratio, kGoal));
 }
 
 // The big file over a link that drops every dropKib KiB, against the same file unbroken:

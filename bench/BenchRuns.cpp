@@ -56,6 +56,14 @@ std::string ReleaseUrl(const Options& o, const std::string& name) {
     return ServerUrl(o) + "Torvel\\" + name;
 }
 
+// Both sides start with no entry for their URLs in the system's cache: the bare calls would
+// be served from it on Windows, and under Wine, which writes an entry for every download
+// whatever the request asks, a download pays for removing the old entry's file, which
+// Windows never charges the run (it writes none).
+void ForgetReleaseUrls(const Options& o, const std::vector<ReleaseFile>& files) {
+    for (const ReleaseFile& f : files) ForgetCachedCopy(ReleaseUrl(o, f.name).c_str());
+}
+
 // The release installed by the bare calls, in the updater's order and places: each file
 // fetched into DownLoad\ by URLDownloadToFileA, plain files moved over their targets,
 // archives unpacked by the replacing loop, then deleted.
@@ -147,8 +155,10 @@ void BenchRelease(const Options& o, Report& report) {
         [&](int r) {
             const std::string dir = Format("whole\\release-kit-%d", r);
             ProgramRun run;
-            if (!LayOutPreviousRelease(dir, files) || !LayOutInstallation(o, dir, names) ||
-                !RunProgram(dir, "Update.exe", run) || !ReleaseInPlace(dir, files)) {
+            if (!LayOutPreviousRelease(dir, files) || !LayOutInstallation(o, dir, names))
+                return -1.0;
+            ForgetReleaseUrls(o, files);
+            if (!RunProgram(dir, "Update.exe", run) || !ReleaseInPlace(dir, files)) {
                 return -1.0;
             }
             kitEndMs.push_back(run.endMs);
@@ -157,7 +167,7 @@ void BenchRelease(const Options& o, Report& report) {
         [&](int r) {
             const std::string dir = Format("whole\\release-bare-%d", r);
             if (!LayOutPreviousRelease(dir, files) || !MakeFolders(dir + "\\DownLoad")) return -1.0;
-            for (const ReleaseFile& f : files) ForgetCachedCopy(ReleaseUrl(o, f.name).c_str());
+            ForgetReleaseUrls(o, files);
             const double ms = Timed([&] { return InstallReleaseBare(o, dir, files); });
             return ReleaseInPlace(dir, files) ? ms : -1.0;
         },
@@ -180,7 +190,7 @@ void BenchRelease(const Options& o, Report& report) {
     // file (the lobby may still be writing it) and 1 s after the list. The 0.5 s before its
     // window closes comes after the lobby's start, outside this figure.
     constexpr double kFixedWaitsMs = 1500;
-    constexpr double kAllowed = 1.15;
+    constexpr double kAllowed = 1.10;
     const double kit = Median(kitMs), bare = Median(bareMs);
     const double ratio = bare > 0 ? (kit - kFixedWaitsMs) / bare : 0;
     report.Row(Format("9 whole release: %d files (%d archive%s), %.0f MB", o.releaseFiles, archives,

@@ -5,7 +5,9 @@ Server serves "Torvel/<name>" (the updater's "Torvel\\" arrives as "Torvel/" or 
 on 127.0.0.1 only, from its files dictionary or a resolve function, at full speed or slowed,
 as a static file server does (a strong ETag, Last-Modified, byte ranges with If-Range), and
 can misbehave on purpose (Served); or it relays every request to another server, cutting its
-answers short. hand_over builds the binary "~Update.tmp" and make_zip an archive in memory.
+answers short. It can stand for a player's line: every answer's first byte comes a round
+trip late, and all connections share one rate. hand_over builds the binary "~Update.tmp"
+and make_zip an archive in memory.
 """
 import gzip
 import hashlib
@@ -63,11 +65,44 @@ class Served:
             self.pause = trickle
 
 
-class Server:
-    """files: name -> Served; resolve(name) -> Served or None is asked for other names."""
+class Line:
+    """A link all connections share, at rate bytes a second: each portion of an answer takes
+    the next free slot of the link's time and goes out at its end, so that connections in
+    parallel share the rate as downloads over one player's line do."""
 
-    def __init__(self, files=None, resolve=None, log=None, upstream=None, drop_every=0):
+    def __init__(self, rate):
+        self.rate = rate
+        self.portion = max(1024, rate // 50)
+        self.free_at = 0.0
+        self.lock = threading.Lock()
+
+    def send(self, wfile, data):
+        view = memoryview(data)
+        for at in range(0, len(view), self.portion):
+            part = view[at:at + self.portion]
+            with self.lock:
+                self.free_at = max(self.free_at, time.monotonic()) + len(part) / self.rate
+                due = self.free_at
+            time.sleep(max(0.0, due - time.monotonic()))
+            wfile.write(part)
+
+
+class Listener(http.server.ThreadingHTTPServer):
+    # Downloads in parallel connect at once: with the default backlog of 5 the kernel drops
+    # the rest, and each of them waits a second for its connection to be tried again.
+    request_queue_size = 64
+
+
+class Server:
+    """files: name -> Served; resolve(name) -> Served or None is asked for other names.
+    round_trip: seconds before each answer's first byte; line_rate: bytes a second that all
+    answers' bodies share (0: no cap)."""
+
+    def __init__(self, files=None, resolve=None, log=None, upstream=None, drop_every=0,
+                 round_trip=0.0, line_rate=0):
         self.files = files if files is not None else {}
+        self.round_trip = round_trip
+        self.line = Line(line_rate) if line_rate else None
         self.resolve = resolve
         self.requests = []
         self.ranges = []  # (name, Range header or None, status, body bytes sent) per answer
@@ -78,12 +113,17 @@ class Server:
 
         class Handler(http.server.BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
+            # As nginx does on kept-alive connections: without it a small answer's body
+            # waits for the client's delayed acknowledgement of its headers (40 ms here).
+            disable_nagle_algorithm = True
 
             def log_message(self, fmt, *values):
                 if log:
                     log.write("serve: " + fmt % values + "\n")
 
             def do_GET(self):
+                if outer.round_trip:
+                    time.sleep(outer.round_trip)
                 path = urllib.parse.unquote(self.path).replace("\\", "/")
                 if path.startswith("/failing/"):
                     return self.answer(500, b"")
@@ -169,7 +209,7 @@ class Server:
                 if end < len(body):
                     return self.hang_up()
                 if served.mode == "chunked":
-                    self.wfile.write(b"0\r\n\r\n")
+                    self.write(b"0\r\n\r\n")
 
             def first_byte(self, served, tag):
                 """Where the answer starts: None for the whole file (no range asked, no ranges
@@ -209,15 +249,21 @@ class Server:
                 self.end_headers()
                 end = min(len(body), outer.drop_every or len(body))
                 outer.ranges.append((name, self.headers.get("Range"), upstream.status, end))
-                self.wfile.write(body[:end])
+                self.write(body[:end])
                 if end < len(body):
                     self.hang_up()
 
             def send_piece(self, served, piece):
                 if served.mode == "chunked":
-                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), bytes(piece)))
+                    self.write(b"%x\r\n%s\r\n" % (len(piece), bytes(piece)))
                 else:
-                    self.wfile.write(piece)
+                    self.write(piece)
+
+            def write(self, data):
+                if outer.line is None:
+                    self.wfile.write(data)
+                else:
+                    outer.line.send(self.wfile, data)
 
             def hang_up(self):
                 self.wfile.flush()
@@ -228,9 +274,9 @@ class Server:
                 self.send_response(code)
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
-                self.wfile.write(body)
+                self.write(body)
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd = Listener(("127.0.0.1", 0), Handler)
         self.httpd.daemon_threads = True
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()

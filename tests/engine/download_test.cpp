@@ -255,25 +255,6 @@ TEST(Pieces, TheIndexReadsBackOnlyWhatItCouldHaveWritten) {
     EXPECT_EQ(good, FormatPieceIndex({a, tabbed})) << "the writer keeps the reader's rule";
 }
 
-TEST(ParseHttpStatus, ReadsOnlyAWellFormedStatusLine) {
-    struct Case {
-        const char* headers;
-        DWORD status;
-    } cases[] = {
-        {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", 200},
-        {"HTTP/1.0 503 Service Unavailable\r\n\r\n", 503},
-        {"HTTP/1.1 2000 Odd\r\n", 0},
-        {"HTTP/1.1 20 Odd\r\n", 0},
-        {"HTTP/1.1\r\n200 OK\r\n", 0},  // a status on a later line is none
-        {"FTP 200 OK\r\n", 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.status, ParseHttpStatus(c.headers, std::strlen(c.headers))) << c.headers;
-    }
-    const char unterminated[] = {'H', 'T', 'T', 'P', '/', '1', ' ', '5', '0', '3'};
-    EXPECT_EQ(503u, ParseHttpStatus(unterminated, sizeof unterminated)) << "reads no further";
-}
-
 TEST(RetryDelayMs, DoublesFromOneSecondToHalfAMinute) {
     const DWORD expected[] = {0, 1000, 2000, 4000, 8000, 16000, 30000, 30000};
     for (unsigned failures = 0; failures < 8; ++failures) {
@@ -338,6 +319,17 @@ TEST(DownloadStatusCallback, AsksForTheRestHandsProgressOnAndHearsTheAnswerUntil
     DownloadStatusCallback callback;
     callback.SetOwner(&listener);
     EXPECT_EQ(L"", RequestHeaders(callback)) << "a fresh download asks for the whole file";
+    // Wine ignores the flags, so only this shows that Windows is asked past every cache.
+    DWORD flags = BINDF_ASYNCHRONOUS;
+    BINDINFO info;
+    std::memset(&info, 0xCD, sizeof info);
+    info.cbSize = sizeof info;
+    ASSERT_EQ(S_OK, callback.GetBindInfo(&flags, &info));
+    EXPECT_EQ(BINDF_ASYNCHRONOUS | BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE |
+                  BINDF_PRAGMA_NO_CACHE | BINDF_NO_UI,
+              flags);
+    EXPECT_EQ(sizeof info, info.cbSize);
+    EXPECT_EQ(nullptr, info.szExtraInfo) << "no stray pointer for the download to free";
     EXPECT_EQ(0u, callback.HttpStatus()) << "unknown before an answer";
     // The answer is heard only through the negotiation the download asks the callback for.
     IHttpNegotiate* negotiate = nullptr;

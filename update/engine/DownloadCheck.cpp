@@ -3,9 +3,7 @@
 
 #include <wininet.h>
 
-#include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -15,17 +13,6 @@ std::string Slashed(const char* url) {
         if (c == '\\') c = '/';
     }
     return out;
-}
-
-DWORD StatusOfEntry(const char* url) {
-    DWORD size = 0;
-    GetUrlCacheEntryInfoA(url, nullptr, &size);
-    if (size == 0) return 0;
-    std::vector<char> buffer(size);
-    auto* info = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
-    if (!GetUrlCacheEntryInfoA(url, info, &size)) return 0;
-    if (info->lpHeaderInfo == nullptr) return 0;
-    return ParseHttpStatus(info->lpHeaderInfo, info->dwHeaderInfoSize);
 }
 
 wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
@@ -165,20 +152,6 @@ AnswerHeaders ParseAnswerHeaders(const wchar_t* headers) {
     return out;
 }
 
-DWORD ParseHttpStatus(const char* headers, size_t length) {
-    const std::string text(headers, strnlen(headers, length));
-    if (text.compare(0, 5, "HTTP/") != 0) return 0;
-    const size_t space = text.find(' ');
-    if (space == std::string::npos || space > text.find('\n')) return 0;
-    DWORD status = 0;
-    size_t digits = 0;
-    for (size_t i = space + 1; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        status = status * 10 + static_cast<DWORD>(text[i] - '0');
-        if (++digits > 3) return 0;
-    }
-    return digits == 3 ? status : 0;
-}
-
 void AllowConnectionsPerServer(DWORD count) {
     InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &count, sizeof count);
     InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &count, sizeof count);
@@ -188,12 +161,6 @@ void ForgetCachedCopy(const char* url) {
     DeleteUrlCacheEntryA(url);
     const std::string slashed = Slashed(url);
     if (slashed != url) DeleteUrlCacheEntryA(slashed.c_str());
-}
-
-DWORD CachedHttpStatus(const char* url) {
-    if (const DWORD status = StatusOfEntry(url)) return status;
-    const std::string slashed = Slashed(url);
-    return slashed == url ? 0 : StatusOfEntry(slashed.c_str());
 }
 
 bool FileSizeOf(const char* path, ULONGLONG* size) {

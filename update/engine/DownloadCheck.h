@@ -67,22 +67,13 @@ bool DiffersFromRecord(const DownloadFacts& facts);
 // FIRST <= LAST < TOTAL (or TOTAL "*"); a weak ETag ("W/...") gives way to Last-Modified.
 AnswerHeaders ParseAnswerHeaders(const wchar_t* headers);
 
-// The status code of a raw response header block ("HTTP/1.1 503 Service Unavailable\r\n..."),
-// or 0 when it does not start with a status line.
-DWORD ParseHttpStatus(const char* headers, size_t length);
-
 // Lets this process hold count connections to one server at once (HTTP/1.1 and 1.0 alike),
 // where the system's own limit is lower.
 void AllowConnectionsPerServer(DWORD count);
 
 // Drops the system's cached copies of url (as given and with "/" for "\", the form Wine
-// files it under), so that the next download comes from the server.
+// files it under).
 void ForgetCachedCopy(const char* url);
-
-// The HTTP status of the response the cache holds for url (as given or with "/" for "\"),
-// or 0 when there is no entry or its headers have no status line. Only a second source: a
-// redirect leaves no entry under the original URL.
-DWORD CachedHttpStatus(const char* url);
 
 // Printable ASCII (0x20 to 0x7E) throughout: all a validator may hold, since it is sent back
 // in a request's headers.

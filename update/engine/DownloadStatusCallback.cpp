@@ -60,7 +60,17 @@ STDMETHODIMP DownloadStatusCallback::OnStopBinding(HRESULT, LPCWSTR) {
     return S_OK;
 }
 
-STDMETHODIMP DownloadStatusCallback::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
+STDMETHODIMP DownloadStatusCallback::GetBindInfo(DWORD* grfBINDF, BINDINFO* pbindinfo) {
+    if (grfBINDF == nullptr || pbindinfo == nullptr) return E_INVALIDARG;
+    // Windows honours these flags. Wine's download keeps only its own: it never reads the
+    // cache for HTTP and always writes an entry, which the run never reads.
+    *grfBINDF |= kBindFlags;
+    const ULONG size = pbindinfo->cbSize;
+    std::memset(pbindinfo, 0, size);
+    pbindinfo->cbSize = size;
+    pbindinfo->dwBindVerb = BINDVERB_GET;
+    return S_OK;
+}
 STDMETHODIMP DownloadStatusCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
     return E_NOTIMPL;
 }

@@ -28,6 +28,12 @@ protected:
 
 class DownloadStatusCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
+    // What every download asks of the system: the server's answer, never a copy from the
+    // cache (an error page, a cut or an older answer), none kept there, no proxy's copy
+    // either, and no dialog.
+    static constexpr DWORD kBindFlags =
+        BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE | BINDF_PRAGMA_NO_CACHE | BINDF_NO_UI;
+
     DownloadStatusCallback() = default;
     virtual ~DownloadStatusCallback();
     DownloadStatusCallback(const DownloadStatusCallback&) = delete;
@@ -60,7 +66,9 @@ public:
                             LPCWSTR szStatusText) override;
     // Lets the binding go; S_OK.
     STDMETHODIMP OnStopBinding(HRESULT hresult, LPCWSTR szError) override;
-    STDMETHODIMP GetBindInfo(DWORD* grfBINDF, BINDINFO* pbindinfo) override;  // E_NOTIMPL
+    // Adds kBindFlags to *grfBINDF and leaves *pbindinfo a plain GET (zeroed but its
+    // cbSize); S_OK. E_INVALIDARG, nothing written, when either is null.
+    STDMETHODIMP GetBindInfo(DWORD* grfBINDF, BINDINFO* pbindinfo) override;
     STDMETHODIMP OnDataAvailable(DWORD grfBSCF, DWORD dwSize, FORMATETC* pformatetc,
                                  STGMEDIUM* pstgmed) override;             // E_NOTIMPL
     STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* punk) override;  // E_NOTIMPL

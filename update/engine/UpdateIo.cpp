@@ -55,15 +55,16 @@ private:
 
 DownloadFacts SystemUpdateIo::Download(const char* url, const char* path,
                                        DownloadStatusCallback& callback) {
-    ForgetCachedCopy(url);
     DownloadFacts facts;
     facts.result = URLDownloadToFileA(nullptr, url, path, 0, &callback);
     facts.fileExists = FileSizeOf(path, &facts.fileSize);
-    // The answer's own status first: a redirect leaves no cache entry under url.
     static_cast<AnswerHeaders&>(facts) = callback.Answer();
-    facts.httpStatus = callback.HttpStatus() != 0 ? callback.HttpStatus() : CachedHttpStatus(url);
+    facts.httpStatus = callback.HttpStatus();
     facts.receivedBytes = callback.ReceivedBytes();
     facts.stalled = callback.Stalled();
+    // The request already asks past the cache; this is for a system that served or kept a
+    // copy all the same. Only a failed attempt pays for it, never a whole download.
+    if (!IsWholeDownload(facts)) ForgetCachedCopy(url);
     return facts;
 }
 

@@ -37,7 +37,8 @@ public:
 class UpdateIo : public ReplaceCalls {
 public:
     virtual ~UpdateIo() = default;
-    // Downloads url to path reporting to callback; the facts the verdict rests on.
+    // Downloads url to path reporting to callback; the facts the verdict rests on, status and
+    // headers those of the answer the callback heard (0 and none when no answer came).
     virtual DownloadFacts Download(const char* url, const char* path,
                                    DownloadStatusCallback& callback) = 0;
     // Waits ms, or less when stop becomes signalled (a null stop: the whole time).
@@ -74,7 +75,8 @@ public:
                                                        ZipResult* why) = 0;
 };
 
-// The real world: URLDownloadToFileA, Win32 files, the zip layer, "./UpdateClient.txt".
+// The real world: URLDownloadToFileA, Win32 files, the zip layer, "./UpdateClient.txt". A
+// download that did not come whole leaves no entry in the system's cache under its URL.
 class SystemUpdateIo : public UpdateIo {
 public:
     DownloadFacts Download(const char* url, const char* path,
