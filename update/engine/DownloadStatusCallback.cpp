@@ -32,12 +32,15 @@ STDMETHODIMP DownloadStatusCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 STDMETHODIMP DownloadStatusCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
 
 STDMETHODIMP DownloadStatusCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax,
-                                                ULONG ulStatusCode, LPCWSTR) {
+                                                ULONG ulStatusCode, LPCWSTR szStatusText) {
     // What arrived counts even when it comes after the stop: it is on its way to the disk,
     // and a piece kept is what was counted.
     if (ulStatusCode == BINDSTATUS_BEGINDOWNLOADDATA ||
         ulStatusCode == BINDSTATUS_DOWNLOADINGDATA || ulStatusCode == BINDSTATUS_ENDDOWNLOADDATA) {
         m_ullReceived = ulProgress;
+        if (m_pObserver != nullptr) m_pObserver->Arrived(m_ullReceived);
+    } else if (ulStatusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE && m_pObserver != nullptr) {
+        m_pObserver->CacheFile(szStatusText);
     }
     if (m_pOwner->IsStopping()) return E_ABORT;
     if (m_ullLimit != 0 && m_ullReceived > m_ullLimit) {

@@ -26,6 +26,17 @@ protected:
     ~DownloadListener() = default;
 };
 
+// Who wants a download's bytes as they arrive: told where the system writes them first (a
+// file of its download cache, when it names one) and how many have come.
+class ArrivalObserver {
+public:
+    virtual void CacheFile(const wchar_t* path) = 0;
+    virtual void Arrived(ULONGLONG bytes) = 0;
+
+protected:
+    ~ArrivalObserver() = default;
+};
+
 class DownloadStatusCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
     // What every download asks of the system: the server's answer, never a copy from the
@@ -48,6 +59,8 @@ public:
     // Aborts the download once its answer's body passes limit bytes (0: no limit): a
     // server that sends on and on never fills the disk.
     void SetLimit(ULONGLONG limit) { m_ullLimit = limit; }
+    // Tells observer (null: nobody) where the bytes arrive and how many have come.
+    void Observe(ArrivalObserver* observer) { m_pObserver = observer; }
 
     // IHttpNegotiate (so that the download tells its answer's status and headers): S_OK
     // with *ppv set. Every other interface, IUnknown and IBindStatusCallback included:
@@ -104,6 +117,7 @@ private:
     AnswerHeaders m_answer;
     ULONGLONG m_ullReceived = 0;
     ULONGLONG m_ullLimit = 0;
+    ArrivalObserver* m_pObserver = nullptr;
     std::atomic<ULONGLONG> m_ullLastActivity{GetTickCount64()};
     std::atomic<bool> m_bStalled{false};
 };

@@ -1,6 +1,9 @@
 #include "ItemFetch.h"
 
 #include <algorithm>
+#include <memory>
+
+#include "ArrivingHash.h"
 
 WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled) {
     switch (verdict) {
@@ -39,9 +42,10 @@ void ActiveDownloads::AbortStalled(ULONGLONG now, ULONGLONG stallMs) {
 }
 
 DownloadFacts FetchOnce(const FetchContext& context, const char* url, const char* path,
-                        const Piece* piece, ULONGLONG limit) {
+                        const Piece* piece, ULONGLONG limit, ArrivalObserver* observer) {
     DownloadStatusCallback callback;
     callback.SetOwner(&context.listener);
+    callback.Observe(observer);
     const ULONGLONG before = piece != nullptr ? piece->length : 0;
     if (limit != 0) callback.SetLimit(limit > before ? limit - before : 1);
     // A validator too long to send back is one the server could not be asked about: the
@@ -83,6 +87,7 @@ private:
     const ItemPaths& m_paths;
     const UpdateItem& m_item;
     Attempt m_attempt;
+    ArrivingHash* m_hash = nullptr;  // of a fresh download, while it lasts
 };
 
 Attempt ItemFetch::Run() {
@@ -112,8 +117,13 @@ Attempt ItemFetch::Run() {
     char arrive[kPathSize];
     m_c.pieces.PathOf(arriving, arrive);
     m_c.io.Delete(arrive);
+    // A rest is hashed with its piece once joined; a large fresh download as it arrives.
+    std::unique_ptr<ArrivingHash> hash;
+    if (!haveKept && listed != nullptr && listed->size >= kHashWhileArriving)
+        hash.reset(new (std::nothrow) ArrivingHash);
+    m_hash = hash.get();
     DownloadFacts facts = FetchOnce(m_c, m_paths.url, arrive, haveKept ? &kept.piece : nullptr,
-                                    listed != nullptr ? listed->size : 0);
+                                    listed != nullptr ? listed->size : 0, m_hash);
     facts.recordSize = m_item.dwSize;
     if (haveKept) {
         GoOn(kept, arriving, facts);
@@ -134,7 +144,10 @@ bool ItemFetch::IsSigned(const char* whole) {
     if (!m_c.keyed) return true;
     ULONGLONG size = 0;
     uint8_t digest[kSha256Bytes];
-    if (m_c.manifest != nullptr && m_c.io.HashFile(whole, &size, digest) &&
+    bool hashed = m_hash != nullptr && m_c.io.FileSize(whole, &size) && m_hash->Finish(size, digest);
+    m_hash = nullptr;
+    if (!hashed) hashed = m_c.io.HashFile(whole, &size, digest);
+    if (m_c.manifest != nullptr && hashed &&
         MatchManifest(*m_c.manifest, m_item.szName, size, digest) == ItemMatch::Matches)
         return true;
     Wait(WaitReason::NotSigned);

@@ -73,8 +73,14 @@ struct FetchContext {
 // active downloads: with a piece, only what follows it is asked for (from its length on, if
 // still its version); past limit bytes of the whole file (0: none) it is aborted. The facts,
 // recordSize left 0; no verdict is passed: whatever arrived stays at path.
+// observer (null: nobody) hears where the bytes arrive.
 DownloadFacts FetchOnce(const FetchContext& context, const char* url, const char* path,
-                        const Piece* piece = nullptr, ULONGLONG limit = 0);
+                        const Piece* piece = nullptr, ULONGLONG limit = 0,
+                        ArrivalObserver* observer = nullptr);
+
+// From this size on, a signed download is hashed while it arrives (ArrivingHash.h): a
+// thread for a smaller one costs more than reading it again.
+constexpr ULONGLONG kHashWhileArriving = 1 << 20;
 
 // One attempt at item, whose paths are paths, whole to paths.download.
 Attempt FetchItem(const FetchContext& context, const ItemPaths& paths, const UpdateItem& item);
