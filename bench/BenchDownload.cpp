@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "BenchFigures.h"
+#include "BenchInputs.h"
 #include "BenchTiming.h"
 #include "DownloadCheck.h"
 #include "ListRun.h"
@@ -143,4 +144,41 @@ void BenchDroppingLink(const Options& o, Report& report) {
                Format("%.1f MB/s", Rate(static_cast<int64_t>(rest), Median(joins))),
                Format("%.1f MB/s CopyFileA", Rate(static_cast<int64_t>(rest), Median(copies))), "-",
                "context");
+}
+
+// The big file as one item of a signed release (its manifest fetched and checked first, the
+// file hashed while it comes), beside the same download unsigned.
+void BenchSignedDownload(const Options& o, Report& report) {
+    if (o.releaseKey.empty()) return;
+    const int64_t expected = static_cast<int64_t>(o.downloadMb) * 1024 * 1024;
+    const std::string url = ServerUrl(o) + "Torvel\\big.bin";
+    const int reps = o.reps < kLeastDownloadReps ? kLeastDownloadReps : o.reps;
+    const auto side = [&](const char* kind, const std::string& settings) -> TimedRun {
+        return [&, kind, settings](int r) {
+            const std::string dir = Format("step\\%s-%d", kind, r);
+            if (!MakeFolders(dir) || !WriteHandOverFile(dir, o, {"big.bin"}) ||
+                !WriteWholeFile(dir + "\\UpdateConfig.txt", "[Setting]\r\n" + settings + "\r\n"))
+                return -1.0;
+            ForgetCachedCopy(url.c_str());
+            UpdateRun run;
+            double ms = 0;
+            ForgetAcceptedSerial();
+            const bool ok = RunList(run, dir, 1, &ms) == 1 && FileSizeOf(dir + "\\big.bin") == expected;
+            return ok ? ms : -1.0;
+        };
+    };
+    std::vector<double> signedMs, plainMs;
+    TimePair(reps, side("signed", "ReleaseKey=" + o.releaseKey), side("unsigned", ""), signedMs,
+             plainMs);
+    constexpr double kAllowed = 1.05;
+    const double ratio = Median(plainMs) > 0 ? Median(signedMs) / Median(plainMs) : 0;
+    report.Row(Format("11 signed download step, %d MB", o.downloadMb),
+               Format("%.2f s", Median(signedMs) / 1000),
+               Format("%.2f s unsigned", Median(plainMs) / 1000), Format("%.2f", ratio),
+               Format("<= %.2f", kAllowed));
+    const bool met = !signedMs.empty() && !plainMs.empty() && ratio <= kAllowed;
+    report.Verdict("11 signed download", met,
+                   Format("%s%.2f of the unsigned download's time (goal %.2f)",
+                          met || signedMs.empty() ? "" : Format("over by %.2f: ", ratio - kAllowed).c_str(),
+                          ratio, kAllowed));
 }

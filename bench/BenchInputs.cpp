@@ -4,8 +4,14 @@
 
 #include <cstdint>
 
+#include <urlmon.h>
+
+#include <cstdio>
+
 #include "ArchiveWriter.h"
 #include "BenchSupport.h"
+#include "ReleaseSigning.h"
+#include "RunCompletion.h"
 
 std::string ManyArchive(int count) { return Format("archives\\many%d.zip", count); }
 
@@ -30,6 +36,7 @@ namespace {
 // to kReleaseFolder, which the loopback server serves as it is.
 const char kReleaseFolder[] = "archives\\release";
 constexpr int kFilesPerArchive = 50;
+constexpr int kFilesPerArchiveOverALine = 100;
 constexpr int kSmallEntriesPerArchive = 250;
 constexpr int kLargeEntriesPerArchive = 5;  // each a hundredth of the release
 
@@ -37,14 +44,18 @@ constexpr int kLargeEntriesPerArchive = 5;  // each a hundredth of the release
 
 std::string ReleasePath(const std::string& name) { return kReleaseFolder + ("\\" + name); }
 
-std::vector<ReleaseFile> ReleaseFiles(const Options& o) {
+std::vector<ReleaseFile> ReleaseFiles(const Options& o, Release which) {
+    const bool line = which == Release::OverALine;
+    const int count = line ? o.lineFiles : o.releaseFiles;
+    const int spacing = line ? kFilesPerArchiveOverALine : kFilesPerArchive;
+    const char* prefix = line ? "l" : "p";
     std::vector<ReleaseFile> files;
-    for (int k = 0; k < o.releaseFiles; ++k) {
-        if (k % kFilesPerArchive == 0) {
-            files.push_back(
-                {Format("pak%d.zip", k / kFilesPerArchive), Format("pak%d", k / kFilesPerArchive)});
+    for (int k = 0; k < count; ++k) {
+        if (k % spacing == 0) {
+            files.push_back({Format("%sak%d.zip", prefix, k / spacing),
+                             Format("%sak%d", prefix, k / spacing)});
         } else {
-            files.push_back({Format("p%03d.dat", k), ""});
+            files.push_back({Format("%s%03d.dat", prefix, k), ""});
         }
     }
     return files;
@@ -52,10 +63,11 @@ std::vector<ReleaseFile> ReleaseFiles(const Options& o) {
 
 namespace {
 
-bool GenerateRelease(const Options& o) {
+bool GenerateRelease(const Options& o, Release which) {
     if (!MakeFolders(kReleaseFolder)) return false;
-    const std::vector<ReleaseFile> files = ReleaseFiles(o);
-    const uint64_t total = static_cast<uint64_t>(o.releaseMb) << 20;
+    const std::vector<ReleaseFile> files = ReleaseFiles(o, which);
+    const uint64_t total =
+        static_cast<uint64_t>(which == Release::OverALine ? o.lineMb : o.releaseMb) << 20;
     uint64_t archiveBytes = 0, weights = 0;
     for (size_t k = 0; k < files.size(); ++k) {
         const ReleaseFile& f = files[k];
@@ -110,5 +122,44 @@ bool Generate(const Options& o) {
         }
         if (!WriteArchive(ManyArchive(count), entries)) return false;
     }
-    return GenerateRelease(o);
+    return GenerateRelease(o, Release::Whole) && GenerateRelease(o, Release::OverALine);
+}
+
+void ForgetAcceptedSerial() {
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kVersionKey, "ReleaseSerial");
+}
+
+std::string SignWhatIsServed(const Options& o) {
+    std::string privateText, publicText;
+    PrivateKey key;
+    if (!MakeFolders("signed") || !MakeKeyPair(&privateText, &publicText) ||
+        !ParsePrivateKey(privateText, &key))
+        return "";
+    ReleaseManifest manifest;
+    manifest.serial = 1;
+    const auto add = [&](const std::string& name, const std::string& path) {
+        ManifestFile file{};
+        ULONGLONG size = 0;
+        std::snprintf(file.name, sizeof file.name, "%s", name.c_str());
+        if (!HashFile(path.c_str(), &size, file.sha256)) return false;
+        file.size = static_cast<DWORD>(size);
+        manifest.files.push_back(file);
+        return true;
+    };
+    const std::string big = "signed\\big.bin";
+    if (URLDownloadToFileA(nullptr, Format("http://127.0.0.1:%d/Torvel\\big.bin", o.port).c_str(),
+                           big.c_str(), 0, nullptr) != S_OK ||
+        !add("big.bin", big))
+        return "";
+    DeleteFileA(big.c_str());
+    for (const Release which : {Release::Whole, Release::OverALine}) {
+        for (const ReleaseFile& f : ReleaseFiles(o, which)) {
+            if (!add(f.name, ReleasePath(f.name))) return "";
+        }
+    }
+    std::string text;
+    if (!SignManifest(manifest, key, &text) ||
+        !WriteWholeFile(std::string("signed\\") + kReleaseManifestName, text))
+        return "";
+    return publicText;
 }

@@ -20,18 +20,31 @@ int BigEntryCount(const Options& o);
 // Where the archive of count small entries (o.perFolder to a folder) is.
 std::string ManyArchive(int count);
 
-// One file of the release the whole-run figure installs.
+// One file of a release the whole-run figures install.
 struct ReleaseFile {
     std::string name;
     std::string folder;  // where an archive's entries go; empty for a plain file
 };
 
-// The release's files in the order of its list: o.releaseFiles of them, an archive at
-// every 50th place, plain files in between.
-std::vector<ReleaseFile> ReleaseFiles(const Options& o);
+// The releases: the whole release of figure 9 (o.releaseFiles files, about o.releaseMb MiB,
+// an archive at every 50th place) and the release over a player's line of figure 12
+// (o.lineFiles files, about o.lineMb MiB, two archives).
+enum class Release { Whole, OverALine };
 
-// Where the release's file name is written, and served from as it is.
+// The release's files in the order of its list, plain files between the archives.
+std::vector<ReleaseFile> ReleaseFiles(const Options& o, Release which = Release::Whole);
+
+// Where a release's file name is written, and served from as it is (the names of the two
+// releases differ).
 std::string ReleasePath(const std::string& name);
+
+// Signs what the server serves (big.bin as it sends it, and both releases) with a key made
+// here, and writes the manifest where the server serves it from (signed\). The public
+// key's text; "" when anything failed.
+std::string SignWhatIsServed(const Options& o);
+// Forgets the highest release serial this machine's installations accepted (the tests' runs
+// store theirs in the same place), so that the manifest SignWhatIsServed made is taken.
+void ForgetAcceptedSerial();
 
 // Writes the big archive, the many-entry archives and the release (about o.releaseMb MiB).
 // False when a folder cannot be made or any file cannot be written.

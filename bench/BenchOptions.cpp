@@ -43,7 +43,12 @@ bool ParseArgs(int argc, char** argv, Options& o) {
                        {"--release-mb", &o.releaseMb, false},
                        {"--release-reps", &o.releaseReps, true},
                        {"--link-kib", &o.linkKib, true},
-                       {"--drop-kib", &o.dropKib, true}};
+                       {"--drop-kib", &o.dropKib, true},
+                       {"--line-files", &o.lineFiles, false},
+                       {"--line-mb", &o.lineMb, false},
+                       {"--line-port", &o.linePort, false},
+                       {"--line-rtt-ms", &o.lineRttMs, false},
+                       {"--line-kib", &o.lineKib, true}};
         const auto number = std::find_if(std::begin(numbers), std::end(numbers),
                                          [&](const auto& n) { return arg == n.name; });
         if (number != std::end(numbers)) {

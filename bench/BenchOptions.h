@@ -22,7 +22,15 @@ struct Options {
     int releaseReps = 5;  // mostly downloads: as noisy as the download step's
     int linkKib = 1024;   // the player's link the server paces paced*.bin to, KiB a second
     int dropKib = 4096;   // and how often cut.bin and paced-cut.bin drop
+    // The release over a player's line (figure 12): its files and size, and the line the
+    // server on linePort stands for (a round trip before each answer, a rate shared by all).
+    int lineFiles = 200;
+    int lineMb = 20;
+    int linePort = 0;
+    int lineRttMs = 60;
+    int lineKib = 2048;
     std::string kit;      // the folder holding Update.exe and the stand-in lobby as Quillon.exe
+    std::string releaseKey;  // the public key what is served was signed with ("" unsigned)
     bool generateOnly = false;
 };
 

@@ -22,12 +22,16 @@ from loopback import Served, Server  # noqa: E402
 
 FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, downloads=200,
             passes=2000, budget_s=20, release_files=200, release_mb=100, release_reps=5,
-            link_kib=1024, drop_kib=4096)
+            link_kib=1024, drop_kib=4096, line_files=200, line_mb=20)
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
             budget_s=10, release_files=20, release_mb=2, release_reps=1,
-            link_kib=8192, drop_kib=256)
-OUTPUTS = ("out", "step", "res", "unzip", "disk", "whole", "kit")
-GENERATOR = 4
+            link_kib=8192, drop_kib=256, line_files=20, line_mb=2)
+OUTPUTS = ("out", "step", "res", "unzip", "disk", "whole", "kit", "signed")
+GENERATOR = 5
+# The player's line of figure 12: before each answer's first byte, and the rate all share.
+LINE_RTT_MS = 60
+LINE_KIB = 2048
+MANIFEST = "~updater-release-manifest-signed-by-the-operator.txt"
 
 
 def small_file(name):
@@ -42,11 +46,12 @@ def small_file(name):
     return (("%s " % stem) * 400).encode()[: 1000 + 7 * int(stem[1:] or 0)]
 
 
-def release(download_mb, archives, link_kib, drop_kib):
+def release(download_mb, archives, link_kib, drop_kib, signed):
     """What the benchmark's server answers: /Torvel/big.bin (download_mb MiB), the same
     bytes as cut.bin over a link that drops every drop_kib KiB, as paced.bin over a link of
     link_kib KiB/s and as paced-cut.bin over one that also drops; the small files, big.zip
-    and the whole-run release from the archives folder; anything else is missing."""
+    and the whole-run releases from the archives folder; the release manifest updatebench
+    signs into the signed folder; anything else is missing."""
     big = Served(os.urandom(download_mb * 1024 * 1024))
     links = {"cut.bin": dict(drop_every=drop_kib * 1024), "paced.bin": dict(rate=link_kib * 1024),
              "paced-cut.bin": dict(rate=link_kib * 1024, drop_every=drop_kib * 1024)}
@@ -67,6 +72,9 @@ def release(download_mb, archives, link_kib, drop_kib):
             return from_archives(os.path.join(archives, "big.zip"))
         if name == "stall.bin":
             return Served(bytes(1 << 20), faults=["stall"], stall_s=10)
+        if name == MANIFEST:
+            path = os.path.join(signed, name)
+            return from_archives(path) if os.path.isfile(path) else None
         if name[:1] == "r" and name[1:4].isdigit() and name[4:] in (".bin", ".zip"):
             return Served(small_file(name))
         path = os.path.join(archives, "release", name)
@@ -82,7 +90,8 @@ def sizes_args(s):
             "--passes", str(s["passes"]), "--budget-s", str(s["budget_s"]),
             "--release-files", str(s["release_files"]), "--release-mb", str(s["release_mb"]),
             "--release-reps", str(s["release_reps"]), "--link-kib", str(s["link_kib"]),
-            "--drop-kib", str(s["drop_kib"])]
+            "--drop-kib", str(s["drop_kib"]), "--line-files", str(s["line_files"]),
+            "--line-mb", str(s["line_mb"])]
 
 
 def time_unzip(work, reps):
@@ -162,8 +171,9 @@ def main():
     # The archives depend only on their sizes and the generator: a stamp keeps them across
     # runs. Raise GENERATOR when updatebench writes different archives for the same sizes.
     stamp = os.path.join(work, "archives", "sizes")
-    wanted = "generator %d: %s %s %s %s" % (GENERATOR, sizes["big_mb"], sizes["many"],
-                                            sizes["release_files"], sizes["release_mb"])
+    wanted = "generator %d: %s %s %s %s %s %s" % (
+        GENERATOR, sizes["big_mb"], sizes["many"], sizes["release_files"], sizes["release_mb"],
+        sizes["line_files"], sizes["line_mb"])
     if not os.path.exists(stamp) or open(stamp).read() != wanted:
         shutil.rmtree(os.path.join(work, "archives"), ignore_errors=True)
         print("bench: writing the archives (%s MB, %s entries) and a release of %s files, %s MB"
@@ -180,10 +190,14 @@ def main():
     os.makedirs(os.path.join(work, "kit"))
     shutil.copy(a.update, os.path.join(work, "kit", "Update.exe"))
     shutil.copy(a.lobby, os.path.join(work, "kit", "Quillon.exe"))
-    server = Server(resolve=release(sizes["download_mb"], os.path.join(work, "archives"),
-                                    sizes["link_kib"], sizes["drop_kib"]))
+    serve = release(sizes["download_mb"], os.path.join(work, "archives"), sizes["link_kib"],
+                    sizes["drop_kib"], os.path.join(work, "signed"))
+    server = Server(resolve=serve)
+    line = Server(resolve=serve, round_trip=LINE_RTT_MS / 1000, line_rate=LINE_KIB * 1024)
     try:
         args = sizes_args(sizes) + ["--port", str(server.port), "--kit", "kit"]
+        args += ["--line-port", str(line.port), "--line-rtt-ms", str(LINE_RTT_MS),
+                 "--line-kib", str(LINE_KIB)]
         args += ["--disk-us", "%.1f,%.1f" % tuple(disk_us)]
         if unzip_ms is not None:
             args += ["--unzip-ms", "%.1f" % unzip_ms]
@@ -191,6 +205,7 @@ def main():
         result = subprocess.run(wine + args, cwd=work, timeout=1800)
     finally:
         server.stop()
+        line.stop()
         for name in OUTPUTS:
             shutil.rmtree(os.path.join(work, name), ignore_errors=True)
     if unzip_ms is None:

@@ -8,6 +8,9 @@
 // sizes: --reps N --big-mb N --many A,B,C --per-folder N --download-mb N --downloads N
 //        --passes N --budget-s N (longest timed run over many entries, on every side; 0: none)
 //        --release-files N --release-mb N --release-reps N (the whole-release figure)
+//        --line-files N --line-mb N (the release over a player's line)
+// --line-port N --line-rtt-ms N --line-kib N: the server standing for a player's line, and
+// the line it stands for (figure 12).
 // With --port, the download figures fetch "Torvel\big.bin" and "Torvel\r###.bin|zip" from
 // the loopback server on that port (bench/run_bench.py serves them). With --kit too (a
 // folder holding Update.exe and the stand-in lobby as Quillon.exe), whole runs of
@@ -31,7 +34,8 @@ int main(int argc, char** argv) {
                      "usage: updatebench [--generate] [--reps N] [--big-mb N] [--many A,B,C] "
                      "[--per-folder N] [--port N] [--download-mb N] [--downloads N] "
                      "[--passes N] [--budget-s N] [--release-files N] [--release-mb N] "
-                     "[--release-reps N] [--kit DIR] "
+                     "[--release-reps N] [--line-files N] [--line-mb N] [--line-port N] "
+                     "[--line-rtt-ms N] [--line-kib N] [--kit DIR] "
                      "[--unzip-ms X] [--disk-us R,N]\n");
         return 2;
     }
@@ -49,8 +53,11 @@ int main(int argc, char** argv) {
     BenchMany(o, report);
     BenchDiskCost(o, report);
     if (o.port != 0) {
+        o.releaseKey = SignWhatIsServed(o);
+        if (o.releaseKey.empty()) Fail("cannot sign what the server serves");
         BenchDownload(o, report);
         BenchDroppingLink(o, report);
+        BenchSignedDownload(o, report);
     } else {
         report.Verdict("3 download step        not measured: no server port given");
     }
@@ -58,6 +65,8 @@ int main(int argc, char** argv) {
     if (o.port != 0 && !o.kit.empty()) {
         BenchMemory(o, report);
         BenchRelease(o, report);
+        BenchSignedRelease(o, report);
+        BenchReleaseOverALine(o, report);
     } else {
         report.Verdict("8, 9 whole runs        not measured: no server port or kit folder given");
     }
