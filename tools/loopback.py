@@ -6,20 +6,23 @@ on 127.0.0.1 only, from its files dictionary or a resolve function, at full spee
 as a static file server does (a strong ETag, Last-Modified, byte ranges with If-Range), and
 can misbehave on purpose (Served); or it relays every request to another server, cutting its
 answers short. It can stand for a player's line: every answer's first byte comes a round
-trip late, and all connections share one rate. hand_over builds the binary "~Update.tmp"
-and make_zip an archive in memory.
+trip late, and all connections share one rate. hand_over builds the binary "~Update.tmp",
+make_zip an archive in memory, zip64_zip one with zip64 records and sparse_stored_zip a
+large one on disk.
 """
 import gzip
 import hashlib
 import http.client
 import http.server
 import io
+import os
 import socket
 import struct
 import threading
 import time
 import urllib.parse
 import zipfile
+import zlib
 
 # How a request can go wrong, one per request, before the file is served whole.
 FAULTS = (
@@ -334,3 +337,51 @@ def damaged_zip(prefix, damage):
         start = 30 + int.from_bytes(data[26:28], "little") + int.from_bytes(data[28:30], "little")
         data[start] = 0xFF  # a deflate block of the reserved type
     return bytes(data)
+
+
+def zip64_zip(entries):
+    """An archive as packers write one for streamed entries: zip64 extra fields, data
+    descriptors and zip64 end records."""
+    class Stream(io.BytesIO):
+        def seekable(self):
+            return False
+
+        def seek(self, *args):
+            raise io.UnsupportedOperation
+
+    buf, limit = Stream(), zipfile.ZIP_FILECOUNT_LIMIT
+    zipfile.ZIP_FILECOUNT_LIMIT = 0  # the end records are zip64 whatever the count
+    try:
+        with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+            for name, data in entries:
+                with z.open(zipfile.ZipInfo(name, (2021, 6, 1, 12, 0, 0)), "w",
+                            force_zip64=True) as f:
+                    f.write(data)
+    finally:
+        zipfile.ZIP_FILECOUNT_LIMIT = limit
+    return buf.getvalue()
+
+
+def sparse_stored_zip(path, entries):
+    """Writes a stored archive of (name, size) entries of zeros to path, the zeros as holes,
+    with classic records: offsets past 2 GiB need no zip64 while under 4 GiB."""
+    crc = {}
+    for name, size in entries:
+        if size not in crc:
+            value, chunk, left = 0, bytes(1 << 24), size
+            while left:
+                value = zlib.crc32(chunk[:min(left, len(chunk))], value)
+                left -= min(left, len(chunk))
+            crc[size] = value
+    central, at = b"", 0
+    with open(path, "wb") as f:
+        for name, size in entries:
+            fields = struct.pack("<HHHHHIII", 10, 0, 0, 0, 0x5421, crc[size], size, size)
+            f.write(struct.pack("<I", 0x04034b50) + fields + struct.pack("<HH", len(name), 0) +
+                    name.encode())
+            central += (struct.pack("<IH", 0x02014b50, 20) + fields +
+                        struct.pack("<HHHHHII", len(name), 0, 0, 0, 0, 0, at) + name.encode())
+            at = f.seek(size, os.SEEK_CUR)
+        f.write(central + struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries),
+                                      len(central), at, 0))
+        return f.tell()

@@ -8,23 +8,20 @@ files, "UpdateClient.txt", the registry values and whether the lobby was started
 """
 import argparse
 import contextlib
-import io
 import os
 import re
 import shutil
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import unittest
-import zipfile
-import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from loopback import Served, Server, damaged_zip, hand_over, make_zip  # noqa: E402
+from loopback import (Served, Server, damaged_zip, hand_over, make_zip,  # noqa: E402
+                      sparse_stored_zip, zip64_zip)
 
 ARGS = None
 VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
@@ -42,54 +39,6 @@ def damaged_count_zip():
     end = data.rfind(b"PK\x05\x06")
     data[end + 8:end + 12] = (0xFFFF).to_bytes(2, "little") * 2
     return bytes(data)
-
-
-def zip64_zip(entries):
-    """An archive as packers write one for streamed entries: zip64 extra fields, data
-    descriptors and zip64 end records."""
-    class Stream(io.BytesIO):
-        def seekable(self):
-            return False
-
-        def seek(self, *args):
-            raise io.UnsupportedOperation
-
-    buf, limit = Stream(), zipfile.ZIP_FILECOUNT_LIMIT
-    zipfile.ZIP_FILECOUNT_LIMIT = 0  # the end records are zip64 whatever the count
-    try:
-        with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
-            for name, data in entries:
-                with z.open(zipfile.ZipInfo(name, (2021, 6, 1, 12, 0, 0)), "w",
-                            force_zip64=True) as f:
-                    f.write(data)
-    finally:
-        zipfile.ZIP_FILECOUNT_LIMIT = limit
-    return buf.getvalue()
-
-
-def sparse_stored_zip(path, entries):
-    """Writes a stored archive of (name, size) entries of zeros to path, the zeros as holes,
-    with classic records: offsets past 2 GiB need no zip64 while under 4 GiB."""
-    crc = {}
-    for name, size in entries:
-        if size not in crc:
-            value, chunk, left = 0, bytes(1 << 24), size
-            while left:
-                value = zlib.crc32(chunk[:min(left, len(chunk))], value)
-                left -= min(left, len(chunk))
-            crc[size] = value
-    central, at = b"", 0
-    with open(path, "wb") as f:
-        for name, size in entries:
-            fields = struct.pack("<HHHHHIII", 10, 0, 0, 0, 0x5421, crc[size], size, size)
-            f.write(struct.pack("<I", 0x04034b50) + fields + struct.pack("<HH", len(name), 0) +
-                    name.encode())
-            central += (struct.pack("<IH", 0x02014b50, 20) + fields +
-                        struct.pack("<HHHHHII", len(name), 0, 0, 0, 0, 0, at) + name.encode())
-            at = f.seek(size, os.SEEK_CUR)
-        f.write(central + struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries),
-                                      len(central), at, 0))
-        return f.tell()
 
 
 def wine(*args, gui=False, **kw):
