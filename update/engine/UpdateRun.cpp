@@ -294,9 +294,13 @@ void UpdateRun::DownloadNextItem() {
         return;
     }
     m_io.MakeFolder(paths.downloadFolder);
-    if (m_nAhead != 0 && !m_ahead) {
+    // Threads only for what there is to fetch ahead: none for a list of one item. The item in
+    // turn was mostly fetched ahead too, on one of them: more threads than DownloadsAhead
+    // only divided the player's line among more downloads (measured: docs/performance.md).
+    const unsigned later = static_cast<unsigned>(m_nItemCount - current - 1);
+    if (m_nAhead != 0 && !m_ahead && later != 0) {
         if (m_pAheadWorkers == nullptr) {
-            m_ownWorkers.reset(new AheadThreads(m_nAhead));
+            m_ownWorkers.reset(new AheadThreads(m_nAhead < later ? m_nAhead : later));
             m_pAheadWorkers = m_ownWorkers.get();
         }
         m_ahead.reset(new FetchAhead(m_nAhead, *m_pAheadWorkers, *this));
