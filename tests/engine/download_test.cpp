@@ -360,6 +360,7 @@ TEST(DownloadStatusCallback, AsksForTheRestHandsProgressOnAndHearsTheAnswerUntil
         EXPECT_EQ(r.max, listener.max);
         EXPECT_EQ(r.received, callback.ReceivedBytes());
     }
+    EXPECT_EQ(DownloadVerdict::LostOnTheWay, JudgeDownload(callback.Facts(S_OK, true, 9)));
     callback.SetLimit(200000);
     EXPECT_EQ(E_ABORT, callback.OnProgress(200001, 0, BINDSTATUS_DOWNLOADINGDATA, L""))
         << "a body past its limit is ended";
