@@ -122,6 +122,8 @@ TEST(UpdateRunStep, AWaitingRunSaysWhatItWaitsFor) {
          {503, 0}},
         {"a.txt", {"同名文件夹阻挡 a.txt", "同名文件夹阻挡 a.txt", "after: 同名文件夹阻挡 a.txt"},
          {}, {}, {{"C:\\Game\\a.txt", kFolder}}},
+        {"a.txt", {"同名文件夹阻挡 a.txt", "同名文件夹阻挡 a.txt", "after: 正在下载文件 a.txt"},
+         {}, {}, {{"C:\\Game\\DownLoad\\a.txt", kFolder}}},
         {"p.zip", {"文件被占用 b.map", "磁盘空间不足 b.map", "after: 正在下载文件 p.zip"},
          {}, {{"m/"}, {"m/b.map", ZipOk, {ZipOpenFailed, ZipWriteFailed, ZipOk}}},
          {{"C:\\Game\\m", kFolder}}},
@@ -237,6 +239,12 @@ TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
     EXPECT_TRUE(RunOne(stopped, "a.txt"));
     EXPECT_EQ(2, stopped.downloads);
     EXPECT_EQ((std::map<std::string, ULONGLONG>{{"C:\\Game\\a.txt", 100}}), stopped.files);
+
+    ScriptedWorld refused;  // a refused range drops its piece's file at once, even on a stop
+    refused.answers = {cut, restFrom(L"0-59", 60)};
+    refused.stopAtDownload = 2;
+    EXPECT_FALSE(RunOne(refused, "a.txt"));
+    EXPECT_TRUE(refused.files.empty()) << "the piece's file was left behind";
 }
 
 TEST(UpdateRunStep, AStopEndsTheRunUnrecordedAndUninstalled) {

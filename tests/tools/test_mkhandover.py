@@ -103,12 +103,12 @@ class Check(unittest.TestCase):
     def tearDown(self):
         self.server.stop()
 
-    def check(self, served, records):
+    def check(self, served, records, *options):
         """served: name -> Served; records: (name, size) in hand-over order."""
         self.server.files = served
         with open(os.path.join(self.dir, "~Update.tmp"), "wb") as f:
             f.write(hand_over(self.server.base_url, [(n, size, 1, 2) for n, size in records]))
-        return run("--check", "~Update.tmp", cwd=self.dir)
+        return run("--check", "~Update.tmp", *options, cwd=self.dir)
 
     def test_release_that_installs_whole(self):
         plain = b"plain " * 20000
@@ -149,10 +149,14 @@ class Check(unittest.TestCase):
              "skipped ../evil.txt: unsafe name"),
             ("upper-case archive name", {"P.ZIP": Served(self.FOLDERED)}, ("P.ZIP", 0),
              "moved as a plain file"),
+            ("folders of a real installation", {"p.zip": Served(make_zip(
+                [("maps/a.map", b"m"), ("gone/b.map", b"b")]))}, ("p.zip", 0),
+             "does not exist in the installation\r\n  writes 1 file(s)", "--install", "install"),
         ]
-        for fault, served, record, reason in cases:
+        os.makedirs(os.path.join(self.dir, "install", "maps"))
+        for fault, served, record, reason, *options in cases:
             with self.subTest(fault):
-                code, out, err = self.check(served, [record])
+                code, out, err = self.check(served, [record], *options)
                 self.assertEqual(1, code, out + err)
                 self.assertRegex(out, r"\n0\s+%s .* NO " % record[0].replace(".", r"\."))
                 self.assertIn(reason, out)

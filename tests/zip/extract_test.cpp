@@ -85,8 +85,9 @@ const PathCase kPathCases[] = {
      ZipOk, "a.zip base base\\t.txt", "new|H"},
     {"HiddenTargetReplacedByAFileOfTheEntrysAttributes", New(), kHidden, "t.txt", ZipOk,
      "a.zip base base\\t.txt", "new|"},
-    {"TargetOf260CharactersRefused", New(), 0, std::string(260, 'L'), ZipOpenFailed, "a.zip base",
-     ""},
+    // In two parts: a part of 260 characters no file system takes anyway.
+    {"TargetOf260CharactersRefused", New(), 0, std::string(130, 'L') + "\\" + std::string(129, 'L'),
+     ZipOpenFailed, "a.zip base", ""},
     {"FolderEntryTooLongForAPathMakesNothing",
      Folder(std::string(220, 'f') + "/" + std::string(18, 'g') + "/"), 0, "x", ZipOpenFailed,
      "a.zip base", ""},

@@ -79,6 +79,20 @@ STDMETHODIMP DownloadStatusCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, S
 }
 STDMETHODIMP DownloadStatusCallback::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
+DownloadFacts DownloadStatusCallback::Facts(HRESULT result, bool fileExists,
+                                            ULONGLONG fileSize) const {
+    DownloadFacts facts;
+    static_cast<AnswerHeaders&>(facts) = m_answer;
+    facts.result = result;
+    facts.fileExists = fileExists;
+    facts.fileSize = fileSize;
+    facts.httpStatus = m_dwStatus;
+    // Never the file's size: a copy to the disk that failed leaves fewer bytes than arrived.
+    facts.receivedBytes = m_ullReceived;
+    facts.stalled = m_bStalled;
+    return facts;
+}
+
 bool DownloadStatusCallback::AskFrom(ULONGLONG from, const std::string& validator) {
     // Built by hand: wide strings and wide printf would add a tenth to the program's size.
     char digits[24];

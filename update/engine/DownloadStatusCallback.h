@@ -98,6 +98,10 @@ public:
     DWORD HttpStatus() const { return m_dwStatus; }
     const AnswerHeaders& Answer() const { return m_answer; }
     ULONGLONG ReceivedBytes() const { return m_ullReceived; }
+    // The facts of the download that returned result and left a file of fileSize bytes at
+    // its path (fileExists) as this callback heard it: received bytes as the reports counted
+    // them, status 0 when no answer came, recordSize 0.
+    DownloadFacts Facts(HRESULT result, bool fileExists, ULONGLONG fileSize) const;
 
     // Any thread: ends the running download (IBinding::Abort); nothing when no binding is
     // held. The download then returns E_ABORT.

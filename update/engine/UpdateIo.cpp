@@ -55,13 +55,10 @@ private:
 
 DownloadFacts SystemUpdateIo::Download(const char* url, const char* path,
                                        DownloadStatusCallback& callback) {
-    DownloadFacts facts;
-    facts.result = URLDownloadToFileA(nullptr, url, path, 0, &callback);
-    facts.fileExists = FileSizeOf(path, &facts.fileSize);
-    static_cast<AnswerHeaders&>(facts) = callback.Answer();
-    facts.httpStatus = callback.HttpStatus();
-    facts.receivedBytes = callback.ReceivedBytes();
-    facts.stalled = callback.Stalled();
+    const HRESULT result = URLDownloadToFileA(nullptr, url, path, 0, &callback);
+    ULONGLONG size = 0;
+    const bool exists = FileSizeOf(path, &size);
+    const DownloadFacts facts = callback.Facts(result, exists, size);
     // The request already asks past the cache; this is for a system that served or kept a
     // copy all the same. Only a failed attempt pays for it, never a whole download.
     if (!IsWholeDownload(facts)) ForgetCachedCopy(url);
