@@ -55,7 +55,6 @@ public:
     uint8_t signedDigest[kSha256Bytes] = {};
     std::vector<bool> hashes;
     ULONGLONG now = 0;
-    int manifestRequests = 0;
 
     int downloads = 0, moved = 0, recorded = 0;
     std::vector<DWORD> pauses;
@@ -74,7 +73,6 @@ public:
 
     DownloadFacts Download(const char* url, const char* path, DownloadStatusCallback& c) override {
         if (std::strstr(url, kReleaseManifestName) != nullptr) {
-            ++manifestRequests;
             DownloadFacts f = Answer(manifest.empty() ? 404 : 200, L"", manifest.size(),
                                      manifest.size());
             if (!manifest.empty()) texts[path] = manifest;
@@ -232,7 +230,7 @@ inline std::unique_ptr<UpdateArchive> ScriptedWorld::OpenArchive(const char*, co
 
 // Runs a list of names for at most steps steps; true when it completed. setUp sees the run
 // before its first step, after once it ended.
-inline bool RunList(ScriptedWorld& world, const std::vector<const char*>& names, int steps,
+inline bool RunList(ScriptedWorld& world, const std::vector<const char*>& names, int steps = 10,
                     const std::function<void(UpdateRun&)>& setUp = nullptr,
                     const std::function<void(UpdateRun&)>& after = nullptr) {
     UpdateRun run(&world);
@@ -253,12 +251,6 @@ inline bool RunList(ScriptedWorld& world, const std::vector<const char*>& names,
     bool done = run.IsRunComplete();
     for (size_t i = 0; i < names.size(); ++i) done = done && items[i].bDone == 1;
     return done;
-}
-
-inline bool RunOne(ScriptedWorld& world, const char* name, int steps = 10,
-                   const std::function<void(UpdateRun&)>& setUp = nullptr,
-                   const std::function<void(UpdateRun&)>& after = nullptr) {
-    return RunList(world, {name}, steps, setUp, after);
 }
 
 // Workers that run the fetches ahead on the test's own thread, when the run waits for one,

@@ -234,13 +234,7 @@ TEST(Pieces, TheIndexReadsBackOnlyWhatItCouldHaveWritten) {
     for (const auto& c : cases) {
         const std::vector<PieceRecord> back = ParsePieceIndex(good + c.line);
         ASSERT_EQ(c.read, back.size()) << c.fault;
-        if (c.read == 0) continue;
-        EXPECT_EQ(a.name, back[0].name) << c.fault;
-        EXPECT_EQ(a.file, back[0].file);
-        EXPECT_EQ(a.url, back[0].url);
-        EXPECT_EQ(a.piece.validator, back[0].piece.validator);
-        EXPECT_EQ(a.date, back[0].date);
-        EXPECT_EQ(a.piece.length, back[0].piece.length);
+        EXPECT_EQ(c.read == 0 ? "" : good, FormatPieceIndex(back).substr(0, good.size())) << c.fault;
     }
     PieceRecord tabbed = a;
     tabbed.name = "never\twritten";

@@ -33,14 +33,14 @@ TEST(UpdateRunStep, APlainFileIsDoneOnlyWhenMovedIntoPlace) {
         world.statuses = c.statuses;
         world.moves = c.moves;
         world.attributes = c.attributes;
-        EXPECT_TRUE(RunOne(world, c.name)) << c.fault;
+        EXPECT_TRUE(RunList(world, {c.name})) << c.fault;
         EXPECT_EQ(c.downloads, world.downloads) << c.fault;
         EXPECT_EQ(c.moved, world.moved) << c.fault;
         EXPECT_EQ(c.pauses, world.pauses) << c.fault;
     }
     ScriptedWorld failing;
     failing.statuses = {503};
-    EXPECT_FALSE(RunOne(failing, "a.txt", 6)) << "a file that never comes never completes";
+    EXPECT_FALSE(RunList(failing, {"a.txt"}, 6)) << "a file that never comes never completes";
     EXPECT_EQ((std::vector<std::string>(6, "C:\\Game\\DownLoad\\" + PieceFileName(0))),
               failing.deleted)
         << "every failed download is thrown away";
@@ -95,7 +95,7 @@ TEST(UpdateRunStep, AnArchiveIsRecordedOnlyWhenEveryEntryIsInPlace) {
         world.entries = c.entries;
         world.records = c.records;
         world.attributes = c.attributes;
-        EXPECT_TRUE(RunOne(world, "pack.zip", 4)) << c.fault;
+        EXPECT_TRUE(RunList(world, {"pack.zip"}, 4)) << c.fault;
         EXPECT_EQ(1, world.downloads) << c.fault;
         EXPECT_EQ(c.recorded, world.recorded) << c.fault;
         EXPECT_EQ(c.extracted, world.extracted) << c.fault;
@@ -137,7 +137,7 @@ TEST(UpdateRunStep, AWaitingRunSaysWhatItWaitsFor) {
         world.entries = c.entries;
         world.attributes = c.attributes;
         world.records = c.records;
-        RunOne(world, c.name, 3);
+        RunList(world, {c.name}, 3);
         EXPECT_EQ(c.lines, world.waitLines) << c.name;
     }
 }
@@ -198,7 +198,7 @@ TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
         ScriptedWorld world;
         world.answers = c.answers;
         world.losePieces = c.losePieces;
-        EXPECT_TRUE(RunOne(world, "a.txt")) << c.fault;
+        EXPECT_TRUE(RunList(world, {"a.txt"})) << c.fault;
         for (const std::string& path : world.arrivals)
             EXPECT_NE("C:\\Game\\DownLoad\\a.txt", path) << c.fault << ": arrived under its name";
         EXPECT_EQ(c.asked, world.asked) << c.fault;
@@ -224,7 +224,7 @@ TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
     world.files = {{folder + listed.file, 40}, {folder + gone.file, 40},
                    {folder + PieceFileName(7), 5}, {folder + "~updater-the-rest.tmp", 3}};
     world.answers = {rest};
-    EXPECT_TRUE(RunOne(world, "a.txt"));
+    EXPECT_TRUE(RunList(world, {"a.txt"}));
     EXPECT_EQ(std::vector<std::string>{from40}, world.asked);
     EXPECT_EQ((std::map<std::string, ULONGLONG>{{"C:\\Game\\a.txt", 100}}), world.files)
         << "the pieces went, the joined file was moved into place";
@@ -235,15 +235,15 @@ TEST(UpdateRunStep, ADownloadCutShortGoesOnFromWhereItStopped) {
     ScriptedWorld stopped;
     stopped.answers = {cut, rest};
     stopped.stopAtDownload = 2;
-    EXPECT_FALSE(RunOne(stopped, "a.txt"));
-    EXPECT_TRUE(RunOne(stopped, "a.txt"));
+    EXPECT_FALSE(RunList(stopped, {"a.txt"}));
+    EXPECT_TRUE(RunList(stopped, {"a.txt"}));
     EXPECT_EQ(2, stopped.downloads);
     EXPECT_EQ((std::map<std::string, ULONGLONG>{{"C:\\Game\\a.txt", 100}}), stopped.files);
 
     ScriptedWorld refused;  // a refused range drops its piece's file at once, even on a stop
     refused.answers = {cut, restFrom(L"0-59", 60)};
     refused.stopAtDownload = 2;
-    EXPECT_FALSE(RunOne(refused, "a.txt"));
+    EXPECT_FALSE(RunList(refused, {"a.txt"}));
     EXPECT_TRUE(refused.files.empty()) << "the piece's file was left behind";
 }
 
@@ -251,13 +251,13 @@ TEST(UpdateRunStep, AStopEndsTheRunUnrecordedAndUninstalled) {
     ScriptedWorld world;
     world.entries = {{"a", ZipOk, {}}, {"b", ZipOk, {}}, {"c", ZipOk, {}}};
     world.stopAtExtract = 1;
-    EXPECT_FALSE(RunOne(world, "pack.zip"));
+    EXPECT_FALSE(RunList(world, {"pack.zip"}));
     EXPECT_EQ((std::vector<std::string>{"a", "b"}), world.extracted);
     EXPECT_EQ(0, world.recorded);
     EXPECT_TRUE(world.deleted.empty()) << "nothing is thrown away on a stop";
     ScriptedWorld late;
     late.stopAtDownload = 1;
-    EXPECT_FALSE(RunOne(late, "a.txt"));
+    EXPECT_FALSE(RunList(late, {"a.txt"}));
     EXPECT_EQ(0, late.moved) << "a download that ended after the stop was installed";
 }
 

@@ -65,11 +65,8 @@ TEST(SignedRelease, OnlyWhatTheOperatorSignedIsInstalled) {
          "签名无效 发布清单"},
         {"older than a release taken before", good, {}, {}, false, 0, "版本过旧 发布清单",
          kSerial + 1},
-        {"the same release again", good, {}, {whole}, true, 1, "", kSerial},
         {"expired", good, {}, {}, false, 0, "已过期 发布清单", 0, 200 * kDay},
         {"no manifest", "", {}, {}, false, 0, "服务器错误 404 发布清单"},
-        {"one byte changed", good.substr(0, 40) + "3" + good.substr(41), {}, {}, false, 0,
-         "签名无效 发布清单"},
         {"cut short", good.substr(0, good.size() / 2), {}, {}, false, 0, "格式错误 发布清单"},
         {"a key that is no key: nothing fetched", good, {}, {}, false, 0,
          "密钥无效 UpdateConfig.txt", 0, 0, ConfiguredKey::NotAKey},
@@ -84,8 +81,7 @@ TEST(SignedRelease, OnlyWhatTheOperatorSignedIsInstalled) {
         std::memset(world.signedDigest, 0x5A, kSha256Bytes);
         DWORD serial = 0;
         bool keyed = false;
-        EXPECT_EQ(c.completes, RunOne(
-                                   world, "a.txt", 5,
+        EXPECT_EQ(c.completes, RunList(world, {"a.txt"}, 5,
                                    [&](UpdateRun& run) { run.SetReleaseKey(c.state, release.pub, c.highest); },
                                    [&](UpdateRun& run) { keyed = run.AcceptedRelease(&serial); }))
             << c.fault;

@@ -79,31 +79,6 @@ Layout ReadLayout(const Bytes& archive) {
     return layout;
 }
 
-Bytes WithZip64EndRecords(Bytes a) {
-    const size_t end = ReadLayout(a).endRecord;
-    const auto put64 = [](Bytes& b, size_t at, uint64_t v) {
-        Put32(b, at, static_cast<uint32_t>(v));
-        Put32(b, at + 4, static_cast<uint32_t>(v >> 32));
-    };
-    Bytes records(56 + 20);
-    Put32(records, 0, 0x06064b50);
-    put64(records, 4, 44);
-    Put16(records, 12, 45);
-    Put16(records, 14, 45);
-    put64(records, 24, Get16(a, end + kEndEntries));
-    put64(records, 32, Get16(a, end + kEndEntries));
-    put64(records, 40, Get32(a, end + 12));
-    put64(records, 48, Get32(a, end + kEndDirectoryOffset));
-    Put32(records, 56, 0x07064b50);
-    put64(records, 64, end);
-    Put32(records, 72, 1);
-    Put32(a, end + kEndEntriesHere, 0xFFFFFFFF);
-    Put32(a, end + 12, 0xFFFFFFFF);
-    Put32(a, end + kEndDirectoryOffset, 0xFFFFFFFF);
-    a.insert(a.begin() + static_cast<std::ptrdiff_t>(end), records.begin(), records.end());
-    return a;
-}
-
 Bytes BuildPatched(const std::vector<EntrySpec>& entries, const Patch& patch) {
     Bytes archive = BuildArchive(entries);
     if (patch) patch(archive, ReadLayout(archive));

@@ -67,10 +67,6 @@ Patch UseDataDescriptor(size_t k = 0);
 // A first data byte of 0xFF starts a deflate block of the reserved type 3.
 Patch BreakDeflate(size_t k = 0);
 
-// The archive with its end record moved to zip64 end records (as packers write them for
-// streamed entries or more than 65,535 entries); the classic record keeps only markers.
-Bytes WithZip64EndRecords(Bytes archive);
-
 // An extra-field block: 2-byte id, 2-byte size, data.
 std::string ExtraBlock(uint16_t id, const std::string& data);
 // A "UT" block with these flags and times (little-endian 32-bit each, in order).
