@@ -306,22 +306,24 @@ void UpdateRun::DownloadNextItem() {
         m_ahead.reset(new FetchAhead(m_nAhead, *m_pAheadWorkers, *this));
         // Nothing is fetched past an item that cannot be placed: the run ends there.
         m_nPlaceable = current;
-        for (ItemPaths later; m_nPlaceable < m_nItemCount &&
+        for (ItemPaths ahead; m_nPlaceable < m_nItemCount &&
                               BuildItemPaths(m_strInstallDir, m_header.szServerUrl,
-                                             m_pItems[m_nPlaceable].szName, later);)
+                                             m_pItems[m_nPlaceable].szName, ahead);)
             ++m_nPlaceable;
     }
-    if (m_ahead) {
-        m_ahead->Plan(static_cast<WORD>(current + 1), m_nPlaceable);
-        if (m_ahead->Finish(current)) state.downloaded = true;
-    }
-
     ULONGLONG size = 0;
     if (state.downloaded && !m_io.FileSize(paths.download, &size)) state = ItemState();
     if (!state.downloaded) {
         char status[kStatusLineSize];
         FormatStatusLine(item.szName, status);
         SetStatusLine(status);
+    }
+    // While the item's own fetch ahead runs, the window shows it as the item in turn.
+    if (m_ahead) {
+        m_ahead->Plan(static_cast<WORD>(current + 1), m_nPlaceable);
+        if (m_ahead->Finish(current)) state.downloaded = true;
+    }
+    if (!state.downloaded) {
         const Attempt attempt = FetchItem(Context(*this), paths, item);
         if (!attempt.whole) {
             Settle(attempt, item);
