@@ -24,7 +24,8 @@ void BenchDiskCost(const Options& o, Report& report);
 void BenchDownload(const Options& o, Report& report);
 // 10: the download step over a link that drops, and the join of a rest to its piece.
 void BenchDroppingLink(const Options& o, Report& report);
-// 11: the download step over a signed release (o.releaseKey) beside the same unsigned.
+// 11: the download step over a signed release (o.releaseKey) beside the same unsigned, over
+// the line on o.linePort and at loopback speed; the rate CNG hashes at.
 void BenchSignedDownload(const Options& o, Report& report);
 
 // 4 (BenchResources.cpp): the paint pass, then files held and GDI objects kept after
@@ -43,7 +44,8 @@ void BenchDamagedCount(const Options& o, Report& report);
 // o.port: its peak working set, and a whole release beside the bare calls.
 void BenchMemory(const Options& o, Report& report);
 void BenchRelease(const Options& o, Report& report);
-// 11 and 12 (BenchRuns.cpp): the whole release signed (o.releaseKey) beside unsigned; a
-// release over the player's line on o.linePort beside the time its bytes need.
+// 11 and 12 (BenchRuns.cpp): a release signed (o.releaseKey) beside unsigned, over the line
+// on o.linePort and at loopback speed; a release over that line beside the time its bytes
+// need.
 void BenchSignedRelease(const Options& o, Report& report);
 void BenchReleaseOverALine(const Options& o, Report& report);

@@ -60,13 +60,14 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             o.unzipMs = std::atof(value);
         } else if (arg == "--disk-us") {
             if (std::sscanf(value, "%lf,%lf", &o.rewriteUs, &o.replaceUs) != 2) return false;
-        } else if (arg == "--many") {
-            o.many.clear();
+        } else if (arg == "--many" || arg == "--only") {
+            std::vector<int>& list = arg == "--many" ? o.many : o.only;
+            list.clear();
             for (const char* p = value; *p != '\0';) {
                 char* end = nullptr;
                 const long count = std::strtol(p, &end, 10);
                 if (end == p || count <= 0) return false;
-                o.many.push_back(static_cast<int>(count));
+                list.push_back(static_cast<int>(count));
                 p = *end == ',' ? end + 1 : end;
             }
         } else {
@@ -74,4 +75,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         }
     }
     return true;
+}
+
+bool Options::Wants(int figure) const {
+    return only.empty() || std::find(only.begin(), only.end(), figure) != only.end();
 }

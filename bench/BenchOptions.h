@@ -32,9 +32,12 @@ struct Options {
     std::string kit;      // the folder holding Update.exe and the stand-in lobby as Quillon.exe
     std::string releaseKey;  // the public key what is served was signed with ("" unsigned)
     bool generateOnly = false;
+    std::vector<int> only;  // the figures to measure (all when empty)
+
+    bool Wants(int figure) const;
 };
 
 // Reads argv[1..argc) into o over its defaults. False for an unknown option, one without
 // its value, a whole number that is negative, not a number or 0 where 0 is refused, a
-// --disk-us that is not two numbers, or a --many with a count that is not above 0.
+// --disk-us that is not two numbers, or a --many or --only with a count that is not above 0.
 bool ParseArgs(int argc, char** argv, Options& o);

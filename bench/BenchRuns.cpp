@@ -255,27 +255,40 @@ void BenchRelease(const Options& o, Report& report) {
                "the run starts two: Update.exe, the lobby", "-", "context");
 }
 
-// A signed release costs its manifest and a hash of each file: the whole release signed,
-// beside the same release unsigned.
+// A signed release costs its manifest and a hash of each file: the release of figure 12
+// signed, beside the same unsigned, over the player's line (the goal), and the release of
+// figure 9 the same way at loopback speed (context: there the run is bound by the
+// processor, which the hashes then share).
 void BenchSignedRelease(const Options& o, Report& report) {
-    ReleaseWork work;
-    if (o.releaseKey.empty() || !ReadRelease(o, Release::Whole, &work)) return;
-    const TurnTimes t = TimeInTurns(
-        o.releaseReps, {KitSide(o, work, "signed-kit", "ReleaseKey=" + o.releaseKey),
-                        KitSide(o, work, "unsigned-kit", "")});
+    if (o.releaseKey.empty()) return;
     constexpr double kAllowed = 1.05;
-    const double signedMs = Median(t.ms[0]), plain = Median(t.ms[1]);
-    const double ratio = plain > kFixedWaitsMs ? (signedMs - kFixedWaitsMs) / (plain - kFixedWaitsMs) : 0;
-    report.Row(Format("11 signed whole release: %s", Describe(work).c_str()),
-               Format("%.2f s to the lobby's start", signedMs / 1000),
-               Format("%.2f s unsigned", plain / 1000), Format("%.2f", ratio),
-               Format("<= %.2f after 1.5 s waits", kAllowed));
-    const bool met = !t.ms[0].empty() && !t.ms[1].empty() && ratio <= kAllowed;
-    report.Verdict("11 signed release", met,
-                   Format("%s%.2f of the unsigned run's time to the lobby's start, both less "
-                          "1.5 s of fixed waits (goal %.2f)",
-                          met || t.ms[0].empty() ? "" : Format("over by %.2f: ", ratio - kAllowed).c_str(),
-                          ratio, kAllowed));
+    for (const Release which : {Release::OverALine, Release::Whole}) {
+        const bool line = which == Release::OverALine;
+        ReleaseWork work;
+        if ((line && o.linePort == 0) || !ReadRelease(o, which, &work)) continue;
+        Options at = o;
+        at.port = line ? o.linePort : o.port;
+        const TurnTimes t = TimeInTurns(
+            o.releaseReps,
+            {KitSide(at, work, line ? "line-signed-kit" : "signed-kit", "ReleaseKey=" + o.releaseKey),
+             KitSide(at, work, line ? "line-unsigned-kit" : "unsigned-kit", "")});
+        const double signedMs = Median(t.ms[0]), plain = Median(t.ms[1]);
+        const double ratio =
+            plain > kFixedWaitsMs ? (signedMs - kFixedWaitsMs) / (plain - kFixedWaitsMs) : 0;
+        report.Row(line ? Format("11 signed release over the line: %s", Describe(work).c_str())
+                        : Format("11 the same at loopback speed: %s", Describe(work).c_str()),
+                   Format("%.2f s to the lobby's start", signedMs / 1000),
+                   Format("%.2f s unsigned", plain / 1000), Format("%.2f", ratio),
+                   line ? Format("<= %.2f after 1.5 s waits", kAllowed) : std::string("context"));
+        if (!line) continue;
+        const bool met = !t.ms[0].empty() && !t.ms[1].empty() && ratio <= kAllowed;
+        report.Verdict(
+            "11 signed release", met,
+            Format("%s%.2f of the unsigned run's time to the lobby's start over a player's "
+                   "line, both less 1.5 s of fixed waits (goal %.2f)",
+                   met || t.ms[0].empty() ? "" : Format("over by %.2f: ", ratio - kAllowed).c_str(),
+                   ratio, kAllowed));
+    }
 }
 
 // A release over a player's line (a round trip before each answer's first byte, one rate

@@ -2,7 +2,8 @@
 // It works in the current folder (archives\, out\, step\, res\, whole\) and prints one table.
 //
 //   updatebench --generate [sizes]          writes the archives and the release, and exits
-//   updatebench [sizes] [--port N] [--kit DIR] [--unzip-ms X] [--disk-us R,N]
+//   updatebench [sizes] [--port N] [--kit DIR] [--unzip-ms X] [--disk-us R,N] [--only F,...]
+// --only: the figures to measure, by number (all by default).
 // --disk-us: microseconds per file the disk takes natively to rewrite one in place (R) and to
 // replace one through a new file (N), printed beside the many-entry figures.
 // sizes: --reps N --big-mb N --many A,B,C --per-folder N --download-mb N --downloads N
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
                      "[--passes N] [--budget-s N] [--release-files N] [--release-mb N] "
                      "[--release-reps N] [--line-files N] [--line-mb N] [--line-port N] "
                      "[--line-rtt-ms N] [--line-kib N] [--kit DIR] "
-                     "[--unzip-ms X] [--disk-us R,N]\n");
+                     "[--unzip-ms X] [--disk-us R,N] [--only FIGURE,...]\n");
         return 2;
     }
     if (o.generateOnly) {
@@ -49,31 +50,33 @@ int main(int argc, char** argv) {
 
     // The figures add their rows and verdicts in the order the table prints them.
     Report report;
-    const double unpackMs = BenchUnpack(o, report);
-    BenchMany(o, report);
-    BenchDiskCost(o, report);
+    const double unpackMs = o.Wants(1) || o.Wants(5) ? BenchUnpack(o, report) : -1;
+    if (o.Wants(2)) {
+        BenchMany(o, report);
+        BenchDiskCost(o, report);
+    }
     if (o.port != 0) {
         o.releaseKey = SignWhatIsServed(o);
         if (o.releaseKey.empty()) Fail("cannot sign what the server serves");
-        BenchDownload(o, report);
-        BenchDroppingLink(o, report);
-        BenchSignedDownload(o, report);
+        if (o.Wants(3)) BenchDownload(o, report);
+        if (o.Wants(10)) BenchDroppingLink(o, report);
+        if (o.Wants(11)) BenchSignedDownload(o, report);
     } else {
         report.Verdict("3 download step        not measured: no server port given");
     }
-    BenchResources(o, report);
+    if (o.Wants(4)) BenchResources(o, report);
     if (o.port != 0 && !o.kit.empty()) {
-        BenchMemory(o, report);
-        BenchRelease(o, report);
-        BenchSignedRelease(o, report);
-        BenchReleaseOverALine(o, report);
+        if (o.Wants(8)) BenchMemory(o, report);
+        if (o.Wants(9)) BenchRelease(o, report);
+        if (o.Wants(11)) BenchSignedRelease(o, report);
+        if (o.Wants(12)) BenchReleaseOverALine(o, report);
     } else {
         report.Verdict("8, 9 whole runs        not measured: no server port or kit folder given");
     }
-    BenchRetry(o, report);
+    if (o.Wants(6) || o.Wants(7)) BenchRetry(o, report);
     if (!MakeFolders("archives")) Fail("cannot make archives\\");
-    BenchDamagedCount(o, report);
-    BenchNativeUnzip(o, unpackMs, report);
+    if (o.Wants(6)) BenchDamagedCount(o, report);
+    if (o.Wants(5)) BenchNativeUnzip(o, unpackMs, report);
     report.Print();
     CoUninitialize();
     if (AnyFailed()) std::printf("updatebench: some runs FAILED (see above)\n");
