@@ -1,18 +1,12 @@
 #include "ExtensionModule.h"
 
+#include "Scoped.h"
+
 namespace {
 // Statically initialised, so the chain works from DllMain before and after the C++
 // runtime's own set-up and tear-down of this module.
 SRWLOCK g_chainLock = SRWLOCK_INIT;
 CDynLinkLibrary* g_pFirstDLL = nullptr;
-
-class ChainLock {
-public:
-    ChainLock() { AcquireSRWLockExclusive(&g_chainLock); }
-    ~ChainLock() { ReleaseSRWLockExclusive(&g_chainLock); }
-    ChainLock(const ChainLock&) = delete;
-    ChainLock& operator=(const ChainLock&) = delete;
-};
 
 // Caller holds the lock.
 void Unlink(CDynLinkLibrary* pDLL) {
@@ -27,7 +21,7 @@ void Unlink(CDynLinkLibrary* pDLL) {
 
 // Unlinks and returns the first library that Term should delete, null when none is left.
 CDynLinkLibrary* TakeNext(HMODULE hModule) {
-    ChainLock lock;
+    ScopedSrwLock lock(g_chainLock);
     for (CDynLinkLibrary* p = g_pFirstDLL; p != nullptr; p = p->m_pNextDLL) {
         if (p->m_hModule == hModule) {
             Unlink(p);
@@ -53,12 +47,12 @@ void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state) {
 }
 
 CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& state) noexcept : m_hModule(state.hModule) {
-    ChainLock lock;
+    ScopedSrwLock lock(g_chainLock);
     m_pNextDLL = g_pFirstDLL;
     g_pFirstDLL = this;
 }
 
 CDynLinkLibrary::~CDynLinkLibrary() {
-    ChainLock lock;
+    ScopedSrwLock lock(g_chainLock);
     Unlink(this);
 }

@@ -85,6 +85,19 @@ using ScopedDC = scoped_detail::Owner<HDC, scoped_detail::MemoryDCTraits>;
 // RegCloseKey. Never hand it one of the predefined roots (HKEY_CURRENT_USER...).
 using ScopedRegKey = scoped_detail::Owner<HKEY, scoped_detail::RegKeyTraits>;
 
+// Holds an SRW lock exclusively for its scope. The lock must outlive it; a condition
+// variable may sleep on the lock while it is held.
+class ScopedSrwLock {
+public:
+    explicit ScopedSrwLock(SRWLOCK& lock) noexcept : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
+    ~ScopedSrwLock() { ::ReleaseSRWLockExclusive(&m_lock); }
+    ScopedSrwLock(const ScopedSrwLock&) = delete;
+    ScopedSrwLock& operator=(const ScopedSrwLock&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
 // Selects a GDI object into a DC and selects the one it replaced back when it goes out
 // of scope. IsValid() is FALSE when the selection failed (null DC or object, a bitmap
 // already selected elsewhere); nothing is restored then. The DC must outlive it.

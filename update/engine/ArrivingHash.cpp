@@ -11,9 +11,10 @@ ArrivingHash::ArrivingHash() : m_more(CreateEventA(nullptr, FALSE, FALSE, nullpt
 
 ArrivingHash::~ArrivingHash() {
     if (!m_thread.IsValid()) return;
-    AcquireSRWLockExclusive(&m_lock);
-    m_ending = true;
-    ReleaseSRWLockExclusive(&m_lock);
+    {
+        ScopedSrwLock hold(m_lock);
+        m_ending = true;
+    }
     SetEvent(m_more);
     WaitForSingleObject(m_thread, INFINITE);
 }
@@ -30,18 +31,20 @@ void ArrivingHash::CacheFile(const wchar_t* path) {
 }
 
 void ArrivingHash::Arrived(ULONGLONG bytes) {
-    AcquireSRWLockExclusive(&m_lock);
-    m_arrived = bytes;
-    ReleaseSRWLockExclusive(&m_lock);
+    {
+        ScopedSrwLock hold(m_lock);
+        m_arrived = bytes;
+    }
     SetEvent(m_more);
 }
 
 bool ArrivingHash::Finish(ULONGLONG length, uint8_t (&digest)[kSha256Bytes]) {
     if (!m_thread.IsValid()) return false;
-    AcquireSRWLockExclusive(&m_lock);
-    m_finishing = true;
-    m_length = length;
-    ReleaseSRWLockExclusive(&m_lock);
+    {
+        ScopedSrwLock hold(m_lock);
+        m_finishing = true;
+        m_length = length;
+    }
     SetEvent(m_more);
     WaitForSingleObject(m_thread, INFINITE);
     m_thread.Reset();
@@ -68,10 +71,14 @@ DWORD WINAPI ArrivingHash::Follow(LPVOID self) {
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     hash->m_failed = !file.IsValid();
     while (!hash->m_failed) {
-        AcquireSRWLockExclusive(&hash->m_lock);
-        const bool finishing = hash->m_finishing, ending = hash->m_ending;
-        const ULONGLONG upTo = finishing ? hash->m_length : hash->m_arrived;
-        ReleaseSRWLockExclusive(&hash->m_lock);
+        bool finishing, ending;
+        ULONGLONG upTo;
+        {
+            ScopedSrwLock hold(hash->m_lock);
+            finishing = hash->m_finishing;
+            ending = hash->m_ending;
+            upTo = finishing ? hash->m_length : hash->m_arrived;
+        }
         if (ending) break;
         // A report may come before the bytes it counts are all in the file: what is not
         // there yet is read at the next look.

@@ -6,18 +6,6 @@ namespace {
 
 constexpr DWORD kLookMs = 50;
 
-// An exclusive hold on an SRW lock for a scope.
-class Hold {
-public:
-    explicit Hold(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
-    ~Hold() { ReleaseSRWLockExclusive(&m_lock); }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
 }  // namespace
 
 void AheadJob::Run() const { ahead->Ended(index, ahead->m_fetcher.FetchAheadOf(index)); }
@@ -31,7 +19,7 @@ AheadThreads::AheadThreads(unsigned count) : m_threads(new ScopedHandle[count]),
 
 AheadThreads::~AheadThreads() {
     {
-        Hold hold(m_lock);
+        ScopedSrwLock hold(m_lock);
         m_ending = true;
     }
     WakeAllConditionVariable(&m_posted);
@@ -47,7 +35,7 @@ void AheadThreads::Post(const AheadJob& job) {
         return;
     }
     {
-        Hold hold(m_lock);
+        ScopedSrwLock hold(m_lock);
         m_jobs.push_back(job);
     }
     WakeConditionVariable(&m_posted);
@@ -58,16 +46,15 @@ DWORD WINAPI AheadThreads::Work(LPVOID self) {
     // The download moniker wants COM on the thread that calls it.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     for (;;) {
-        AcquireSRWLockExclusive(&threads->m_lock);
-        while (!threads->m_ending && threads->m_jobs.empty())
-            SleepConditionVariableSRW(&threads->m_posted, &threads->m_lock, INFINITE, 0);
-        if (threads->m_jobs.empty()) {
-            ReleaseSRWLockExclusive(&threads->m_lock);
-            break;
+        AheadJob job{};
+        {
+            ScopedSrwLock hold(threads->m_lock);
+            while (!threads->m_ending && threads->m_jobs.empty())
+                SleepConditionVariableSRW(&threads->m_posted, &threads->m_lock, INFINITE, 0);
+            if (threads->m_jobs.empty()) break;
+            job = threads->m_jobs.front();
+            threads->m_jobs.erase(threads->m_jobs.begin());
         }
-        const AheadJob job = threads->m_jobs.front();
-        threads->m_jobs.erase(threads->m_jobs.begin());
-        ReleaseSRWLockExclusive(&threads->m_lock);
         job.Run();
     }
     if (SUCCEEDED(com)) CoUninitialize();
@@ -84,7 +71,7 @@ void FetchAhead::WaitAll() { WaitWhileRunning(kAll); }
 void FetchAhead::Plan(WORD first, WORD end) {
     std::vector<AheadJob> start;
     {
-        Hold hold(m_lock);
+        ScopedSrwLock hold(m_lock);
         if (m_stopped) return;
         const unsigned last = first + m_ahead < end ? first + m_ahead : end;
         for (unsigned index = m_next > first ? m_next : first; index < last; ++index) {
@@ -98,7 +85,7 @@ void FetchAhead::Plan(WORD first, WORD end) {
 
 bool FetchAhead::Finish(WORD index) {
     WaitWhileRunning(index);
-    Hold hold(m_lock);
+    ScopedSrwLock hold(m_lock);
     for (auto slot = m_slots.begin(); slot != m_slots.end(); ++slot) {
         if (slot->index != index) continue;
         const bool whole = slot->whole;
@@ -109,13 +96,13 @@ bool FetchAhead::Finish(WORD index) {
 }
 
 void FetchAhead::Stop() {
-    Hold hold(m_lock);
+    ScopedSrwLock hold(m_lock);
     m_stopped = true;
 }
 
 std::vector<WORD> FetchAhead::WholeAfter(WORD after) {
     WaitAll();
-    Hold hold(m_lock);
+    ScopedSrwLock hold(m_lock);
     std::vector<WORD> whole;
     for (auto slot = m_slots.begin(); slot != m_slots.end();) {
         if (slot->index > after && slot->whole) {
@@ -130,7 +117,7 @@ std::vector<WORD> FetchAhead::WholeAfter(WORD after) {
 
 void FetchAhead::Ended(WORD index, bool whole) {
     {
-        Hold hold(m_lock);
+        ScopedSrwLock hold(m_lock);
         for (Slot& slot : m_slots) {
             if (slot.index != index) continue;
             slot.running = false;
@@ -152,7 +139,7 @@ void FetchAhead::WaitWhileRunning(DWORD index) {
         // Workers that run their jobs on the caller's thread run them here, outside the lock
         // the jobs take when they end.
         m_workers.Help();
-        Hold hold(m_lock);
+        ScopedSrwLock hold(m_lock);
         if (!IsRunning(index)) return;
         SleepConditionVariableSRW(&m_ended, &m_lock, kLookMs, 0);
         if (!IsRunning(index)) return;
