@@ -66,26 +66,15 @@ public:
     AheadListener(UpdateRun& run, WORD index) : m_run(run), m_index(index) {}
     bool IsStopping() const override { return m_run.IsStopping(); }
     void SetProgress(DWORD progress, DWORD progressMax) override {
-        m_run.m_dwReceived += progress - m_last;
-        m_last = progress;
-        if (m_run.CurrentItem() != m_index) return;
-        if (m_total != 0) {
-            m_run.ShowProgress(m_base + progress, m_total);
-        } else {
-            m_run.ShowProgress(progress, progressMax);
-        }
+        m_share.Report(m_run, progress, progressMax, m_run.CurrentItem() == m_index);
     }
-    void Starting(const Piece* piece) override {
-        m_last = 0;
-        m_base = piece != nullptr ? static_cast<DWORD>(piece->length) : 0;
-        m_total = piece != nullptr ? static_cast<DWORD>(piece->total) : 0;
-    }
+    void Starting(const Piece* piece) override { m_share.Start(piece); }
     void Ended() override {}
 
 private:
     UpdateRun& m_run;
     WORD m_index;
-    DWORD m_last = 0, m_base = 0, m_total = 0;
+    DownloadShare m_share;
 };
 
 // The pieces of the list's items up to a given one.
@@ -207,31 +196,36 @@ void UpdateRun::ShowProgress(DWORD progress, DWORD progressMax) {
     m_dwProgressMax = progressMax == 0 ? kUnknownDownloadSize : progressMax;
 }
 
-void UpdateRun::SetProgress(DWORD progress, DWORD progressMax) {
-    m_dwReceived += progress - m_dwLastProgress;
-    m_dwLastProgress = progress;
-    const DWORD total = m_dwProgressTotal;
-    if (total != 0) {
-        ShowProgress(m_dwProgressBase + progress, total);
+void UpdateRun::DownloadShare::Start(const Piece* piece) {
+    m_last = 0;
+    m_base = piece != nullptr ? static_cast<DWORD>(piece->length) : 0;
+    m_total = piece != nullptr ? static_cast<DWORD>(piece->total) : 0;
+}
+
+void UpdateRun::DownloadShare::Report(UpdateRun& run, DWORD progress, DWORD progressMax,
+                                      bool shown) {
+    run.m_dwReceived += progress - m_last;
+    m_last = progress;
+    if (!shown) return;
+    if (m_total != 0) {
+        run.ShowProgress(m_base + progress, m_total);
     } else {
-        ShowProgress(progress, progressMax);
+        run.ShowProgress(progress, progressMax);
     }
+}
+
+void UpdateRun::SetProgress(DWORD progress, DWORD progressMax) {
+    m_share.Report(*this, progress, progressMax, true);
 }
 
 void UpdateRun::Starting(const Piece* piece) {
     StartStallWatcher();
-    m_dwLastProgress = 0;
-    if (piece == nullptr) return;
+    m_share.Start(piece);
     // The bar starts at the piece's share.
-    m_dwProgressBase = static_cast<DWORD>(piece->length);
-    m_dwProgressTotal = static_cast<DWORD>(piece->total);
-    SetProgress(0, 0);
+    if (piece != nullptr) SetProgress(0, 0);
 }
 
-void UpdateRun::Ended() {
-    m_dwProgressBase = 0;
-    m_dwProgressTotal = 0;
-}
+void UpdateRun::Ended() { m_share.End(); }
 
 void UpdateRun::AdvanceSpeedBase(DWORD base, DWORD received) {
     m_dwSpeedBase.compare_exchange_strong(base, received);
@@ -286,8 +280,7 @@ void UpdateRun::DownloadNextItem() {
 
     ItemPaths paths;
     char piece[kPathSize];
-    if (!BuildItemPaths(m_strInstallDir, m_header.szServerUrl, item.szName, paths) ||
-        !m_pieces.PathOf(PieceFileName(0xFFFFFFFFu), piece)) {
+    if (!PathsOf(current, paths) || !m_pieces.PathOf(PieceFileName(0xFFFFFFFFu), piece)) {
         // An entry that cannot be placed inside the installation folder ends the run
         // unfinished: no version is stored and nothing is started.
         m_bStop = TRUE;
@@ -306,9 +299,7 @@ void UpdateRun::DownloadNextItem() {
         m_ahead.reset(new FetchAhead(m_nAhead, *m_pAheadWorkers, *this));
         // Nothing is fetched past an item that cannot be placed: the run ends there.
         m_nPlaceable = current;
-        for (ItemPaths ahead; m_nPlaceable < m_nItemCount &&
-                              BuildItemPaths(m_strInstallDir, m_header.szServerUrl,
-                                             m_pItems[m_nPlaceable].szName, ahead);)
+        for (ItemPaths ahead; m_nPlaceable < m_nItemCount && PathsOf(m_nPlaceable, ahead);)
             ++m_nPlaceable;
     }
     ULONGLONG size = 0;
@@ -369,6 +360,10 @@ void UpdateRun::Settle(const Attempt& attempt, const UpdateItem& item) {
     }
 }
 
+bool UpdateRun::PathsOf(WORD index, ItemPaths& paths) const {
+    return BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[index].szName, paths);
+}
+
 FetchContext UpdateRun::Context(FetchListener& listener) {
     return FetchContext{m_io,     m_pieces, m_active,
                         listener, m_keyState == ConfiguredKey::Key, Manifest()};
@@ -387,8 +382,7 @@ DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* p
 bool UpdateRun::FetchAheadOf(WORD index) {
     AheadListener listener(*this, index);
     ItemPaths paths;
-    if (!BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[index].szName, paths))
-        return false;
+    if (!PathsOf(index, paths)) return false;
     const Attempt attempt = FetchItem(Context(listener), paths, m_pItems[index]);
     // A full disk stops fetching ahead: the item in turn comes first.
     if (attempt.why == WaitReason::DiskFull) m_ahead->Stop();
@@ -403,8 +397,7 @@ void UpdateRun::FreeWhatLiesAhead() {
     m_active.AbortAll();
     for (const WORD index : m_ahead->WholeAfter(current)) {
         ItemPaths paths;
-        if (BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[index].szName, paths))
-            m_io.Delete(paths.download);
+        if (PathsOf(index, paths)) m_io.Delete(paths.download);
     }
     m_pieces.DropUnless(ListFilter(*this, current));
 }
@@ -464,8 +457,7 @@ bool UpdateRun::FetchManifest() {
 bool UpdateRun::BelongsToList(const PieceRecord& record, WORD upTo) const {
     for (WORD i = 0; i < m_nItemCount && i <= upTo; ++i) {
         ItemPaths paths;
-        if (BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[i].szName, paths) &&
-            PieceBelongs(record, m_pItems[i], paths.url))
+        if (PathsOf(i, paths) && PieceBelongs(record, m_pItems[i], paths.url))
             return true;
     }
     return false;

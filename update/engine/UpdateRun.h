@@ -139,6 +139,19 @@ private:
         bool downloaded = false;            // a whole download waits in DownLoad\ .
         std::vector<EntryVerdict> entries;  // an archive's entries, once opened
     };
+    // One download's share of the bar and of the bytes the run received: what its answer
+    // brought so far, and while the rest of a piece comes, the piece's bytes and the whole
+    // file's.
+    class DownloadShare {
+    public:
+        void Start(const Piece* piece);
+        void End() { m_base = m_total = 0; }
+        // Counts progress into run's bytes received; shows it on the bar when shown.
+        void Report(UpdateRun& run, DWORD progress, DWORD progressMax, bool shown);
+
+    private:
+        DWORD m_last = 0, m_base = 0, m_total = 0;
+    };
     class AheadListener;
     class ListFilter;
     void StartStallWatcher();
@@ -149,6 +162,8 @@ private:
     bool HaveRelease();
     bool FetchManifest();
     std::shared_ptr<const ReleaseManifest> Manifest() const;
+    // Item index's paths (InstallPaths.h); false when it cannot be placed.
+    bool PathsOf(WORD index, ItemPaths& paths) const;
     FetchContext Context(FetchListener& listener);
     // Acts on an attempt of the item in turn that did not leave it whole.
     void Settle(const Attempt& attempt, const UpdateItem& item);
@@ -190,10 +205,7 @@ private:
     std::atomic<DWORD> m_dwRetryAt{0};
     PieceStore m_pieces;
     bool m_bPiecesLoaded = false;
-    // While the rest of a piece comes: the piece's bytes and the whole file's.
-    std::atomic<DWORD> m_dwProgressBase{0};
-    std::atomic<DWORD> m_dwProgressTotal{0};
-    DWORD m_dwLastProgress = 0;  // of the item in turn's answer, counted into m_dwReceived
+    DownloadShare m_share;  // of the item in turn's download
     DWORD m_dwStallMs;
     ScopedHandle m_stopEvent;  // set with m_bStop: ends a pause at once
     ActiveDownloads m_active;  // for RequestStop and the stall watcher
