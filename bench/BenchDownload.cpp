@@ -166,7 +166,7 @@ void BenchSignedDownload(const Options& o, Report& report) {
             return [&, kind, settings](int r) {
                 const std::string dir = Format("step\\%s-%d", kind, r);
                 if (!MakeFolders(dir) || !WriteHandOverFile(dir, at, {"big.bin"}) ||
-                    !WriteWholeFile(dir + "\\UpdateConfig.txt", "[Setting]\r\n" + settings + "\r\n"))
+                    !WriteSettings(dir, settings))
                     return -1.0;
                 ForgetCachedCopy(url.c_str());
                 UpdateRun run;

@@ -34,8 +34,7 @@ bool LayOutInstallation(const Options& o, const std::string& dir,
            CopyFileA((o.kit + "\\Update.exe").c_str(), (dir + "\\Update.exe").c_str(), FALSE) &&
            CopyFileA((o.kit + "\\Quillon.exe").c_str(), (dir + "\\Quillon.exe").c_str(), FALSE) &&
            WriteHandOverFile(dir, o, names) &&
-           (settings.empty() ||
-            WriteWholeFile(dir + "\\UpdateConfig.txt", "[Setting]\r\n" + settings + "\r\n"));
+           (settings.empty() || WriteSettings(dir, settings));
 }
 
 // The release as the previous one left it: every target exists (what a player updates).

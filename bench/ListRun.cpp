@@ -25,6 +25,10 @@ bool WriteHandOverFile(const std::string& dir, const Options& o,
     return WriteWholeFile(dir + "\\" + kHandOverFileName, bytes);
 }
 
+bool WriteSettings(const std::string& dir, const std::string& settings) {
+    return WriteWholeFile(dir + "\\UpdateConfig.txt", "[Setting]\r\n" + settings + "\r\n");
+}
+
 bool RunFromFolder(UpdateRun& run, const std::string& dir, const std::function<void()>& steps) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);

@@ -18,6 +18,10 @@ std::string ServerUrl(const Options& o);
 bool WriteHandOverFile(const std::string& dir, const Options& o,
                        const std::vector<std::string>& names);
 
+// Writes dir's UpdateConfig.txt: settings (lines) in section Setting. False when it cannot
+// be written.
+bool WriteSettings(const std::string& dir, const std::string& settings);
+
 // Reads dir's hand-over file into run from dir as the current folder, as the worker does
 // (the step writes "./UpdateClient.txt" there), makes dir the installation folder and calls
 // steps there; the previous current folder is back afterwards. False, with steps not
