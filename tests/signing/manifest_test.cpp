@@ -30,11 +30,14 @@ ManifestFile File(const char* name, DWORD size, uint8_t fill) {
     return file;
 }
 
-// Serial 2026120701, expiring 2027-01-06, three files given out of order: lines 4 to 6 are
+// Serial 2026120701 for versions 3 and 17, expiring 2027-01-06, three files given out of
+// order: lines 5 to 7 are
 // Lobby.exe, data\x 1.dat, maps.zip.
 std::string Signed(const PrivateKey& key) {
     ReleaseManifest m;
     m.serial = 2026120701;
+    m.version1 = 3;
+    m.version2 = 17;
     m.expires = ParseUtcTime("2027-01-06T00:00:00Z", 20, &m.expiresUtc);
     m.files = {File("maps.zip", 12345, 0xab), File("data\\x 1.dat", 0, 0x01),
                File("Lobby.exe", 4294967295u, 0xff)};
@@ -53,8 +56,8 @@ TEST(ReleaseManifest, SignedTextIsReadBack) {
     Keys keys;
     const std::string text = Signed(keys.key);
     ReleaseManifest m;
-    ASSERT_EQ(ManifestFault::None, VerifyManifest(text, keys.pub, 0, 0, &m)) << text;
-    EXPECT_EQ(0u, text.find("update-kit release manifest 1\nserial 2026120701\n"
+    ASSERT_EQ(ManifestFault::None, VerifyManifest(text, keys.pub, {0, 3, 17, 0}, &m)) << text;
+    EXPECT_EQ(0u, text.find("update-kit release manifest 2\nserial 2026120701\nversions 3 17\n"
                             "expires 2027-01-06T00:00:00Z\nfile 4294967295 ffffffff"));
     EXPECT_EQ(2026120701u, m.serial);
     ASSERT_EQ(3u, m.files.size());
@@ -96,48 +99,51 @@ TEST(ReleaseManifest, HostileTextIsNeverAccepted) {
         size_t line;
     } cases[] = {
         {"one changed digit goes unseen", changedHash, ManifestFault::BadSignature, 0},
-        {"the last line end may go", good.substr(0, good.size() - 1), ManifestFault::Malformed, 7},
+        {"the last line end may go", good.substr(0, good.size() - 1), ManifestFault::Malformed, 8},
         {"a cut signature is read", good.substr(0, good.size() - 9) + "\n",
-         ManifestFault::Malformed, 7},
-        {"bytes after the signature are taken", good + "file 1", ManifestFault::Malformed, 8},
-        {"a second signature is taken", good + good.substr(good.find("signature ")),
          ManifestFault::Malformed, 8},
+        {"bytes after the signature are taken", good + "file 1", ManifestFault::Malformed, 9},
+        {"a second signature is taken", good + good.substr(good.find("signature ")),
+         ManifestFault::Malformed, 9},
         {"nothing at all is read", "", ManifestFault::Malformed, 0},
-        {"another format version is read", "update-kit release manifest 2" + good.substr(29),
-         ManifestFault::Malformed, 1},
+        {"the first format, which binds no versions, is read",
+         "update-kit release manifest 1" + good.substr(29), ManifestFault::Malformed, 1},
+        {"no versions line is read", Replaced(good, "versions", ""), ManifestFault::Malformed, 3},
+        {"one version number is read", Replaced(good, "versions", "versions 3\n"),
+         ManifestFault::Malformed, 3},
         {"CR line ends are read", Replaced(good, "serial", "serial 2026120701\r\n"),
          ManifestFault::Malformed, 2},
-        {"a NUL cuts a name", withNul, ManifestFault::Malformed, 6},
+        {"a NUL cuts a name", withNul, ManifestFault::Malformed, 7},
         {"a serial past 32 bits wraps", Replaced(good, "serial", "serial 4294967296\n"),
          ManifestFault::Malformed, 2},
         {"a serial with a sign is read", Replaced(good, "serial", "serial +1\n"),
          ManifestFault::Malformed, 2},
         {"no serial is read", Replaced(good, "serial", ""), ManifestFault::Malformed, 2},
         {"30 February is a date", Replaced(good, "expires", "expires 2027-02-30T00:00:00Z\n"),
-         ManifestFault::Malformed, 3},
+         ManifestFault::Malformed, 4},
         {"a size past 32 bits wraps",
          Replaced(good, "file 12345", "file 4294967296" + fileLine.substr(6) + "a.txt\n"),
-         ManifestFault::Malformed, 6},
+         ManifestFault::Malformed, 7},
         {"a size with a leading zero is read",
          Replaced(good, "file 12345", "file 05" + fileLine.substr(6) + "a.txt\n"),
-         ManifestFault::Malformed, 6},
+         ManifestFault::Malformed, 7},
         {"upper-case hash digits are read",
          Replaced(good, "file 12345", "file 5 " + std::string(64, 'A') + " a.txt\n"),
-         ManifestFault::Malformed, 6},
+         ManifestFault::Malformed, 7},
         {"a short hash is read",
          Replaced(good, "file 12345", "file 5 " + std::string(63, 'a') + " a.txt\n"),
-         ManifestFault::Malformed, 6},
+         ManifestFault::Malformed, 7},
         {"an empty name is read", Replaced(good, "file 12345", fileLine + "\n"),
-         ManifestFault::Malformed, 6},
+         ManifestFault::Malformed, 7},
         {"a name longer than a record holds is read",
          Replaced(good, "file 12345", fileLine + std::string(36, 'n') + "\n"),
-         ManifestFault::UnsafeName, 6},
+         ManifestFault::UnsafeName, 7},
         {"a climbing name is read", Replaced(good, "file 12345", fileLine + "..\\Quillon.exe\n"),
-         ManifestFault::UnsafeName, 6},
+         ManifestFault::UnsafeName, 7},
         {"names out of order are read", Replaced(good, "file 12345", fileLine + "a.txt\n"),
-         ManifestFault::Malformed, 6},
+         ManifestFault::Malformed, 7},
         {"a name listed twice is read", Replaced(good, "file 0", fileLine + "maps.zip\n"),
-         ManifestFault::DuplicateName, 6},
+         ManifestFault::DuplicateName, 7},
         {"a release of no files is read",
          Replaced(Replaced(Replaced(good, "file 12345", ""), "file 0", ""), "file 4294967295", ""),
          ManifestFault::NoFiles, 0},
@@ -145,12 +151,12 @@ TEST(ReleaseManifest, HostileTextIsNeverAccepted) {
          ManifestFault::TooLarge, 0},
         {"a long line is read",
          Replaced(good, "file 12345", "file " + std::string(1 << 20, '1') + "\n"),
-         ManifestFault::Malformed, 6},
+         ManifestFault::Malformed, 7},
     };
     for (const auto& c : cases) {
         ReleaseManifest m;
         size_t line = 99;
-        EXPECT_EQ(c.why, VerifyManifest(c.text, keys.pub, 0, 0, &m, &line)) << c.fault;
+        EXPECT_EQ(c.why, VerifyManifest(c.text, keys.pub, {0, 3, 17, 0}, &m, &line)) << c.fault;
         EXPECT_EQ(c.line, line) << c.fault;
     }
 }
@@ -172,6 +178,7 @@ TEST(ReleaseManifest, SerialAndClockRules) {
         DWORD highest;
         ULONGLONG now;
         ManifestFault why;
+        DWORD v1 = 3, v2 = 17;
     } cases[] = {
         {"the same release again is refused", text, keys.pub, 2026120701, expiry - kSecond,
          ManifestFault::None},
@@ -180,11 +187,16 @@ TEST(ReleaseManifest, SerialAndClockRules) {
          ManifestFault::OlderSerial},
         {"the moment of expiry is not yet expiry", text, keys.pub, 0, expiry,
          ManifestFault::Expired},
-        {"no expiry line expires", unexpiring, keys.pub, 5, ~0ull, ManifestFault::None},
+        {"no expiry line expires", unexpiring, keys.pub, 5, ~0ull, ManifestFault::None, 0, 0},
+        {"another release of the same key stands in for the one asked for", text, keys.pub, 0, 0,
+         ManifestFault::OtherVersions, 3, 18},
+        {"the two versions are taken in either order", text, keys.pub, 0, 0,
+         ManifestFault::OtherVersions, 17, 3},
     };
     for (const auto& c : cases) {
         ReleaseManifest m;
-        EXPECT_EQ(c.why, VerifyManifest(c.text, c.key, c.highest, c.now, &m)) << c.fault;
+        EXPECT_EQ(c.why, VerifyManifest(c.text, c.key, {c.highest, c.v1, c.v2, c.now}, &m))
+            << c.fault;
     }
     forever.files.push_back(File("a.txt", 1, 2));
     EXPECT_FALSE(SignManifest(forever, keys.key, &unexpiring)) << "a name twice is signed";

@@ -466,7 +466,8 @@ bool CheckManifest(UpdateRun& run, const HandOverHeader& header, const PublicKey
     }
     size_t line = 0;
     const ManifestFault fault =
-        VerifyManifest(std::string(bytes.begin(), bytes.end()), key, 0, NowUtc(), manifest, &line);
+        VerifyManifest(std::string(bytes.begin(), bytes.end()), key,
+                       {0, header.dwFileVersion1, header.dwFileVersion2, NowUtc()}, manifest, &line);
     std::printf("release manifest: %s\n", DescribeManifest(fault, line, *manifest).c_str());
     return fault == ManifestFault::None;
 }

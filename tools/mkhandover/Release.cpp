@@ -238,8 +238,11 @@ std::string DescribeManifest(ManifestFault fault, size_t line, const ReleaseMani
     const char* why = "";
     switch (fault) {
         case ManifestFault::None:
-            std::snprintf(text, sizeof text, "serial %lu, %s%s, %u file(s), the signature holds",
+            std::snprintf(text, sizeof text,
+                          "serial %lu, versions %lu %lu, %s%s, %u file(s), the signature holds",
                           static_cast<unsigned long>(manifest.serial),
+                          static_cast<unsigned long>(manifest.version1),
+                          static_cast<unsigned long>(manifest.version2),
                           manifest.expires ? "expires " : "never expires",
                           manifest.expires ? FormatUtcTime(manifest.expiresUtc).c_str() : "",
                           static_cast<unsigned>(manifest.files.size()));
@@ -264,6 +267,13 @@ std::string DescribeManifest(ManifestFault fault, size_t line, const ReleaseMani
                 "the signature does not hold with this key: another key signed it, or it was "
                 "changed after signing";
             break;
+        case ManifestFault::OtherVersions:
+            std::snprintf(text, sizeof text,
+                          "REFUSED: signed for versions %lu %lu, not the hand-over file's: sign "
+                          "the release with the hand-over's --versions",
+                          static_cast<unsigned long>(manifest.version1),
+                          static_cast<unsigned long>(manifest.version2));
+            return text;
         case ManifestFault::OlderSerial:
             why = "an older serial than one accepted before";
             break;

@@ -443,7 +443,10 @@ bool UpdateRun::FetchManifest() {
     }
     std::shared_ptr<ReleaseManifest> manifest(new ReleaseManifest);
     const ManifestFault fault =
-        VerifyManifest(text, m_key, m_highestSerial, m_io.UtcNow(), manifest.get());
+        VerifyManifest(text, m_key,
+                       {m_highestSerial, m_header.dwFileVersion1, m_header.dwFileVersion2,
+                        m_io.UtcNow()},
+                       manifest.get());
     if (fault != ManifestFault::None) {
         Failed(WaitForManifest(fault), kManifestShownAs);
         return false;

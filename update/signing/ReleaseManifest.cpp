@@ -6,7 +6,7 @@
 #include "SafeName.h"
 
 const char kReleaseManifestName[] = "~updater-release-manifest-signed-by-the-operator.txt";
-const char kReleaseManifestTitle[] = "update-kit release manifest 1";
+const char kReleaseManifestTitle[] = "update-kit release manifest 2";
 
 static_assert(sizeof kReleaseManifestName - 1 > kMaxListedNameBytes,
               "the manifest's name must not fit in a hand-over record");
@@ -96,7 +96,14 @@ ManifestFault ParseLines(LineReader& lines, ReleaseManifest* out) {
         std::memcmp(line.text, kReleaseManifestTitle, line.length) != 0)
         return ManifestFault::Malformed;
     if (!lines.Next(&line) || !line.After("serial ", &rest, &restLength) ||
-        !ParseDecimal(rest, restLength, &out->serial) || !lines.Next(&line))
+        !ParseDecimal(rest, restLength, &out->serial) || !lines.Next(&line) ||
+        !line.After("versions ", &rest, &restLength))
+        return ManifestFault::Malformed;
+    const char* space = static_cast<const char*>(std::memchr(rest, ' ', restLength));
+    if (space == nullptr || !ParseDecimal(rest, static_cast<size_t>(space - rest), &out->version1) ||
+        !ParseDecimal(space + 1, restLength - static_cast<size_t>(space - rest) - 1,
+                      &out->version2) ||
+        !lines.Next(&line))
         return ManifestFault::Malformed;
     if (line.After("expires ", &rest, &restLength)) {
         if (!ParseUtcTime(rest, restLength, &out->expiresUtc) || !lines.Next(&line))
@@ -142,13 +149,16 @@ ManifestFault ParseManifest(const std::string& text, ReleaseManifest* out, size_
 }
 
 ManifestFault VerifyManifest(const std::string& text, const PublicKey& key,
-                             DWORD highestAcceptedSerial, ULONGLONG nowUtc, ReleaseManifest* out,
+                             const ReleaseExpected& expected, ReleaseManifest* out,
                              size_t* faultLine) {
     const ManifestFault fault = ParseManifest(text, out, faultLine);
     if (fault != ManifestFault::None) return fault;
     if (!VerifySignature(key, text.data(), out->signedBytes, out->signature))
         return ManifestFault::BadSignature;
-    if (out->serial < highestAcceptedSerial) return ManifestFault::OlderSerial;
+    if (out->version1 != expected.version1 || out->version2 != expected.version2)
+        return ManifestFault::OtherVersions;
+    if (out->serial < expected.highestSerial) return ManifestFault::OlderSerial;
+    const ULONGLONG nowUtc = expected.nowUtc;
     if (out->expires && nowUtc >= out->expiresUtc) return ManifestFault::Expired;
     return ManifestFault::None;
 }

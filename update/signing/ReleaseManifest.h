@@ -2,8 +2,9 @@
 // by a run before anything of the release is installed (from the base URL + "Torvel\" +
 // kReleaseManifestName, as any listed file). Text an operator can read, in bytes:
 //
-//   update-kit release manifest 1
+//   update-kit release manifest 2
 //   serial 2026120701
+//   versions 3 17
 //   expires 2027-01-06T00:00:00Z
 //   file 0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 data\x 1.dat
 //   file 12345 <64 hex digits: the SHA-256> maps.zip
@@ -14,6 +15,10 @@
 // - The first line names the format and its version, exactly as above.
 // - serial: 0 to 4294967295. Releases only raise it (a release's second version number, or
 //   a date YYYYMMDDNN); a run accepts no serial lower than the highest it accepted before.
+// - versions: the two version numbers of the hand-over file that announces the release
+//   (FileVersion1 and FileVersion2), each 0 to 4294967295: a run accepts the manifest only
+//   for a hand-over file that carries exactly these, so that no other signed release can
+//   stand in for the one the lobby asked for.
 // - expires: optional; UTC, to the second. From that moment on the manifest is refused.
 // - file: one line per file, at least one: its size (0 to 4294967295, as a hand-over record
 //   holds it), its SHA-256, and its name, last on the line so that it may hold spaces: the
@@ -53,6 +58,7 @@ struct ManifestFile {
 
 struct ReleaseManifest {
     DWORD serial = 0;
+    DWORD version1 = 0, version2 = 0;
     bool expires = false;
     ULONGLONG expiresUtc = 0;         // a FILETIME's value, when expires
     std::vector<ManifestFile> files;  // in the manifest's order: ascending by name
@@ -72,6 +78,7 @@ enum class ManifestFault {
     DuplicateName,  // the same name twice
     NoFiles,        // no file line
     BadSignature,   // the signature does not hold with the key (or CNG could not check it)
+    OtherVersions,  // signed for other version numbers than the hand-over file's
     OlderSerial,    // a serial lower than the highest accepted before
     Expired,        // expired by the given clock
 };
@@ -82,11 +89,18 @@ enum class ManifestFault {
 ManifestFault ParseManifest(const std::string& text, ReleaseManifest* out,
                             size_t* faultLine = nullptr);
 
-// ParseManifest, then: the signature must hold with key, the serial must not be lower than
-// highestAcceptedSerial (0 for an installation that accepted none), and nowUtc (a
-// FILETIME's value, UTC) must be before the expiry. None only when all of that holds.
+// What a manifest is accepted against.
+struct ReleaseExpected {
+    DWORD highestSerial;       // the highest serial accepted before (0: none)
+    DWORD version1, version2;  // the hand-over file's
+    ULONGLONG nowUtc;          // a FILETIME's value, UTC
+};
+
+// ParseManifest, then: the signature must hold with key, the versions must be the expected
+// ones, the serial must not be lower than the highest accepted before, and the time must be
+// before the expiry. None only when all of that holds.
 ManifestFault VerifyManifest(const std::string& text, const PublicKey& key,
-                             DWORD highestAcceptedSerial, ULONGLONG nowUtc, ReleaseManifest* out,
+                             const ReleaseExpected& expected, ReleaseManifest* out,
                              size_t* faultLine = nullptr);
 
 // The file listed under exactly name's bytes; null when none is.

@@ -115,6 +115,10 @@ bool SignManifest(const ReleaseManifest& manifest, const PrivateKey& key, std::s
     char line[64];
     std::snprintf(line, sizeof line, "serial %lu\n", static_cast<unsigned long>(manifest.serial));
     *text = std::string(kReleaseManifestTitle) + "\n" + line;
+    std::snprintf(line, sizeof line, "versions %lu %lu\n",
+                  static_cast<unsigned long>(manifest.version1),
+                  static_cast<unsigned long>(manifest.version2));
+    *text += line;
     if (manifest.expires) *text += "expires " + FormatUtcTime(manifest.expiresUtc) + "\n";
     std::vector<ManifestFile> files = manifest.files;
     std::sort(files.begin(), files.end(), [](const ManifestFile& a, const ManifestFile& b) {

@@ -44,7 +44,7 @@ std::string PublicKeyText(const PublicKey& key);
 bool SignData(const PrivateKey& key, const void* data, size_t size,
               uint8_t (&signature)[kSignatureBytes]);
 
-// The signed text of manifest's serial, expiry and files (put in the manifest's order),
+// The signed text of manifest's serial, versions, expiry and files (put in the manifest's order),
 // signed with key. False when CNG refused, or when ParseManifest would refuse the text (no files, a
 // name unsafe or listed twice); text is then unspecified.
 bool SignManifest(const ReleaseManifest& manifest, const PrivateKey& key, std::string* text);
