@@ -125,9 +125,7 @@ bool Generate(const Options& o) {
     return GenerateRelease(o, Release::Whole) && GenerateRelease(o, Release::OverALine);
 }
 
-void ForgetAcceptedSerial() {
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, kVersionKey, "ReleaseSerial");
-}
+void ForgetAcceptedSerial() { ForgetPinnedRelease(); }
 
 std::string SignWhatIsServed(const Options& o) {
     std::string privateText, publicText;

@@ -34,11 +34,9 @@ bool RunFromFolder(UpdateRun& run, const std::string& dir, const std::function<v
     GetCurrentDirectoryA(MAX_PATH, previous);
     const std::string full = FullPath(dir);
     SetCurrentDirectoryA(full.c_str());
+    run.SetInstallDir(full.c_str());
     const bool read = run.ReadHandOverFile();
-    if (read) {
-        run.SetInstallDir(full.c_str());
-        steps();
-    }
+    if (read) steps();
     SetCurrentDirectoryA(previous);
     return read;
 }

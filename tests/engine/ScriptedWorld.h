@@ -48,15 +48,24 @@ public:
     UpdateRun* run = nullptr;
     std::string base;             // the folder the last archive was opened to unpack below
     std::vector<std::string> arrivals;  // where each download arrived
-    // A signed release: the manifest's text served at its URL (404 when ""), the digest a
+    // A signed release: the manifest's texts served at its URL in turn, the last repeating
+    // (404 for "" or none), the digest a
     // hash gives when the script says the file is the signed one (one answer a hash, the
     // last repeating; signed when none), another digest otherwise, and the clock.
-    std::string manifest;
+    std::vector<std::string> manifests;
     uint8_t signedDigest[kSha256Bytes] = {};
     std::vector<bool> hashes;
     ULONGLONG now = 0;
+    // What the installation holds of its key, read in turn (the last repeating), and the
+    // serials pinned.
+    std::vector<InstalledKey> keys;
+    std::vector<DWORD> pins;
 
-    int downloads = 0, moved = 0, recorded = 0;
+    // Runs inside every download but the manifest's once its request is in asked, as other
+    // threads would meanwhile.
+    std::function<void()> during;
+
+    int downloads = 0, moved = 0, recorded = 0, aborted = 0;
     std::vector<DWORD> pauses;
     std::vector<std::string> waitLines;  // the status line during each pause
     std::vector<std::string> extracted, deleted;
@@ -73,6 +82,7 @@ public:
 
     DownloadFacts Download(const char* url, const char* path, DownloadStatusCallback& c) override {
         if (std::strstr(url, kReleaseManifestName) != nullptr) {
+            const std::string manifest = Next(manifests, std::string());
             DownloadFacts f = Answer(manifest.empty() ? 404 : 200, L"", manifest.size(),
                                      manifest.size());
             if (!manifest.empty()) texts[path] = manifest;
@@ -84,6 +94,7 @@ public:
         c.BeginningTransaction(L"", L"", 0, &headers);
         asked.push_back(headers != nullptr ? std::string(headers, headers + wcslen(headers)) : "");
         CoTaskMemFree(headers);
+        if (during) during();
         DownloadFacts f;
         f.result = S_OK;
         f.fileExists = true;
@@ -94,9 +105,13 @@ public:
         if (!script.empty()) {
             f = script.front();
             script.erase(script.begin());
-            c.OnProgress(static_cast<ULONG>(f.receivedBytes / 2),
-                         f.lengthAnnounced ? f.announcedLength : 0, BINDSTATUS_DOWNLOADINGDATA,
-                         L"");
+            // A download the callback aborts ends there, as the moniker ends it.
+            if (c.OnProgress(static_cast<ULONG>(f.receivedBytes / 2),
+                             f.lengthAnnounced ? f.announcedLength : 0,
+                             BINDSTATUS_DOWNLOADINGDATA, L"") == E_ABORT) {
+                f.result = E_ABORT;
+                ++aborted;
+            }
             bars.push_back(std::to_string(run->Progress()) + "/" +
                            std::to_string(run->ProgressMax()));
         }
@@ -188,6 +203,12 @@ public:
         return names;
     }
     std::unique_ptr<UpdateArchive> OpenArchive(const char*, const char*, ZipResult* why) override;
+    InstalledKey ReadInstalledKey(const char*) override { return Next(keys, InstalledKey()); }
+    bool PinRelease(const PublicKey&, DWORD serial) override {
+        pins.push_back(serial);
+        return true;
+    }
+    void ForgetPinnedRelease() override { pins.push_back(0); }
 };
 
 class ScriptedArchive : public UpdateArchive {

@@ -81,4 +81,38 @@ TEST(FetchAhead, AStopLeavesPiecesTheNextRunGoesOnFrom) {
     EXPECT_TRUE(world.texts.empty());
 }
 
+// A name listed twice, a piece of it kept: while one download asks for the piece's rest,
+// nothing else may fetch that name or join that piece, or bytes would land in the file
+// after it was hashed.
+TEST(FetchAhead, ANameListedTwiceHasOneDownloadAtATime) {
+    const wchar_t* v = L"Content-Length: 100\r\nETag: \"v\"";
+    const auto rest = Answer(206, L"Content-Range: bytes 40-99/100\r\nETag: \"v\"", 60, 60);
+    ScriptedWorld world;
+    world.answersFor = {{"b.txt", {Answer(200, v, 40, 40)}}};
+    EXPECT_FALSE(RunList(world, {"b.txt"}, 1));
+    // The jobs ahead run in list order, the later ones while a rest is asked for.
+    struct InOrder : AheadWorkers {
+        std::vector<AheadJob> jobs;
+        void Post(const AheadJob& job) override { jobs.push_back(job); }
+        void Help() override {
+            while (!jobs.empty()) {
+                const AheadJob job = jobs.front();
+                jobs.erase(jobs.begin());
+                job.Run();
+            }
+        }
+    } workers;
+    world.answersFor = {{"b.txt", {rest}}};
+    world.asked.clear();
+    world.during = [&] {
+        if (world.asked.back().find("Range") != std::string::npos) workers.Help();
+    };
+    EXPECT_TRUE(RunList(world, {"a.txt", "b.txt", "c.txt", "b.txt"}, 8,
+                        [&](UpdateRun& run) { run.SetDownloadsAhead(3, &workers); }));
+    EXPECT_EQ(1, std::count_if(world.asked.begin(), world.asked.end(), [](const std::string& a) {
+                  return a.find("Range") != std::string::npos;
+              }));
+    EXPECT_EQ(Targets({"a.txt", "b.txt", "c.txt", "b.txt"}), world.installed);
+}
+
 }  // namespace

@@ -228,6 +228,10 @@ bool FindReleaseKey(const char* keyText, const char* installDir, PublicKey* key,
     const std::string config = std::string(folder) + "\\UpdateConfig.txt";
     const ConfiguredKey configured = ReadReleaseKey(config.c_str(), key);
     *found = configured == ConfiguredKey::Key;
+    if (configured == ConfiguredKey::Unreadable) {
+        std::fprintf(stderr, "mkhandover: %s cannot be read\n", config.c_str());
+        return false;
+    }
     if (configured != ConfiguredKey::NotAKey) return true;
     std::fprintf(stderr, "mkhandover: %s: ReleaseKey is not a public key text\n", config.c_str());
     return false;

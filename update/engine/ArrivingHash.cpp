@@ -83,7 +83,13 @@ DWORD WINAPI ArrivingHash::Follow(LPVOID self) {
         // A report may come before the bytes it counts are all in the file: what is not
         // there yet is read at the next look.
         if (!hash->CatchUp(file, upTo) && finishing) hash->m_failed = true;
-        if (finishing) break;
+        if (finishing) {
+            // A copy longer than the file installed is not the file's copy.
+            LARGE_INTEGER size;
+            if (!GetFileSizeEx(file, &size) || static_cast<ULONGLONG>(size.QuadPart) != upTo)
+                hash->m_failed = true;
+            break;
+        }
         WaitForSingleObject(hash->m_more, kLookMs);
     }
     return 0;

@@ -27,8 +27,9 @@ public:
     void CacheFile(const wchar_t* path) override;
     void Arrived(ULONGLONG bytes) override;
 
-    // Once the download ended: the digest of the first length bytes of the cache file. False
-    // when no file was named, it could not be read, it holds fewer bytes, or CNG refused.
+    // Once the download ended: the digest of the cache file, which must hold exactly length
+    // bytes. False when no file was named, it could not be read, it holds another number of
+    // bytes, or CNG refused.
     bool Finish(ULONGLONG length, uint8_t (&digest)[kSha256Bytes]);
 
 private:

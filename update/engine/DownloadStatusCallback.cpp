@@ -43,7 +43,7 @@ STDMETHODIMP DownloadStatusCallback::OnProgress(ULONG ulProgress, ULONG ulProgre
         m_pObserver->CacheFile(szStatusText);
     }
     if (m_pOwner->IsStopping()) return E_ABORT;
-    if (m_ullLimit != 0 && m_ullReceived > m_ullLimit) {
+    if (m_ullReceived > m_ullLimit) {
         Abort();
         return E_ABORT;
     }

@@ -56,8 +56,8 @@ public:
     // False, asking for the whole file, when the headers would be longer than 511
     // characters.
     bool AskFrom(ULONGLONG from, const std::string& validator);
-    // Aborts the download once its answer's body passes limit bytes (0: no limit): a
-    // server that sends on and on never fills the disk.
+    // Aborts the download once its answer's body passes limit bytes (0: at its first byte;
+    // none until this is called): a server that sends on and on never fills the disk.
     void SetLimit(ULONGLONG limit) { m_ullLimit = limit; }
     // Tells observer (null: nobody) where the bytes arrive and how many have come.
     void Observe(ArrivalObserver* observer) { m_pObserver = observer; }
@@ -120,7 +120,7 @@ private:
     std::atomic<DWORD> m_dwStatus{0};
     AnswerHeaders m_answer;
     ULONGLONG m_ullReceived = 0;
-    ULONGLONG m_ullLimit = 0;
+    ULONGLONG m_ullLimit = ~0ull;
     ArrivalObserver* m_pObserver = nullptr;
     std::atomic<ULONGLONG> m_ullLastActivity{GetTickCount64()};
     std::atomic<bool> m_bStalled{false};

@@ -47,7 +47,7 @@ DownloadFacts FetchOnce(const FetchContext& context, const char* url, const char
     callback.SetOwner(&context.listener);
     callback.Observe(observer);
     const ULONGLONG before = piece != nullptr ? piece->length : 0;
-    if (limit != 0) callback.SetLimit(limit > before ? limit - before : 1);
+    if (limit != kNoLimit) callback.SetLimit(limit > before ? limit - before : 0);
     // A validator too long to send back is one the server could not be asked about: the
     // whole file comes, and JudgeRest sees a fresh answer.
     const bool rest = piece != nullptr && callback.AskFrom(piece->length, piece->validator);
@@ -80,7 +80,7 @@ private:
     void GoOn(PieceRecord& kept, const std::string& arriving, const DownloadFacts& facts);
     void TakeWholePiece(const PieceRecord& kept);
     bool StorePiece(const DownloadFacts& facts, const std::string& file);
-    bool IsSigned(const char* whole);
+    bool IsSigned(const char* whole, bool encoded);
     bool Take(const char* whole);
 
     const FetchContext& m_c;
@@ -88,6 +88,7 @@ private:
     const UpdateItem& m_item;
     Attempt m_attempt;
     ArrivingHash* m_hash = nullptr;  // of a fresh download, while it lasts
+    ULONGLONG m_hashedSize = 0;      // of the file IsSigned found signed
 };
 
 Attempt ItemFetch::Run() {
@@ -99,7 +100,15 @@ Attempt ItemFetch::Run() {
         return m_attempt;
     }
     PieceRecord kept;
-    bool haveKept = m_c.pieces.Find(m_item, m_paths.url, &kept);
+    bool haveKept = m_c.pieces.Claim(m_item, m_paths.url, &kept);
+    struct Unclaim {
+        PieceStore& pieces;
+        const PieceRecord& kept;
+        bool claimed;
+        ~Unclaim() {
+            if (claimed) pieces.Release(kept.file);
+        }
+    } unclaim{m_c.pieces, kept, haveKept};
     // A piece whose file went (an antivirus, a player clearing DownLoad\) or changed is no
     // piece: a rest joined to it would never be whole.
     char piece[kPathSize];
@@ -123,7 +132,7 @@ Attempt ItemFetch::Run() {
         hash.reset(new (std::nothrow) ArrivingHash);
     m_hash = hash.get();
     DownloadFacts facts = FetchOnce(m_c, m_paths.url, arrive, haveKept ? &kept.piece : nullptr,
-                                    listed != nullptr ? listed->size : 0, m_hash);
+                                    listed != nullptr ? listed->size : kNoLimit, m_hash);
     facts.recordSize = m_item.dwSize;
     if (haveKept) {
         GoOn(kept, arriving, facts);
@@ -134,19 +143,33 @@ Attempt ItemFetch::Run() {
 }
 
 bool ItemFetch::Take(const char* whole) {
-    if (m_c.io.Move(whole, m_paths.download)) return true;
-    Wait(IsFolderAttributes(m_c.io.Attributes(m_paths.download)) ? WaitReason::FolderInTheWay
-                                                                   : WaitReason::InUse);
+    if (!m_c.io.Move(whole, m_paths.download)) {
+        Wait(IsFolderAttributes(m_c.io.Attributes(m_paths.download)) ? WaitReason::FolderInTheWay
+                                                                       : WaitReason::InUse);
+        return false;
+    }
+    // What was hashed must be what lies there now: bytes appended after the hash (by
+    // anything that still wrote to the file) would be installed unsigned.
+    ULONGLONG size = 0;
+    if (!m_c.keyed || (m_c.io.FileSize(m_paths.download, &size) && size == m_hashedSize))
+        return true;
+    m_c.io.Delete(m_paths.download);
+    Wait(WaitReason::NotSigned);
     return false;
 }
 
-bool ItemFetch::IsSigned(const char* whole) {
+bool ItemFetch::IsSigned(const char* whole, bool encoded) {
     if (!m_c.keyed) return true;
     ULONGLONG size = 0;
     uint8_t digest[kSha256Bytes];
-    bool hashed = m_hash != nullptr && m_c.io.FileSize(whole, &size) && m_hash->Finish(size, digest);
+    // The hash taken as the bytes arrived followed the system's own copy of the answer: it
+    // stands for the file only when that copy held exactly the file's bytes, which an answer
+    // the system decoded (Content-Encoding) may not.
+    bool hashed = m_hash != nullptr && !encoded && m_c.io.FileSize(whole, &size) &&
+                  m_hash->Finish(size, digest);
     m_hash = nullptr;
     if (!hashed) hashed = m_c.io.HashFile(whole, &size, digest);
+    m_hashedSize = size;
     if (m_c.manifest != nullptr && hashed &&
         MatchManifest(*m_c.manifest, m_item.szName, size, digest) == ItemMatch::Matches)
         return true;
@@ -162,7 +185,7 @@ void ItemFetch::TakeFresh(const DownloadFacts& facts, const std::string& arrivin
     // A download may end after the close command asked it to stop (the moniker does not
     // always give up at the first E_ABORT): what was asked to stop is not installed.
     if (verdict == DownloadVerdict::Whole && !Stopping()) {
-        m_attempt.whole = IsSigned(arrived) && Take(arrived);
+        m_attempt.whole = IsSigned(arrived, facts.encoded) && Take(arrived);
         if (!m_attempt.whole) m_c.io.Delete(arrived);
         m_c.pieces.Release(arriving);
         return;
@@ -260,7 +283,7 @@ void ItemFetch::TakeWholePiece(const PieceRecord& kept) {
     }
     // A stop keeps the whole piece listed: the next attempt, or the next run, takes it.
     if (Stopping()) return;
-    if (!IsSigned(whole)) {
+    if (!IsSigned(whole, false)) {
         m_c.pieces.Drop(kept.file);
         return;
     }
@@ -270,6 +293,13 @@ void ItemFetch::TakeWholePiece(const PieceRecord& kept) {
 }
 
 }  // namespace
+
+bool ListedBefore(const UpdateItem* items, WORD from, WORD index) {
+    for (WORD k = from; k < index; ++k) {
+        if (lstrcmpiA(items[k].szName, items[index].szName) == 0) return true;
+    }
+    return false;
+}
 
 Attempt FetchItem(const FetchContext& context, const ItemPaths& paths, const UpdateItem& item) {
     return ItemFetch(context, paths, item).Run();

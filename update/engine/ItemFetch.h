@@ -69,18 +69,26 @@ struct FetchContext {
     std::shared_ptr<const ReleaseManifest> manifest;  // the release accepted, if any
 };
 
+constexpr ULONGLONG kNoLimit = ~0ull;
+
 // One download of url to path, heard by the context's listener and abortable through its
 // active downloads: with a piece, only what follows it is asked for (from its length on, if
-// still its version); past limit bytes of the whole file (0: none) it is aborted. The facts,
+// still its version); past limit bytes of the whole file (kNoLimit: none; 0: at the first
+// byte) it is aborted. The facts,
 // recordSize left 0; no verdict is passed: whatever arrived stays at path.
 // observer (null: nobody) hears where the bytes arrive.
 DownloadFacts FetchOnce(const FetchContext& context, const char* url, const char* path,
-                        const Piece* piece = nullptr, ULONGLONG limit = 0,
+                        const Piece* piece = nullptr, ULONGLONG limit = kNoLimit,
                         ArrivalObserver* observer = nullptr);
 
 // From this size on, a signed download is hashed while it arrives (ArrivingHash.h): a
 // thread for a smaller one costs more than reading it again.
 constexpr ULONGLONG kHashWhileArriving = 1 << 20;
+
+// Whether items[index] is listed under the same name (as Windows compares names: case not
+// told) by one of items[from, index): two downloads of one name would share its download
+// path and its piece.
+bool ListedBefore(const UpdateItem* items, WORD from, WORD index);
 
 // One attempt at item, whose paths are paths, whole to paths.download.
 Attempt FetchItem(const FetchContext& context, const ItemPaths& paths, const UpdateItem& item);

@@ -36,10 +36,13 @@ void PieceStore::Load(const PieceFilter& belongs) {
     Save();
 }
 
-bool PieceStore::Find(const UpdateItem& item, const char* url, PieceRecord* out) const {
+bool PieceStore::Claim(const UpdateItem& item, const char* url, PieceRecord* out) {
     std::lock_guard<std::mutex> hold(m_lock);
     for (const PieceRecord& record : m_pieces) {
         if (!PieceBelongs(record, item, url)) continue;
+        if (std::find(m_reserved.begin(), m_reserved.end(), record.file) != m_reserved.end())
+            return false;
+        m_reserved.push_back(record.file);
         *out = record;
         return true;
     }

@@ -42,11 +42,14 @@ public:
     // never pile up; writes the index back.
     void Load(const PieceFilter& belongs);
 
-    // The piece kept for item fetched from url; false when there is none.
-    bool Find(const UpdateItem& item, const char* url, PieceRecord* out) const;
+    // The piece kept for item fetched from url, claimed for one download until Release (a
+    // piece serves one download at a time: two joining rests to one file would each install
+    // bytes the other appended); false when there is none, or another download holds it.
+    bool Claim(const UpdateItem& item, const char* url, PieceRecord* out);
     // A piece file name that no kept piece and no download in flight uses, reserved for one
     // download until Keep or Release.
     std::string Reserve();
+    // Ends a reservation or a claim.
     void Release(const std::string& file);
     // Lists record, whose file was reserved, as a kept piece.
     void Keep(const PieceRecord& record);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "HandOver.h"
+#include "ReleaseKey.h"
 
 // The key the versions are stored under.
 extern const char kVersionKey[];  // "Software\Kestro\Halvora\FileVersion"
@@ -15,6 +16,16 @@ extern const char kVersionKey[];  // "Software\Kestro\Halvora\FileVersion"
 // when the key cannot be created or opened.
 bool CompleteRun(const HandOverHeader& header, const DWORD* releaseSerial = nullptr);
 
-// The highest release serial this installation accepted ("ReleaseSerial"); 0 when none was
-// stored.
-DWORD AcceptedReleaseSerial();
+// The highest release serial this installation accepted ("ReleaseSerial"); false, and 0,
+// when none was stored.
+bool AcceptedReleaseSerial(DWORD* serial);
+
+// The release key pinned beside the versions ("ReleaseKey", REG_BINARY: the public point's
+// X and Y as ReleaseKey.h holds them). False when none is pinned; *readable false when a
+// value is there but is no key's length.
+bool PinnedReleaseKey(PublicKey* key, bool* readable);
+// Pins key and serial at once, so that no later manifest of a lower serial is taken even if
+// this run never completes. False when either could not be written.
+bool PinRelease(const PublicKey& key, DWORD serial);
+// The operator turned signing off: the pin and the serial go.
+void ForgetPinnedRelease();

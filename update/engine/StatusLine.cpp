@@ -63,6 +63,15 @@ void FormatWaitLine(WaitReason why, DWORD status, const char* name, char (&out)[
         case WaitReason::KeyInvalid:
             reason = "密钥无效";
             break;
+        case WaitReason::KeyMissing:
+            reason = "缺少密钥";
+            break;
+        case WaitReason::KeyUnreadable:
+            reason = "无法读取密钥";
+            break;
+        case WaitReason::OtherVersions:
+            reason = "版本不符";
+            break;
     }
     char full[kStatusLineSize + 64];
     if (why == WaitReason::ServerError) {

@@ -28,6 +28,9 @@ enum class WaitReason {
     Expired,         // the manifest has expired
     Malformed,       // the manifest is no manifest (or too large)
     KeyInvalid,      // the installation's key is no key
+    KeyMissing,      // the installation took signed releases, but no key of it can be found
+    KeyUnreadable,   // the installation's UpdateConfig.txt cannot be read
+    OtherVersions,   // the manifest was signed for other versions than the lobby asked for
 };
 
 // The status line while the run waits: the reason in the kit's words (with status for a

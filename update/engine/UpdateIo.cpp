@@ -12,6 +12,7 @@
 #include "File.h"
 #include "InstallPaths.h"
 #include "PathWalk.h"
+#include "RunCompletion.h"
 #include "ReleaseManifest.h"
 #include "Scoped.h"
 
@@ -184,3 +185,21 @@ std::unique_ptr<UpdateArchive> SystemUpdateIo::OpenArchive(const char* path,
     if (*why != ZipOk) return nullptr;
     return archive;
 }
+
+InstalledKey SystemUpdateIo::ReadInstalledKey(const char* installDir) {
+    InstalledKey installed;
+    char config[kPathSize];
+    // A folder whose configuration cannot be named cannot be read either.
+    installed.config = JoinPath(config, {installDir, "\\UpdateConfig.txt"})
+                           ? ReadReleaseKey(config, &installed.configKey)
+                           : ConfiguredKey::Unreadable;
+    installed.pinned = ::PinnedReleaseKey(&installed.pinnedKey, &installed.pinReadable);
+    installed.acceptedBefore = AcceptedReleaseSerial(&installed.highestSerial);
+    return installed;
+}
+
+bool SystemUpdateIo::PinRelease(const PublicKey& key, DWORD serial) {
+    return ::PinRelease(key, serial);
+}
+
+void SystemUpdateIo::ForgetPinnedRelease() { ::ForgetPinnedRelease(); }

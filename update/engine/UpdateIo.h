@@ -11,6 +11,7 @@
 
 #include "DownloadCheck.h"
 #include "HandOver.h"
+#include "KeyInForce.h"
 #include "Replace.h"
 #include "Sha256.h"
 #include "Zip.h"
@@ -73,6 +74,12 @@ public:
     // layer's result when it cannot.
     virtual std::unique_ptr<UpdateArchive> OpenArchive(const char* path, const char* baseFolder,
                                                        ZipResult* why) = 0;
+    // What the installation in installDir holds of its release key (KeyInForce.h): its
+    // UpdateConfig.txt, whatever the current folder, and what is pinned for it.
+    virtual InstalledKey ReadInstalledKey(const char* installDir) = 0;
+    // As PinRelease and ForgetPinnedRelease (RunCompletion.h).
+    virtual bool PinRelease(const PublicKey& key, DWORD serial) = 0;
+    virtual void ForgetPinnedRelease() = 0;
 };
 
 // The real world: URLDownloadToFileA, Win32 files, the zip layer, "./UpdateClient.txt". A
@@ -99,4 +106,7 @@ public:
     bool WriteRecord(const UpdateItem& item) override;
     std::unique_ptr<UpdateArchive> OpenArchive(const char* path, const char* baseFolder,
                                                ZipResult* why) override;
+    InstalledKey ReadInstalledKey(const char* installDir) override;
+    bool PinRelease(const PublicKey& key, DWORD serial) override;
+    void ForgetPinnedRelease() override;
 };

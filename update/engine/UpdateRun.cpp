@@ -29,6 +29,8 @@ WaitReason WaitForManifest(ManifestFault fault) {
             return WaitReason::OlderRelease;
         case ManifestFault::Expired:
             return WaitReason::Expired;
+        case ManifestFault::OtherVersions:
+            return WaitReason::OtherVersions;
         default:
             return WaitReason::Malformed;
     }
@@ -147,9 +149,9 @@ bool UpdateRun::ReadHandOverFile() {
     if (!ReadHandOver(kHandOverFileName, header, items)) return false;
     SetList(header, items);
     m_dwStallMs = StallLimitMs(kConfigFile);
-    PublicKey key{};
-    const ConfiguredKey state = ReadReleaseKey(kConfigFile, &key);
-    SetReleaseKey(state, key, state == ConfiguredKey::NoKey ? 0 : AcceptedReleaseSerial());
+    // The key is the installation's, wherever the lobby started the updater from: a
+    // configuration in another working folder must not turn signing off.
+    SetInstalledKey(m_io.ReadInstalledKey(m_strInstallDir));
     const unsigned ahead = DownloadsAhead(kConfigFile);
     // Windows lets a process hold only a few connections to one server (fewer still to an
     // HTTP/1.0 one): the downloads ahead would wait for each other.
@@ -158,17 +160,16 @@ bool UpdateRun::ReadHandOverFile() {
     return true;
 }
 
-void UpdateRun::SetReleaseKey(ConfiguredKey state, const PublicKey& key, DWORD highestSerial) {
-    m_keyState = state;
-    m_key = key;
-    m_highestSerial = m_acceptedSerial = highestSerial;
+void UpdateRun::SetInstalledKey(const InstalledKey& installed) {
+    m_key = ChooseKey(installed);
+    m_highestSerial = m_key.use == KeyUse::Signed ? installed.highestSerial : 0;
     std::lock_guard<std::mutex> hold(m_manifestLock);
     m_manifest.reset();
 }
 
 bool UpdateRun::AcceptedRelease(DWORD* serial) const {
-    *serial = m_acceptedSerial;
-    return m_keyState == ConfiguredKey::Key;
+    *serial = m_highestSerial;
+    return m_key.use == KeyUse::Signed;
 }
 
 void UpdateRun::SetDownloadsAhead(unsigned ahead, AheadWorkers* workers) {
@@ -302,8 +303,7 @@ void UpdateRun::DownloadNextItem() {
         for (ItemPaths ahead; m_nPlaceable < m_nItemCount && PathsOf(m_nPlaceable, ahead);)
             ++m_nPlaceable;
     }
-    ULONGLONG size = 0;
-    if (state.downloaded && !m_io.FileSize(paths.download, &size)) state = ItemState();
+    if (state.downloaded && !StillWhole(item, paths)) state = ItemState();
     if (!state.downloaded) {
         char status[kStatusLineSize];
         FormatStatusLine(item.szName, status);
@@ -312,7 +312,7 @@ void UpdateRun::DownloadNextItem() {
     // While the item's own fetch ahead runs, the window shows it as the item in turn.
     if (m_ahead) {
         m_ahead->Plan(static_cast<WORD>(current + 1), m_nPlaceable);
-        if (m_ahead->Finish(current)) state.downloaded = true;
+        if (m_ahead->Finish(current)) state.downloaded = StillWhole(item, paths);
     }
     if (!state.downloaded) {
         const Attempt attempt = FetchItem(Context(*this), paths, item);
@@ -360,13 +360,26 @@ void UpdateRun::Settle(const Attempt& attempt, const UpdateItem& item) {
     }
 }
 
+bool UpdateRun::StillWhole(const UpdateItem& item, const ItemPaths& paths) {
+    ULONGLONG size = 0;
+    if (!m_io.FileSize(paths.download, &size)) return false;
+    // Signed, it was hashed at this size when it came: another size is another file.
+    const std::shared_ptr<const ReleaseManifest> manifest = Manifest();
+    if (m_key.use != KeyUse::Signed) return true;
+    const ManifestFile* listed =
+        manifest != nullptr ? FindInManifest(*manifest, item.szName) : nullptr;
+    if (listed != nullptr && listed->size == size) return true;
+    m_io.Delete(paths.download);
+    return false;
+}
+
 bool UpdateRun::PathsOf(WORD index, ItemPaths& paths) const {
     return BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[index].szName, paths);
 }
 
 FetchContext UpdateRun::Context(FetchListener& listener) {
     return FetchContext{m_io,     m_pieces, m_active,
-                        listener, m_keyState == ConfiguredKey::Key, Manifest()};
+                        listener, m_key.use == KeyUse::Signed, Manifest()};
 }
 
 std::shared_ptr<const ReleaseManifest> UpdateRun::Manifest() const {
@@ -382,7 +395,9 @@ DownloadFacts UpdateRun::Fetch(const char* url, const char* path, const Piece* p
 bool UpdateRun::FetchAheadOf(WORD index) {
     AheadListener listener(*this, index);
     ItemPaths paths;
-    if (!PathsOf(index, paths)) return false;
+    // A name listed twice has one download path and one piece: its later listing waits for
+    // its turn, when the earlier one is in place.
+    if (!PathsOf(index, paths) || ListedBefore(m_pItems, m_nCurrentItem, index)) return false;
     const Attempt attempt = FetchItem(Context(listener), paths, m_pItems[index]);
     // A full disk stops fetching ahead: the item in turn comes first.
     if (attempt.why == WaitReason::DiskFull) m_ahead->Stop();
@@ -403,14 +418,21 @@ void UpdateRun::FreeWhatLiesAhead() {
 }
 
 bool UpdateRun::HaveRelease() {
-    switch (m_keyState) {
-        case ConfiguredKey::NoKey:
+    // A configuration that could not be read may be readable after the pause.
+    if (m_key.use == KeyUse::Wait && m_key.why == WaitReason::KeyUnreadable && m_nFailures != 0)
+        SetInstalledKey(m_io.ReadInstalledKey(m_strInstallDir));
+    switch (m_key.use) {
+        case KeyUse::Unsigned:
             return true;
-        case ConfiguredKey::NotAKey:
-            // A key was meant: nothing may be taken unsigned.
-            Failed(WaitReason::KeyInvalid, "UpdateConfig.txt");
+        case KeyUse::SigningEnds:
+            m_io.ForgetPinnedRelease();
+            m_key.use = KeyUse::Unsigned;
+            return true;
+        case KeyUse::Wait:
+            // A key is held or meant: nothing may be taken unsigned.
+            Failed(m_key.why, "UpdateConfig.txt");
             return false;
-        case ConfiguredKey::Key:
+        case KeyUse::Signed:
             break;
     }
     return Manifest() != nullptr || FetchManifest();
@@ -443,7 +465,7 @@ bool UpdateRun::FetchManifest() {
     }
     std::shared_ptr<ReleaseManifest> manifest(new ReleaseManifest);
     const ManifestFault fault =
-        VerifyManifest(text, m_key,
+        VerifyManifest(text, m_key.key,
                        {m_highestSerial, m_header.dwFileVersion1, m_header.dwFileVersion2,
                         m_io.UtcNow()},
                        manifest.get());
@@ -451,7 +473,11 @@ bool UpdateRun::FetchManifest() {
         Failed(WaitForManifest(fault), kManifestShownAs);
         return false;
     }
-    m_acceptedSerial = std::max(m_acceptedSerial, manifest->serial);
+    // The floor rises now, not when the run completes: a run that never completes must not
+    // leave an older release acceptable, to a later run or to this one's next fetch. Should
+    // the pin fail, the completion stores the serial again.
+    m_highestSerial = manifest->serial;
+    m_io.PinRelease(m_key.key, m_highestSerial);
     std::lock_guard<std::mutex> hold(m_manifestLock);
     m_manifest = std::move(manifest);
     return true;

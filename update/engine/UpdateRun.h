@@ -32,6 +32,7 @@
 #include "HandOver.h"
 #include "InstallPaths.h"
 #include "ItemFetch.h"
+#include "KeyInForce.h"
 #include "PieceStore.h"
 #include "ReleaseManifest.h"
 #include "Scoped.h"
@@ -70,16 +71,19 @@ public:
     UpdateRun& operator=(const UpdateRun&) = delete;
 
     // Reads and consumes "~Update.tmp" into the header and the list (SetList), and reads
-    // the stall limit, the number of downloads ahead, the release key and the highest
-    // release serial accepted before (SetReleaseKey). False when the file is missing,
-    // unreadable or malformed (see ReadHandOver).
+    // the stall limit, the number of downloads ahead and what the installation holds of its
+    // release key (SetInstalledKey, from the installation folder SetInstallDir named before).
+    // False when the file is missing, unreadable or malformed (see ReadHandOver).
     bool ReadHandOverFile();
-    // The key releases are checked with for the whole run. With a key, the run first fetches
-    // the release manifest and accepts it only when its signature holds, its serial is not
-    // below highestSerial and it has not expired; an item is then fetched only when the
-    // manifest lists it, and moved or unpacked only when its size and SHA-256 are the
-    // manifest's. NotAKey installs nothing. Whatever fails waits and is tried again.
-    void SetReleaseKey(ConfiguredKey state, const PublicKey& key, DWORD highestSerial);
+    // What the installation holds of its key, which decides the run's (ChooseKey). With a key,
+    // the run first fetches the release manifest and accepts it only when its signature
+    // holds, it was signed for the hand-over file's versions, its serial is not below the
+    // highest accepted before (in this run or an earlier one) and it has not expired; the key
+    // and the serial are pinned at once. An item is then fetched only when the manifest lists
+    // it, and moved or unpacked only when its size and SHA-256 are the manifest's. When no key
+    // can be read although one is held, nothing is installed. Whatever fails waits and is
+    // tried again; a configuration that could not be read is read again then.
+    void SetInstalledKey(const InstalledKey& installed);
     // With a key: true, and the highest serial of the manifests this run accepted (to store
     // once the run is complete). Without one: false.
     bool AcceptedRelease(DWORD* serial) const;
@@ -98,7 +102,7 @@ public:
     // One download attempt of url to path, as the step makes it (FetchOnce): progress into
     // this run, aborted by RequestStop or after the stall limit.
     DownloadFacts Fetch(const char* url, const char* path, const Piece* piece = nullptr,
-                        ULONGLONG limit = 0);
+                        ULONGLONG limit = kNoLimit);
 
     // Any thread: ends the run at once (every running download is aborted, a pause cut
     // short, an archive left between two entries).
@@ -162,6 +166,9 @@ private:
     bool HaveRelease();
     bool FetchManifest();
     std::shared_ptr<const ReleaseManifest> Manifest() const;
+    // Whether the whole download kept for item still lies at its download path as it came
+    // (signed: at the size the manifest lists; otherwise it is removed).
+    bool StillWhole(const UpdateItem& item, const ItemPaths& paths);
     // Item index's paths (InstallPaths.h); false when it cannot be placed.
     bool PathsOf(WORD index, ItemPaths& paths) const;
     FetchContext Context(FetchListener& listener);
@@ -212,10 +219,8 @@ private:
     ScopedHandle m_watcherEnd;                    // set when the run goes: ends the stall watcher
     ScopedHandle m_stallWatcher;                  // started with the first download
     std::mutex m_watcherLock;
-    ConfiguredKey m_keyState = ConfiguredKey::NoKey;
-    PublicKey m_key{};
-    DWORD m_highestSerial = 0;   // accepted before this run
-    DWORD m_acceptedSerial = 0;  // the highest this run accepted
+    KeyChoice m_key;
+    DWORD m_highestSerial = 0;  // the floor: the highest serial accepted, before or in this run
     mutable std::mutex m_manifestLock;
     std::shared_ptr<const ReleaseManifest> m_manifest;  // while the run goes by one
     unsigned m_nAhead = 0;

@@ -6,6 +6,7 @@
 #include "Sha256.h"
 
 const char kPublicKeyPrefix[] = "ecdsa-p256:";
+const char kSigningOff[] = "none";
 
 namespace {
 
@@ -27,11 +28,28 @@ bool ImportPublic(BCRYPT_ALG_HANDLE algorithm, const PublicKey& key, ScopedCngKe
 
 }  // namespace
 
+// The profile calls answer a file they cannot open as one without the value: whether it
+// can be opened is asked before and after.
+static bool ConfigReadable(const char* configFile) {
+    const HANDLE file = CreateFileA(configFile, GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 ConfiguredKey ReadReleaseKey(const char* configFile, PublicKey* key) {
     // A longer value is cut to more than a key text's length, and so refused too.
     char text[2 * kPublicKeyBytes + 64];
+    if (!ConfigReadable(configFile)) return ConfiguredKey::Unreadable;
     GetPrivateProfileStringA("Setting", "ReleaseKey", "", text, sizeof text, configFile);
+    if (!ConfigReadable(configFile)) return ConfiguredKey::Unreadable;
     if (text[0] == '\0') return ConfiguredKey::NoKey;
+    if (std::strcmp(text, kSigningOff) == 0) return ConfiguredKey::Off;
     return ParsePublicKey(text, key) ? ConfiguredKey::Key : ConfiguredKey::NotAKey;
 }
 

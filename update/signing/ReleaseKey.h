@@ -34,14 +34,18 @@ bool ParsePublicKey(const std::string& text, PublicKey* key);
 bool VerifySignature(const PublicKey& key, const void* data, size_t size,
                      const uint8_t (&signature)[kSignatureBytes]);
 
-// What an installation says of its release key: "ReleaseKey" of section "Setting" of the
-// profile file configFile (a path with a folder part, e.g. ".\UpdateConfig.txt").
+// What an installation's configuration says of its release key: "ReleaseKey" of section
+// "Setting" of the profile file configFile (a path with a folder part, e.g.
+// "C:\Game\UpdateConfig.txt").
 enum class ConfiguredKey {
-    NoKey,    // no such file, value, or an empty value: the installation takes unsigned releases
-    Key,      // *key holds it
-    NotAKey,  // a value that is no public key text (ParsePublicKey): a key was meant, so
-              // nothing may be taken unsigned
+    NoKey,       // no such file, value, or an empty value
+    Key,         // *key holds it
+    NotAKey,     // a value that is no public key text (ParsePublicKey): a key was meant
+    Unreadable,  // the file is there but could not be read (held by another program, access
+                 // denied, a folder of that name): what it says is not known
+    Off,         // "none": the operator turned signing off on purpose
 };
+extern const char kSigningOff[];  // "none"
 ConfiguredKey ReadReleaseKey(const char* configFile, PublicKey* key);
 
 // Reads exactly 2 * count lower-case hex digits at digits into bytes; false at the first
