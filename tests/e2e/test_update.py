@@ -1,33 +1,16 @@
 #!/usr/bin/env python3
-"""End-to-end runs of the real Update.exe under Wine.
-
-Each case lays out a temporary installation folder (Update.exe, a stand-in lobby, the
-hand-over file "~Update.tmp"), serves the listed files from a loopback HTTP server that can
-misbehave on purpose, runs the updater there as the lobby would, and looks at what it left:
-files, "UpdateClient.txt", the registry values and whether the lobby was started.
-"""
-import argparse
-import contextlib
+"""End-to-end runs of the real Update.exe under Wine (e2e_support.py lays them out)."""
 import os
-import re
 import shutil
-import socket
 import subprocess
 import sys
-import tempfile
-import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from loopback import (Served, Server, damaged_zip, hand_over, make_zip,  # noqa: E402
-                      sparse_stored_zip, zip64_zip)
-
-ARGS = None
-VERSION_KEY = r"HKCU\Software\Kestro\Halvora\FileVersion"
-FILETIME_2020 = 132223104000000000  # 2020-01-01 00:00:00 UTC
-COMPLETED = {"FileVersion1": 0x00020001, "FileVersion2": 0x80000002}
-OLD = b"old good copy"
+import e2e_support as e2e
+from e2e_support import (COMPLETED, FILETIME_2020, OLD, VERSION_KEY, Nginx, Served, Server,
+                         damaged_zip, hand_over, make_zip, registry_versions, sparse_stored_zip,
+                         wine, zip64_zip)
 
 
 def damaged_count_zip():
@@ -41,134 +24,23 @@ def damaged_count_zip():
     return bytes(data)
 
 
-def wine(*args, gui=False, **kw):
-    return subprocess.run([ARGS.wine_run, "--gui" if gui else "--console", *args],
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, **kw)
+class UpdateRun(e2e.Installation):
 
 
-def registry_versions():
-    out = wine("reg", "query", VERSION_KEY).stdout.decode("latin-1")
-    values = dict(re.findall(r"(FileVersion[12]|ReleaseSerial)\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out))
-    return {k: int(v, 16) for k, v in values.items()}
 
 
-class Nginx:
-    """nginx from the distribution on a free loopback port, serving root with keep-alive and
-    its default ETags and ranges, every answer compressed but /Torvel/big.bin, and
-    /Torvel/moved.txt redirected to /real/moved.txt."""
-
-    def __init__(self, root, folder):
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
-        self.prefix = tempfile.mkdtemp(prefix="nginx-", dir=folder)
-        conf = os.path.join(self.prefix, "nginx.conf")
-        with open(conf, "w") as f:
-            f.write("""
-daemon off; master_process off; worker_processes 1;
-pid %(p)s/nginx.pid; error_log %(p)s/error.log;
-events { worker_connections 64; }
-http {
-  log_format encoded '$request $status $sent_http_content_encoding';
-  access_log %(p)s/access.log encoded;
-  client_body_temp_path %(p)s/body; proxy_temp_path %(p)s/proxy;
-  fastcgi_temp_path %(p)s/fcgi; uwsgi_temp_path %(p)s/uwsgi; scgi_temp_path %(p)s/scgi;
-  default_type application/octet-stream;
-  keepalive_timeout 60;
-  gzip on; gzip_types *; gzip_min_length 1; gzip_http_version 1.0;
-  server {
-    listen 127.0.0.1:%(port)d;
-    root %(root)s;
-    location = /Torvel/moved.txt { return 301 /real/moved.txt; }
-    location = /Torvel/big.bin { gzip off; }
-  }
-}
-""" % {"p": self.prefix, "port": port, "root": root})
-        self.proc = subprocess.Popen(["nginx", "-p", self.prefix, "-c", conf],
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        self.port = port
-        self.base_url = "http://127.0.0.1:%d/" % port
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
-            except OSError:
-                time.sleep(0.1)
-
-    def access_log(self):
-        with open(os.path.join(self.prefix, "access.log")) as f:
-            return f.read()
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
 
 
-class UpdateRun(unittest.TestCase):
-    def setUp(self):
-        self.server = Server()
-        self.folder = os.path.join(ARGS.work, self.id().split(".")[-1])
-        shutil.rmtree(self.folder, ignore_errors=True)
-        os.makedirs(self.folder)
-        shutil.copy(ARGS.update, os.path.join(self.folder, "Update.exe"))
-        shutil.copy(ARGS.lobby, os.path.join(self.folder, "Quillon.exe"))
-        wine("reg", "delete", VERSION_KEY, "/f")
 
-    def tearDown(self):
-        self.server.stop()
 
-    def path(self, *parts):
-        return os.path.join(self.folder, *parts)
 
-    def read(self, *parts):
-        with open(self.path(*parts), "rb") as f:
-            return f.read()
 
-    def write(self, name, data):
-        with open(self.path(name), "wb" if isinstance(data, bytes) else "w") as f:
-            f.write(data)
 
-    def remove(self, *names):
-        for name in names:
-            if os.path.exists(self.path(name)):
-                os.remove(self.path(name))
-
-    def leftovers(self):
-        return [n for n in os.listdir(self.folder) if n.startswith("~zp")]
-
-    def hold(self, name):
-        """Holds name open without sharing until name + ".release" appears."""
-        holder = subprocess.Popen([ARGS.wine_run, "--console", ARGS.hold_open, self.path(name),
-                                   "120"], cwd=self.folder, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL)
-        self.wait_for(lambda: os.path.exists(self.path(name + ".held")), 60)
-        return holder
-
-    def write_hand_over(self, records, url=None, **kw):
-        self.write("~Update.tmp", hand_over(url or self.server.base_url, records, **kw))
-
-    def run_update(self, timeout=120):
-        started = time.monotonic()
-        wine(self.path("Update.exe"), gui=True, cwd=self.folder, timeout=timeout)
-        return time.monotonic() - started
-
-    def lobby_starts(self):
-        if not os.path.exists(self.path("lobby-started.txt")):
-            return []
-        with open(self.path("lobby-started.txt")) as f:
-            return [os.path.basename(line.strip().replace("\\", "/")) for line in f if line.strip()]
-
-    def assert_run_not_completed(self):
-        self.assertNotIn("FileVersion1", registry_versions())
-        self.assertEqual([], self.lobby_starts())
 
     # --- complete runs -------------------------------------------------------------------
 
     def test_packed_tree_installs_whole(self):
-        tree = os.path.join(ARGS.work, "pack-tree")
+        tree = os.path.join(e2e.ARGS.work, "pack-tree")
         shutil.rmtree(tree, ignore_errors=True)
         files = {("readme.txt",): b"top", ("maps", "deep", "a.map"): b"map " * 5000,
                  ("\u5730\u56fe", "\u8bf4\u660e.txt"): b"a name in code page 936",
@@ -179,9 +51,9 @@ class UpdateRun(unittest.TestCase):
                 f.write(data)
             os.utime(os.path.join(tree, *parts), (1600000000, 1600000000))
         os.makedirs(os.path.join(tree, "bare"))
-        packed = wine(ARGS.mkhandover, "--pack", "pack-tree", "packed.zip", cwd=ARGS.work)
+        packed = wine(e2e.ARGS.mkhandover, "--pack", "pack-tree", "packed.zip", cwd=e2e.ARGS.work)
         self.assertEqual(0, packed.returncode)
-        with open(os.path.join(ARGS.work, "packed.zip"), "rb") as f:
+        with open(os.path.join(e2e.ARGS.work, "packed.zip"), "rb") as f:
             pack = f.read()
         self.server.files = {"packed.zip": Served(pack)}
         self.write_hand_over([("packed.zip", len(pack), 1, 2)])
@@ -233,7 +105,7 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(b"map data " * 1000, self.read("maps", "a.map"))
         self.assertEqual(b"top", self.read("top.txt"))
         self.assertFalse(os.path.exists(self.path("nofolder")))
-        self.assertFalse(os.path.exists(os.path.join(ARGS.work, "evil.txt")))
+        self.assertFalse(os.path.exists(os.path.join(e2e.ARGS.work, "evil.txt")))
         self.assertFalse(os.path.exists(self.path("DownLoad", "pack.zip")), "archive deleted")
 
         self.assertEqual(b"read me", self.read("readme.txt"))
@@ -278,46 +150,8 @@ class UpdateRun(unittest.TestCase):
 
     # --- downloads that fail --------------------------------------------------------------
 
-    @contextlib.contextmanager
-    def running(self):
-        """Update.exe started as the lobby starts it; killed if still running at the end."""
-        proc = subprocess.Popen([ARGS.wine_run, "--gui", self.path("Update.exe")],
-                                cwd=self.folder, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            yield proc
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
 
-    def guard(self, name, new):
-        """Gives name an old good copy and watches that only it or new is ever seen there."""
-        self.write(name, OLD)
-        return self.watch(name, (OLD, new))
 
-    def watch(self, name, allowed):
-        """Samples file name until stopped; returns the list of contents seen outside allowed."""
-        seen, stop = [], threading.Event()
-
-        def sample():
-            while not stop.is_set():
-                try:
-                    data = self.read(name)
-                except OSError:
-                    data = None
-                if data not in allowed and len(seen) < 3:
-                    seen.append(data[:40] if data else data)
-                time.sleep(0.005)
-
-        thread = threading.Thread(target=sample, daemon=True)
-        thread.start()
-
-        def finish():
-            stop.set()
-            thread.join()
-            return seen
-        return finish
 
     def test_every_failed_answer_is_retried_until_whole(self):
         # Each row's first answer fails; only the whole answer that follows may replace the
@@ -360,8 +194,8 @@ class UpdateRun(unittest.TestCase):
                            self.folder], stderr=subprocess.DEVNULL).returncode != 0:
             return False
         self.addCleanup(subprocess.run, ["umount", "-l", self.folder])
-        shutil.copy(ARGS.update, self.path("Update.exe"))
-        shutil.copy(ARGS.lobby, self.path("Quillon.exe"))
+        shutil.copy(e2e.ARGS.update, self.path("Update.exe"))
+        shutil.copy(e2e.ARGS.lobby, self.path("Quillon.exe"))
         return True
 
     def test_what_is_not_in_place_waits_and_is_tried_again(self):
@@ -414,11 +248,6 @@ class UpdateRun(unittest.TestCase):
                 self.assertEqual(0x00020001, registry_versions().get("FileVersion1"))
                 self.assertEqual([], self.leftovers())
 
-    def wait_for(self, condition, seconds):
-        deadline = time.monotonic() + seconds
-        while not condition():
-            self.assertLess(time.monotonic(), deadline, "waited in vain")
-            time.sleep(0.1)
 
     def test_stopped_or_killed_mid_archive_then_run_again(self):
         # The archive's last target is held open, so the run stands in the middle of the
@@ -440,7 +269,7 @@ class UpdateRun(unittest.TestCase):
                         if how == "kill":
                             proc.kill()
                         else:
-                            wine(ARGS.send_close, "2", gui=True, cwd=self.folder)
+                            wine(e2e.ARGS.send_close, "2", gui=True, cwd=self.folder)
                         proc.wait(timeout=30)
                 finally:
                     open(self.path("held.txt.release"), "w").close()
@@ -571,7 +400,7 @@ class UpdateRun(unittest.TestCase):
                 if how == "kill":
                     proc.kill()
                 else:
-                    wine(ARGS.send_close, "2", gui=True, cwd=self.folder)
+                    wine(e2e.ARGS.send_close, "2", gui=True, cwd=self.folder)
                     self.assertEqual(0, proc.wait(timeout=60))
             pieces = [n for n in os.listdir(self.path("DownLoad")) if n.endswith(".part")]
             self.assertGreaterEqual(len(pieces), 1, "what came is kept")
@@ -700,92 +529,8 @@ class UpdateRun(unittest.TestCase):
                                   if n == "f03.bin"], "the rest asked for, the new file sent")
         self.assertLess(took[None], took["0"], "fetching ahead is sooner: %s" % took)
 
-    # --- signed releases ---------------------------------------------------------------------
 
-    def mkhandover(self, *args):
-        done = wine(ARGS.mkhandover, *args, cwd=self.folder)
-        self.assertEqual(0, done.returncode, args)
-        return done.stdout.decode("latin-1")
 
-    def sign(self, files, key, serial, *extra):
-        """Lays files out as the served folder, signs it with key and serves all of it."""
-        shutil.rmtree(self.path("Torvel"), ignore_errors=True)
-        os.makedirs(self.path("Torvel"))
-        for name, data in files.items():
-            self.write(os.path.join("Torvel", name), data)
-        self.mkhandover("--sign", key, "Torvel", "--serial", str(serial), *extra)
-        self.server.files = {n: Served(self.read("Torvel", n)) for n in os.listdir(self.path("Torvel"))}
-
-    def test_only_the_operators_signed_release_installs(self):
-        # Each row: what the server serves against the installation's key; a row that must
-        # not install waits (its old copies stay, nothing under a listed name in DownLoad\)
-        # until it is closed. Keys are made here, with the operator's own tool.
-        key1 = re.search(r"ReleaseKey=(\S+)", self.mkhandover("--keygen", "one.key")).group(1)
-        key2 = re.search(r"ReleaseKey=(\S+)", self.mkhandover("--keygen", "two.key")).group(1)
-        news = {"a.txt": b"new a", "big.bin": os.urandom(3 << 20), "z.txt": b"new z"}
-        served = {**news, "UpdateConfig.txt": b"[Setting]\r\nReleaseKey=%s\r\n" % key2.encode()}
-        rows = [
-            # (fault, signing key, serial, extra, server changes, key ReleaseSerial held, whole)
-            ("a signed release, its big file cut every 1 MiB and resumed", "one.key", 7, (),
-             {"big.bin": {"drop_every": 1 << 20}}, 0, True),
-            ("a file altered on the server, same size", "one.key", 7, (), {"z.txt": b"bad z"}, 0,
-             False),
-            ("signed with another key", "two.key", 7, (), {}, 0, False),
-            ("older than a release installed before", "one.key", 7, (), {}, 8, False),
-            ("expired", "one.key", 7, ("--expires", "0"), {}, 0, False),
-            ("no manifest", "one.key", 7, (), {"~updater-release-manifest-signed-by-the-operator.txt": None}, 0, False),
-        ]
-        for fault, key, serial, extra, changes, held, whole in rows:
-            with self.subTest(fault):
-                olds = {**{name: OLD for name in news},
-                        "UpdateConfig.txt": b"[Setting]\r\nReleaseKey=%s\r\n" % key1.encode()}
-                for name, data in olds.items():
-                    self.write(name, data)
-                shutil.rmtree(self.path("DownLoad"), ignore_errors=True)
-                self.remove("lobby-started.txt", "UpdateClient.txt")
-                wine("reg", "delete", VERSION_KEY, "/f")
-                if held:
-                    wine("reg", "add", VERSION_KEY, "/v", "ReleaseSerial", "/t", "REG_DWORD",
-                         "/d", str(held), "/f")
-                self.sign(served, key, serial, *extra)
-                for name, change in changes.items():
-                    if change is None:
-                        del self.server.files[name]
-                    elif isinstance(change, dict):
-                        self.server.files[name] = Served(self.read("Torvel", name), **change)
-                    else:
-                        self.server.files[name] = Served(change)
-                # The key file goes in the list first: the run keeps the key it started with.
-                names = ["UpdateConfig.txt", "a.txt", "big.bin", "z.txt"]
-                self.write_hand_over([(n, len(served[n]), 0, 0) for n in names])
-                with self.running() as proc:
-                    try:
-                        proc.wait(timeout=60 if whole else 8)
-                    except subprocess.TimeoutExpired:
-                        pass
-                listed = [n for n in os.listdir(self.path("DownLoad")) if not n.startswith("~")]
-                self.assertEqual([], listed, "nothing under a listed name in DownLoad")
-                if whole:
-                    for name, data in served.items():
-                        self.assertEqual(data, self.read(name), name)
-                    self.assertEqual(max(serial, held), registry_versions().get("ReleaseSerial"))
-                    continue
-                self.assertEqual(OLD, self.read("z.txt"))
-                self.assert_run_not_completed()
-                if "altered" not in fault:
-                    for name, data in olds.items():
-                        self.assertEqual(data, self.read(name), name)
-
-        # Key rotation: a release signed with key one brings key two; the next release is
-        # signed with key two, and only that key is taken from then on.
-        self.write("UpdateConfig.txt", "[Setting]\r\nReleaseKey=%s\r\n" % key1)
-        for key, serial in (("one.key", 9), ("two.key", 10)):
-            self.sign(served, key, serial)
-            self.write("a.txt", OLD)
-            self.write_hand_over([(n, len(served[n]), 0, 0) for n in ("UpdateConfig.txt", "a.txt")])
-            self.run_update()
-            self.assertEqual(news["a.txt"], self.read("a.txt"))
-            self.assertEqual(serial, registry_versions().get("ReleaseSerial"))
 
     # --- runs that must not complete -------------------------------------------------------
 
@@ -832,7 +577,7 @@ class UpdateRun(unittest.TestCase):
                 with self.running() as proc:
                     self.wait_for(lambda: name in self.server.requests, 60)
                     time.sleep(1.0)
-                    self.assertEqual(0, wine(ARGS.send_close, command, gui=True,
+                    self.assertEqual(0, wine(e2e.ARGS.send_close, command, gui=True,
                                              cwd=self.folder).returncode,
                                      "the update window was found")
                     self.assertEqual(0, proc.wait(timeout=120), "which end the program took")
@@ -840,16 +585,5 @@ class UpdateRun(unittest.TestCase):
                 self.assert_run_not_completed()
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    for name in ("--update", "--lobby", "--send-close", "--hold-open", "--mkhandover",
-                 "--wine-run", "--work"):
-        parser.add_argument(name, required=True)
-    ARGS, rest = parser.parse_known_args()
-    os.makedirs(ARGS.work, exist_ok=True)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    e2e.main()
