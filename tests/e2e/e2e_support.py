@@ -156,10 +156,11 @@ class Installation(unittest.TestCase):
         self.assertEqual([], self.lobby_starts())
 
     @contextlib.contextmanager
-    def running(self):
-        """Update.exe started as the lobby starts it; killed if still running at the end."""
+    def running(self, cwd=None):
+        """Update.exe started as the lobby starts it (from cwd, by default its own folder);
+        killed if still running at the end."""
         proc = subprocess.Popen([ARGS.wine_run, "--gui", self.path("Update.exe")],
-                                cwd=self.folder, stdin=subprocess.DEVNULL,
+                                cwd=cwd or self.folder, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             yield proc

@@ -25,18 +25,6 @@ def damaged_count_zip():
 
 
 class UpdateRun(e2e.Installation):
-
-
-
-
-
-
-
-
-
-
-
-
     # --- complete runs -------------------------------------------------------------------
 
     def test_packed_tree_installs_whole(self):
@@ -150,9 +138,6 @@ class UpdateRun(e2e.Installation):
 
     # --- downloads that fail --------------------------------------------------------------
 
-
-
-
     def test_every_failed_answer_is_retried_until_whole(self):
         # Each row's first answer fails; only the whole answer that follows may replace the
         # old copy, and the run completes only then.
@@ -247,7 +232,6 @@ class UpdateRun(e2e.Installation):
                     self.assertLessEqual(self.server.requests.count(name), 8, "paced retries")
                 self.assertEqual(0x00020001, registry_versions().get("FileVersion1"))
                 self.assertEqual([], self.leftovers())
-
 
     def test_stopped_or_killed_mid_archive_then_run_again(self):
         # The archive's last target is held open, so the run stands in the middle of the
@@ -528,9 +512,6 @@ class UpdateRun(e2e.Installation):
                                  [(r is not None, status) for n, r, status, _ in self.server.ranges
                                   if n == "f03.bin"], "the rest asked for, the new file sent")
         self.assertLess(took[None], took["0"], "fetching ahead is sooner: %s" % took)
-
-
-
 
     # --- runs that must not complete -------------------------------------------------------
 

@@ -60,6 +60,7 @@ public:
     // serials pinned.
     std::vector<InstalledKey> keys;
     std::vector<DWORD> pins;
+    ULONGLONG appendOnMove = 0;  // appended to a download once moved into DownLoad
 
     // Runs inside every download but the manifest's once its request is in asked, as other
     // threads would meanwhile.
@@ -178,7 +179,7 @@ public:
         if (ok) {
             moved += install;
             if (install) installed.push_back(to);
-            files[to] = files[from];
+            files[to] = files[from] + (install ? 0 : appendOnMove);
             files.erase(from);
         }
         return ok;

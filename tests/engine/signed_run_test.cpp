@@ -119,6 +119,7 @@ TEST(SignedRelease, OnlyWhatTheOperatorSignedIsInstalled) {
         std::vector<DWORD> pins;
         std::vector<InstalledKey> keys;
         ULONGLONG now = 100 * kDay;
+        ULONGLONG appended = 0;  // after the hash, by something else writing the file
     } cases[] = {
         // clang-format off
         {"signed: installed", {good}, {}, {whole}, true, 1, "", pinned, {release.Configured()}},
@@ -135,6 +136,8 @@ TEST(SignedRelease, OnlyWhatTheOperatorSignedIsInstalled) {
         {"listed empty, served endless: aborted at its first byte",
          {release.Signed(release.key, "a.txt", kSerial, 0, 0)}, {}, {endless}, false, 5,
          "下载中断 a.txt", pinned, {release.Configured()}},
+        {"bytes appended after the hash are not installed", {good}, {}, {whole}, false, 5,
+         "签名不符 a.txt", pinned, {release.Configured()}, 100 * kDay, 1},
         {"signed with another key", {release.Signed(release.otherKey)}, {}, {}, false, 0,
          "签名无效 发布清单", none, {release.Configured()}},
         {"signed for other versions than the hand-over's", {release.Signed(release.key, "a.txt", kSerial, 12)},
@@ -160,6 +163,7 @@ TEST(SignedRelease, OnlyWhatTheOperatorSignedIsInstalled) {
         world.answers = c.answers;
         world.now = c.now;
         world.keys = c.keys;
+        world.appendOnMove = c.appended;
         std::memset(world.signedDigest, 0x5A, kSha256Bytes);
         DWORD serial = 0;
         bool keyed = false;
