@@ -189,6 +189,9 @@ class Signed(unittest.TestCase):
     def keygen(self, name):
         code, out, err = run("--keygen", name, cwd=self.dir)
         self.assertEqual(0, code, err)
+        self.assertIn("readable by its owner only", err)
+        # Wine keeps no access list: it maps the one set onto the mode, which Linux shows.
+        self.assertEqual(0, os.stat(os.path.join(self.dir, name)).st_mode & 0o007)
         return re.fullmatch(r"ReleaseKey=(ecdsa-p256:[0-9a-f]{128})\r?\n", out).group(1)
 
     def sign(self, *args):

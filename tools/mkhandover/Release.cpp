@@ -7,6 +7,7 @@
 
 #include "HandOver.h"
 #include "PathWalk.h"
+#include "PrivateFile.h"
 #include "Replace.h"
 #include "SafeName.h"
 #include "Scoped.h"
@@ -45,15 +46,19 @@ void Walk(const std::string& folder, const std::string& prefix, std::vector<Foun
     FindClose(find);
 }
 
-bool WriteWhole(const char* path, DWORD disposition, const std::string& text) {
+bool WriteAll(HANDLE file, const std::string& text) {
+    DWORD n = 0;
+    return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &n, nullptr) &&
+           n == text.size() && FlushFileBuffers(file);
+}
+
+bool WriteWhole(const char* path, const std::string& text) {
     bool written = false;
     {
-        ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition,
+        ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.IsValid()) return false;
-        DWORD n = 0;
-        written = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &n, nullptr) &&
-                  n == text.size() && FlushFileBuffers(file);
+        written = WriteAll(file, text);
     }
     if (!written) DeleteFileA(path);
     return written;
@@ -129,20 +134,26 @@ int MakeReleaseKey(const char* keyFile) {
         std::fprintf(stderr, "mkhandover: no key could be made (CNG refused)\n");
         return 1;
     }
-    const bool written = WriteWhole(keyFile, CREATE_NEW, privateText);
-    const DWORD error = GetLastError();
+    ScopedHandle file;
+    const PrivateFile created = CreatePrivateFile(keyFile, file);
+    const bool written = created == PrivateFile::Created && WriteAll(file, privateText);
     SecureZeroMemory(&privateText[0], privateText.size());
+    file.Reset();
+    if (created == PrivateFile::Created && !written) DeleteFileA(keyFile);
     if (!written) {
         std::fprintf(stderr, "mkhandover: %s: %s\n", keyFile,
-                     error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
-                         ? "exists: not overwritten"
+                     created == PrivateFile::Exists ? "exists: not overwritten"
+                     : created == PrivateFile::NotPrivate
+                         ? "cannot be made readable by its owner only (a file system without "
+                           "permissions?): no key written"
                          : "cannot be written");
         return 1;
     }
     std::printf("ReleaseKey=%s\n", publicText.c_str());
     std::fprintf(stderr,
-                 "mkhandover: %s holds the private key: keep it off the update server. Paste "
-                 "the line above under [Setting] of UpdateConfig.txt.\n",
+                 "mkhandover: %s holds the private key; the key file is readable by its owner "
+                 "only. Keep it off the update server. Paste the line above under [Setting] of "
+                 "UpdateConfig.txt.\n",
                  keyFile);
     return 0;
 }
@@ -198,7 +209,7 @@ int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expi
         return 1;
     }
     const std::string temporary = target + ".new";
-    if (!WriteWhole(temporary.c_str(), CREATE_ALWAYS, text) ||
+    if (!WriteWhole(temporary.c_str(), text) ||
         !MoveFileExA(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(temporary.c_str());

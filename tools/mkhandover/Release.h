@@ -9,10 +9,11 @@
 
 #include "ReleaseSigning.h"
 
-// --keygen KEYFILE: writes a new private key to keyFile, never over an existing file, and
-// prints the line "ReleaseKey=..." to paste under [Setting] of UpdateConfig.txt.
-// Returns 0, or 1 after saying why on stderr (the file exists or cannot be written, CNG
-// refused).
+// --keygen KEYFILE: writes a new private key to keyFile, never over an existing file, the
+// file created readable by the current user alone (PrivateFile.h), and prints the line
+// "ReleaseKey=..." to paste under [Setting] of UpdateConfig.txt. Returns 0, or 1 after
+// saying why on stderr (the file exists or cannot be written; it cannot be made readable
+// by its owner only, and is not left behind; CNG refused).
 int MakeReleaseKey(const char* keyFile);
 
 // --sign KEYFILE FOLDER --serial N [--expires DAYS]: every file below folder (named
