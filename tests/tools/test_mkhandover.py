@@ -17,6 +17,7 @@ from loopback import Served, Server, damaged_zip, hand_over, make_zip  # noqa: E
 
 ARGS = None
 UNIX_EPOCH_AS_FILETIME = 116444736000000000
+VERSIONS = ("--versions", "131073", "2147483650")  # those hand_over writes
 
 
 def run(*args, cwd):
@@ -194,8 +195,8 @@ class Signed(unittest.TestCase):
         self.assertEqual(0, os.stat(os.path.join(self.dir, name)).st_mode & 0o007)
         return re.fullmatch(r"ReleaseKey=(ecdsa-p256:[0-9a-f]{128})\r?\n", out).group(1)
 
-    def sign(self, *args):
-        code, out, err = run("--sign", "release.key", "Torvel", *args, cwd=self.dir)
+    def sign(self, *args, versions=VERSIONS):
+        code, out, err = run("--sign", "release.key", "Torvel", *args, *versions, cwd=self.dir)
         self.assertEqual(0, code, err)
         self.server.files = {n: Served(self.read("Torvel/" + n))
                              for n in os.listdir(os.path.join(self.dir, "Torvel")) if n != "sub"}
@@ -223,15 +224,21 @@ class Signed(unittest.TestCase):
             ("a.txt", 5, 1, 2), ("maps.zip", len(Check.FOLDERED), 1, 2)]))
         code, out, err = run("--check", "~Update.tmp", "--install", "install", cwd=self.dir)
         self.assertEqual(0, code, out + err)
-        self.assertIn("release manifest: serial 2026120701, expires 20", out)
+        self.assertIn("release manifest: serial 2026120701, versions 131073 2147483650, expires 20",
+                      out)
         self.assertRegex(out, r"maps\.zip .* yes\s+yes\s+yes\s+\n")
 
         shutil.copy(os.path.join(self.dir, "release.key"), os.path.join(self.dir, "Torvel", "sub"))
-        for key_file, serial, refusal in (("release.key", "2026120700", "serials only grow"),
-                                          ("Torvel/sub/release.key", "2026120701", "off the server")):
-            code, out, err = run("--sign", key_file, "Torvel", "--serial", serial, cwd=self.dir)
-            self.assertEqual(1, code)
-            self.assertIn(refusal, err)
+        inside = ("--serial", "2026120701", *VERSIONS)
+        for key_file, folder, args, status, refusal in (
+                ("release.key", "Torvel", ("--serial", "2026120700", *VERSIONS), 1,
+                 "serials only grow"),
+                ("release.key", "Torvel", ("--serial", "2026120701"), 2, "usage"),
+                ("Torvel/sub/release.key", "Torvel", inside, 1, "off the server")):
+            with self.subTest(key_file + " " + folder):
+                code, out, err = run("--sign", key_file, folder, *args, cwd=self.dir)
+                self.assertEqual(status, code)
+                self.assertIn(refusal, err)
         os.remove(os.path.join(self.dir, "Torvel", "sub", "release.key"))
 
         unlisted = hand_over(self.server.base_url, [("b.txt", 5, 1, 2)])
@@ -243,6 +250,9 @@ class Signed(unittest.TestCase):
              "not in the manifest"),
             ("another key's manifest", lambda: self.sign("--serial", "2026120701"), other,
              "REFUSED: the signature does not hold with this key"),
+            ("a manifest signed for other versions", lambda: self.sign(
+                "--serial", "2026120701", versions=("--versions", "1", "2")), key,
+             "REFUSED: signed for versions 1 2"),
             ("an expired manifest", lambda: self.sign("--serial", "2026120701", "--expires", "0"),
              key, "REFUSED: expired at 20"),
         ]

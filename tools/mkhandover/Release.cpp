@@ -158,8 +158,7 @@ int MakeReleaseKey(const char* keyFile) {
     return 0;
 }
 
-int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expires,
-                DWORD expiresDays) {
+int SignRelease(const char* keyFile, const char* folder, const SignOptions& options) {
     std::string keyText = ReadText(keyFile);
     PrivateKey key;
     const bool isKey = ParsePrivateKey(keyText, &key);
@@ -182,19 +181,21 @@ int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expi
     }
     const std::string target = std::string(folder) + "\\" + kReleaseManifestName;
     DWORD former = 0;
-    if (FormerSerial(target, &former) && former > serial) {
+    if (FormerSerial(target, &former) && former > options.serial) {
         std::fprintf(stderr,
                      "mkhandover: %s has serial %lu: serials only grow, players who took it "
                      "would refuse %lu\n",
                      target.c_str(), static_cast<unsigned long>(former),
-                     static_cast<unsigned long>(serial));
+                     static_cast<unsigned long>(options.serial));
         return 1;
     }
     ReleaseManifest manifest;
-    manifest.serial = serial;
-    manifest.expires = expires;
+    manifest.serial = options.serial;
+    manifest.version1 = options.version1;
+    manifest.version2 = options.version2;
+    manifest.expires = options.expires;
     const ULONGLONG now = NowUtc();
-    manifest.expiresUtc = now - now % kFileTimeSecond + expiresDays * kFileTimeDay;
+    manifest.expiresUtc = now - now % kFileTimeSecond + options.expiresDays * kFileTimeDay;
     if (!ListRelease(folder, manifest.files)) return 1;
     if (manifest.files.empty()) {
         std::fprintf(stderr, "mkhandover: %s: no file to sign\n", folder);
@@ -216,10 +217,13 @@ int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expi
         std::fprintf(stderr, "mkhandover: %s: cannot be written\n", target.c_str());
         return 1;
     }
-    std::printf("%s: %u file(s), serial %lu, %s%s, signed by\nReleaseKey=%s\n", target.c_str(),
-                static_cast<unsigned>(manifest.files.size()), static_cast<unsigned long>(serial),
-                expires ? "expires " : "never expires",
-                expires ? FormatUtcTime(manifest.expiresUtc).c_str() : "",
+    std::printf("%s: %u file(s), serial %lu, versions %lu %lu, %s%s, signed by\nReleaseKey=%s\n",
+                target.c_str(), static_cast<unsigned>(manifest.files.size()),
+                static_cast<unsigned long>(options.serial),
+                static_cast<unsigned long>(options.version1),
+                static_cast<unsigned long>(options.version2),
+                options.expires ? "expires " : "never expires",
+                options.expires ? FormatUtcTime(manifest.expiresUtc).c_str() : "",
                 PublicKeyText(PublicHalf(key)).c_str());
     return 0;
 }

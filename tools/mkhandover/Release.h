@@ -16,24 +16,31 @@
 // by its owner only, and is not left behind; CNG refused).
 int MakeReleaseKey(const char* keyFile);
 
-// --sign KEYFILE FOLDER --serial N [--expires DAYS]: every file below folder (named
-// relative to it with "\", sorted; the manifest itself left out, and with a note on stderr
-// every name a hand-over record cannot hold and every file of 4 GiB or more), with the
-// serial and, when expires, an expiry expiresDays days from now (0: at once), signed with
-// the key in keyFile, written to folder\kReleaseManifestName through a temporary file and
-// a rename. Returns 0, or 1 after saying why on stderr (the key file is unreadable, no
-// key, or inside folder; a file cannot be read; nothing to sign; the manifest there has a
-// higher serial; it cannot be written).
-int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expires,
-                DWORD expiresDays);
+// What --sign writes into the manifest besides the files.
+struct SignOptions {
+    DWORD serial;
+    DWORD version1, version2;  // the hand-over file's (--v1, --v2) that announces the release
+    bool expires;
+    DWORD expiresDays;  // when expires: the expiry this many days from now (0: at once)
+};
+
+// --sign KEYFILE FOLDER --serial N --versions V1 V2 [--expires DAYS]: every file below
+// folder (named relative to it with "\", sorted; the manifest itself left out, and with a
+// note on stderr every name a hand-over record cannot hold and every file of 4 GiB or
+// more), with the serial, the versions and the expiry of options, signed with the key in
+// keyFile, written to folder\kReleaseManifestName through a temporary file and a rename.
+// Returns 0, or 1 after saying why on stderr (the key file is unreadable, no key, or
+// inside folder; a file cannot be read; nothing to sign; the manifest there has a higher
+// serial; it cannot be written).
+int SignRelease(const char* keyFile, const char* folder, const SignOptions& options);
 
 // The key --check judges with: keyText (a public key text) when given, else "ReleaseKey" of
 // installDir\UpdateConfig.txt when installDir is given. *found is false when neither names
 // a key. False after saying on stderr why when the key named is no public key text.
 bool FindReleaseKey(const char* keyText, const char* installDir, PublicKey* key, bool* found);
 
-// What the check says of a manifest VerifyManifest judged: its serial, expiry and files
-// (None), or why it is refused, with its line.
+// What the check says of a manifest VerifyManifest judged: its serial, versions, expiry and
+// files (None), or why it is refused, with its line.
 std::string DescribeManifest(ManifestFault fault, size_t line, const ReleaseManifest& manifest);
 
 // The check's "signed" column for the whole download at path of the listed name: "yes"
