@@ -198,9 +198,10 @@ class Signed(unittest.TestCase):
     def sign(self, *args, versions=VERSIONS):
         code, out, err = run("--sign", "release.key", "Torvel", *args, *versions, cwd=self.dir)
         self.assertEqual(0, code, err)
-        self.server.files = {n: Served(self.read("Torvel/" + n))
-                             for n in os.listdir(os.path.join(self.dir, "Torvel")) if n != "sub"}
-        return err
+        torvel = os.path.join(self.dir, "Torvel")
+        self.server.files = {n: Served(self.read("Torvel/" + n)) for n in os.listdir(torvel)
+                             if os.path.isfile(os.path.join(torvel, n))}
+        return out + err
 
     def test_signed_release(self):
         key, other = self.keygen("release.key"), self.keygen("other.key")
@@ -212,13 +213,18 @@ class Signed(unittest.TestCase):
         for name, data in {"a.txt": b"hello", "maps.zip": Check.FOLDERED, "sub/deep.dat": b"deep",
                            "n" * 36: b"long"}.items():
             self.write("Torvel/" + name, data)
-        err = self.sign("--serial", "2026120701", "--expires", "30")
-        self.assertIn("left out %s: no hand-over record can hold it (longer than 35" % ("n" * 36),
-                      err)
+        os.makedirs(os.path.join(self.dir, "outside"))
+        self.write("outside/secret.dat", b"secret")
+        # Wine shows a link to a folder as a reparse point, but not one to a file.
+        os.symlink(os.path.join("..", "outside"), os.path.join(self.dir, "Torvel", "linked"))
+        printed = self.sign("--serial", "2026120701", "--expires", "30")
+        for note in ("left out %s: no hand-over record can hold it (longer than 35" % ("n" * 36),
+                     "left out linked: a link"):
+            self.assertIn(note, printed)
         manifest = self.read("Torvel/" + self.MANIFEST)
         self.assertIn(b"\nfile 4 %s sub\\deep.dat\n" % hashlib.sha256(b"deep").hexdigest().encode(),
                       manifest)
-        self.assertNotIn(b"nnn", manifest)
+        self.assertNotRegex(manifest, b"nnn|linked")
         self.write("install/UpdateConfig.txt", b"[Setting]\r\nReleaseKey=%s\r\n" % key.encode())
         self.write("~Update.tmp", hand_over(self.server.base_url, [
             ("a.txt", 5, 1, 2), ("maps.zip", len(Check.FOLDERED), 1, 2)]))
@@ -229,12 +235,15 @@ class Signed(unittest.TestCase):
         self.assertRegex(out, r"maps\.zip .* yes\s+yes\s+yes\s+\n")
 
         shutil.copy(os.path.join(self.dir, "release.key"), os.path.join(self.dir, "Torvel", "sub"))
+        os.symlink("Torvel", os.path.join(self.dir, "TorvelLink"))
         inside = ("--serial", "2026120701", *VERSIONS)
         for key_file, folder, args, status, refusal in (
                 ("release.key", "Torvel", ("--serial", "2026120700", *VERSIONS), 1,
                  "serials only grow"),
                 ("release.key", "Torvel", ("--serial", "2026120701"), 2, "usage"),
-                ("Torvel/sub/release.key", "Torvel", inside, 1, "off the server")):
+                ("torvel/SUB/../sub/release.key", "Torvel", inside, 1, "off the server"),
+                ("TorvelLink/sub/release.key", "Torvel", inside, 1, "off the server"),
+                ("Torvel/sub/release.key", "TorvelLink", inside, 1, "off the server")):
             with self.subTest(key_file + " " + folder):
                 code, out, err = run("--sign", key_file, folder, *args, cwd=self.dir)
                 self.assertEqual(status, code)
@@ -263,6 +272,7 @@ class Signed(unittest.TestCase):
                 self.assertEqual(1, code, out + err)
                 self.assertIn(reason, out)
                 self.assertRegex(out, r"\n0\s+\S+ .* NO ")
+
 
 
 def main():

@@ -25,13 +25,19 @@ struct SignOptions {
 };
 
 // --sign KEYFILE FOLDER --serial N --versions V1 V2 [--expires DAYS]: every file below
-// folder (named relative to it with "\", sorted; the manifest itself left out, and with a
-// note on stderr every name a hand-over record cannot hold and every file of 4 GiB or
-// more), with the serial, the versions and the expiry of options, signed with the key in
-// keyFile, written to folder\kReleaseManifestName through a temporary file and a rename.
-// Returns 0, or 1 after saying why on stderr (the key file is unreadable, no key, or
-// inside folder; a file cannot be read; nothing to sign; the manifest there has a higher
-// serial; it cannot be written).
+// folder (named relative to it with "\", sorted), with the serial, the versions and the
+// expiry of options, signed with the key in keyFile, written to
+// folder\kReleaseManifestName through a temporary file and a rename. Left out: the manifest
+// itself and its temporary file; with a note on stderr, every name a hand-over record
+// cannot hold, every file of 4 GiB or more, and every link below folder (a junction or
+// symbolic link, to a file or a folder: neither it nor what it leads to is signed; a
+// reparse point that holds the file's own data, as a deduplicated one, is no link). A
+// folder that is itself a link is followed, and said on stdout. On success it prints the
+// manifest's summary and the public key.
+// Returns 0, or 1 after saying why on stderr (the key file is unreadable or no key; it
+// lies inside folder, as the paths both lead to after links, "..", short names and case
+// say; where either leads cannot be told; a file cannot be read; nothing to sign; the
+// manifest there has a higher serial; it cannot be written).
 int SignRelease(const char* keyFile, const char* folder, const SignOptions& options);
 
 // The key --check judges with: keyText (a public key text) when given, else "ReleaseKey" of
