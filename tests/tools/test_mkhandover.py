@@ -219,7 +219,7 @@ class Signed(unittest.TestCase):
         os.symlink(os.path.join("..", "outside"), os.path.join(self.dir, "Torvel", "linked"))
         printed = self.sign("--serial", "2026120701", "--expires", "30")
         for note in ("left out %s: no hand-over record can hold it (longer than 35" % ("n" * 36),
-                     "left out linked: a link"):
+                     "left out linked: a link", "no former manifest: all 3 file(s) added"):
             self.assertIn(note, printed)
         manifest = self.read("Torvel/" + self.MANIFEST)
         self.assertIn(b"\nfile 4 %s sub\\deep.dat\n" % hashlib.sha256(b"deep").hexdigest().encode(),
@@ -273,6 +273,13 @@ class Signed(unittest.TestCase):
                 self.assertIn(reason, out)
                 self.assertRegex(out, r"\n0\s+\S+ .* NO ")
 
+        os.remove(os.path.join(self.dir, "Torvel", "sub", "deep.dat"))
+        self.write("Torvel/a.txt", b"HELLO")
+        self.write("Torvel/new.dat", b"new")
+        self.assertIn("changed  a.txt\r\nadded    new.dat\r\nremoved  sub\\deep.dat\r\n",
+                      self.sign("--serial", "2026120702"))
+        self.assertIn("no file changed since the former manifest",
+                      self.sign("--serial", "2026120702"))
 
 
 def main():

@@ -155,6 +155,26 @@ bool ListRelease(const char* folder, std::vector<ManifestFile>& files) {
     return true;
 }
 
+// Both lists are in the manifest's order (ascending by strcmp): one walk over both.
+void PrintChanges(const std::vector<ManifestFile>& before, const std::vector<ManifestFile>& now) {
+    size_t i = 0, j = 0, changes = 0;
+    while (i < before.size() || j < now.size()) {
+        const int order = i == before.size() ? 1
+                          : j == now.size()  ? -1
+                                             : std::strcmp(before[i].name, now[j].name);
+        const char* what = order < 0 ? "removed" : order > 0 ? "added" : "changed";
+        const char* name = order < 0 ? before[i].name : now[j].name;
+        const bool differs = order != 0 || before[i].size != now[j].size ||
+                             std::memcmp(before[i].sha256, now[j].sha256, kSha256Bytes) != 0;
+        if (order <= 0) ++i;
+        if (order >= 0) ++j;
+        if (!differs) continue;
+        std::printf("%-9s%s\n", what, name);
+        ++changes;
+    }
+    if (changes == 0) std::printf("no file changed since the former manifest\n");
+}
+
 }  // namespace
 
 int MakeReleaseKey(const char* keyFile) {
@@ -221,9 +241,10 @@ int SignRelease(const char* keyFile, const char* folder, const SignOptions& opti
         std::printf("%s is a link: signing the folder it leads to, %s\n", folder,
                     Shown(finalFolder).c_str());
     const std::string target = std::string(folder) + "\\" + kReleaseManifestName;
+    const std::string formerText = ReadText(target.c_str());
     ReleaseManifest former;
-    if (ParseManifest(ReadText(target.c_str()), &former) == ManifestFault::None &&
-        former.serial > options.serial) {
+    const bool haveFormer = ParseManifest(formerText, &former) == ManifestFault::None;
+    if (haveFormer && former.serial > options.serial) {
         std::fprintf(stderr,
                      "mkhandover: %s has serial %lu: serials only grow, players who took it "
                      "would refuse %lu\n",
@@ -260,6 +281,13 @@ int SignRelease(const char* keyFile, const char* folder, const SignOptions& opti
         return 1;
     }
     const unsigned count = static_cast<unsigned>(manifest.files.size());
+    if (haveFormer)
+        PrintChanges(former.files, manifest.files);
+    else if (formerText.empty())
+        std::printf("no former manifest: all %u file(s) added\n", count);
+    else
+        std::printf("the former manifest does not read as one: all %u file(s) taken as added\n",
+                    count);
     std::printf("%s: %u file(s), serial %lu, versions %lu %lu, %s%s, signed by\nReleaseKey=%s\n",
                 target.c_str(), count, static_cast<unsigned long>(options.serial),
                 static_cast<unsigned long>(options.version1),

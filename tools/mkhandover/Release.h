@@ -32,8 +32,10 @@ struct SignOptions {
 // cannot hold, every file of 4 GiB or more, and every link below folder (a junction or
 // symbolic link, to a file or a folder: neither it nor what it leads to is signed; a
 // reparse point that holds the file's own data, as a deduplicated one, is no link). A
-// folder that is itself a link is followed, and said on stdout. On success it prints the
-// manifest's summary and the public key.
+// folder that is itself a link is followed, and said on stdout. On success it prints to
+// stdout what changed against the manifest that was there, one line each ("added    ",
+// "removed  ", "changed  " and the name; a line when nothing changed or there was no
+// manifest that reads as one), then the manifest's summary and the public key.
 // Returns 0, or 1 after saying why on stderr (the key file is unreadable or no key; it
 // lies inside folder, as the paths both lead to after links, "..", short names and case
 // say; where either leads cannot be told; a file cannot be read; nothing to sign; the
