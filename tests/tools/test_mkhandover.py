@@ -17,6 +17,7 @@ from loopback import Served, Server, damaged_zip, hand_over, make_zip  # noqa: E
 
 ARGS = None
 UNIX_EPOCH_AS_FILETIME = 116444736000000000
+VERSIONS = ("--versions", "131073", "2147483650")  # those hand_over writes
 
 
 def run(*args, cwd):
@@ -189,14 +190,18 @@ class Signed(unittest.TestCase):
     def keygen(self, name):
         code, out, err = run("--keygen", name, cwd=self.dir)
         self.assertEqual(0, code, err)
+        self.assertIn("readable by its owner only", err)
+        # Wine keeps no access list: it maps the one set onto the mode, which Linux shows.
+        self.assertEqual(0, os.stat(os.path.join(self.dir, name)).st_mode & 0o007)
         return re.fullmatch(r"ReleaseKey=(ecdsa-p256:[0-9a-f]{128})\r?\n", out).group(1)
 
-    def sign(self, *args):
-        code, out, err = run("--sign", "release.key", "Torvel", *args, cwd=self.dir)
+    def sign(self, *args, versions=VERSIONS):
+        code, out, err = run("--sign", "release.key", "Torvel", *args, *versions, cwd=self.dir)
         self.assertEqual(0, code, err)
-        self.server.files = {n: Served(self.read("Torvel/" + n))
-                             for n in os.listdir(os.path.join(self.dir, "Torvel")) if n != "sub"}
-        return err
+        torvel = os.path.join(self.dir, "Torvel")
+        self.server.files = {n: Served(self.read("Torvel/" + n)) for n in os.listdir(torvel)
+                             if os.path.isfile(os.path.join(torvel, n))}
+        return out + err
 
     def test_signed_release(self):
         key, other = self.keygen("release.key"), self.keygen("other.key")
@@ -208,27 +213,41 @@ class Signed(unittest.TestCase):
         for name, data in {"a.txt": b"hello", "maps.zip": Check.FOLDERED, "sub/deep.dat": b"deep",
                            "n" * 36: b"long"}.items():
             self.write("Torvel/" + name, data)
-        err = self.sign("--serial", "2026120701", "--expires", "30")
-        self.assertIn("left out %s: no hand-over record can hold it (longer than 35" % ("n" * 36),
-                      err)
+        os.makedirs(os.path.join(self.dir, "outside"))
+        self.write("outside/secret.dat", b"secret")
+        # Wine shows a link to a folder as a reparse point, but not one to a file.
+        os.symlink(os.path.join("..", "outside"), os.path.join(self.dir, "Torvel", "linked"))
+        printed = self.sign("--serial", "2026120701", "--expires", "30")
+        for note in ("left out %s: no hand-over record can hold it (longer than 35" % ("n" * 36),
+                     "left out linked: a link", "no former manifest: all 3 file(s) added"):
+            self.assertIn(note, printed)
         manifest = self.read("Torvel/" + self.MANIFEST)
         self.assertIn(b"\nfile 4 %s sub\\deep.dat\n" % hashlib.sha256(b"deep").hexdigest().encode(),
                       manifest)
-        self.assertNotIn(b"nnn", manifest)
+        self.assertNotRegex(manifest, b"nnn|linked")
         self.write("install/UpdateConfig.txt", b"[Setting]\r\nReleaseKey=%s\r\n" % key.encode())
         self.write("~Update.tmp", hand_over(self.server.base_url, [
             ("a.txt", 5, 1, 2), ("maps.zip", len(Check.FOLDERED), 1, 2)]))
         code, out, err = run("--check", "~Update.tmp", "--install", "install", cwd=self.dir)
         self.assertEqual(0, code, out + err)
-        self.assertIn("release manifest: serial 2026120701, expires 20", out)
+        self.assertIn("release manifest: serial 2026120701, versions 131073 2147483650, expires 20",
+                      out)
         self.assertRegex(out, r"maps\.zip .* yes\s+yes\s+yes\s+\n")
 
         shutil.copy(os.path.join(self.dir, "release.key"), os.path.join(self.dir, "Torvel", "sub"))
-        for key_file, serial, refusal in (("release.key", "2026120700", "serials only grow"),
-                                          ("Torvel/sub/release.key", "2026120701", "off the server")):
-            code, out, err = run("--sign", key_file, "Torvel", "--serial", serial, cwd=self.dir)
-            self.assertEqual(1, code)
-            self.assertIn(refusal, err)
+        os.symlink("Torvel", os.path.join(self.dir, "TorvelLink"))
+        inside = ("--serial", "2026120701", *VERSIONS)
+        for key_file, folder, args, status, refusal in (
+                ("release.key", "Torvel", ("--serial", "2026120700", *VERSIONS), 1,
+                 "serials only grow"),
+                ("release.key", "Torvel", ("--serial", "2026120701"), 2, "usage"),
+                ("torvel/SUB/../sub/release.key", "Torvel", inside, 1, "off the server"),
+                ("TorvelLink/sub/release.key", "Torvel", inside, 1, "off the server"),
+                ("Torvel/sub/release.key", "TorvelLink", inside, 1, "off the server")):
+            with self.subTest(key_file + " " + folder):
+                code, out, err = run("--sign", key_file, folder, *args, cwd=self.dir)
+                self.assertEqual(status, code)
+                self.assertIn(refusal, err)
         os.remove(os.path.join(self.dir, "Torvel", "sub", "release.key"))
 
         unlisted = hand_over(self.server.base_url, [("b.txt", 5, 1, 2)])
@@ -240,6 +259,9 @@ class Signed(unittest.TestCase):
              "not in the manifest"),
             ("another key's manifest", lambda: self.sign("--serial", "2026120701"), other,
              "REFUSED: the signature does not hold with this key"),
+            ("a manifest signed for other versions", lambda: self.sign(
+                "--serial", "2026120701", versions=("--versions", "1", "2")), key,
+             "REFUSED: signed for versions 1 2"),
             ("an expired manifest", lambda: self.sign("--serial", "2026120701", "--expires", "0"),
              key, "REFUSED: expired at 20"),
         ]
@@ -250,6 +272,14 @@ class Signed(unittest.TestCase):
                 self.assertEqual(1, code, out + err)
                 self.assertIn(reason, out)
                 self.assertRegex(out, r"\n0\s+\S+ .* NO ")
+
+        os.remove(os.path.join(self.dir, "Torvel", "sub", "deep.dat"))
+        self.write("Torvel/a.txt", b"HELLO")
+        self.write("Torvel/new.dat", b"new")
+        self.assertIn("changed  a.txt\r\nadded    new.dat\r\nremoved  sub\\deep.dat\r\n",
+                      self.sign("--serial", "2026120702"))
+        self.assertIn("no file changed since the former manifest",
+                      self.sign("--serial", "2026120702"))
 
 
 def main():

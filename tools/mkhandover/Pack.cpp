@@ -13,6 +13,7 @@
 #include "InstallPaths.h"
 #include "Replace.h"
 #include "Scoped.h"
+#include "ScopedFind.h"
 
 namespace {
 
@@ -29,13 +30,6 @@ struct PackEntry {
     std::string name;   // in the archive, code page 936
     WIN32_FIND_DATAW data;
 };
-
-struct FindTraits {
-    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-    static bool IsEmpty(HANDLE h) { return h == INVALID_HANDLE_VALUE; }
-    static void Free(HANDLE h) { ::FindClose(h); }
-};
-using ScopedFind = scoped_detail::Owner<HANDLE, FindTraits>;
 
 // The archive being written; closed (its directory written) when it goes out of scope.
 class ZipWriter {

@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "HandOver.h"
-#include "PathWalk.h"
+#include "PrivateFile.h"
 #include "Replace.h"
 #include "SafeName.h"
 #include "Scoped.h"
+#include "ScopedFind.h"
 
 static_assert(kMaxListedNameBytes == sizeof(HandOverRecord::szName) - 1,
               "the manifest's names are the hand-over record's");
@@ -25,15 +26,28 @@ struct Found {
     ULONGLONG size;
 };
 
+// Deduplicated and cloud files are reparse points too, but hold the file's own data: only
+// name surrogates lead elsewhere. No file system gives a reparse point the tag 0, so a
+// point without a tag is taken for a link.
+bool IsLink(const WIN32_FIND_DATAA& data) {
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (data.dwReserved0 == 0 || IsReparseTagNameSurrogate(data.dwReserved0));
+}
+
 // Every file below folder, named after prefix.
 void Walk(const std::string& folder, const std::string& prefix, std::vector<Found>& out) {
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
+    ScopedFind find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!find.IsValid()) return;
     do {
         const std::string name = data.cFileName;
         if (name == "." || name == "..") continue;
-        if (IsFolderAttributes(data.dwFileAttributes)) {
+        if (IsLink(data)) {
+            // Whoever can make a link in the folder would choose what gets signed: anything
+            // the signing account can read.
+            std::fprintf(stderr, "mkhandover: left out %s%s: a link (junction or symbolic "
+                         "link), not followed\n", prefix.c_str(), name.c_str());
+        } else if (IsFolderAttributes(data.dwFileAttributes)) {
             Walk(folder + "\\" + name, prefix + name + "\\", out);
         } else if (!prefix.empty() ||
                    name.compare(0, std::strlen(kReleaseManifestName), kReleaseManifestName) != 0) {
@@ -42,18 +56,21 @@ void Walk(const std::string& folder, const std::string& prefix, std::vector<Foun
                            static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow});
         }
     } while (FindNextFileA(find, &data));
-    FindClose(find);
 }
 
-bool WriteWhole(const char* path, DWORD disposition, const std::string& text) {
+bool WriteAll(HANDLE file, const std::string& text) {
+    DWORD n = 0;
+    return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &n, nullptr) &&
+           n == text.size() && FlushFileBuffers(file);
+}
+
+bool WriteWhole(const char* path, const std::string& text) {
     bool written = false;
     {
-        ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition,
+        ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.IsValid()) return false;
-        DWORD n = 0;
-        written = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &n, nullptr) &&
-                  n == text.size() && FlushFileBuffers(file);
+        written = WriteAll(file, text);
     }
     if (!written) DeleteFileA(path);
     return written;
@@ -67,26 +84,43 @@ std::string ReadText(const char* path) {
     return text;
 }
 
-// Whether the file at path lies below folder (as their full paths say; case is not told).
-bool IsInside(const char* path, const char* folder) {
-    char fullPath[MAX_PATH], fullFolder[MAX_PATH];
-    const DWORD n = GetFullPathNameA(path, MAX_PATH, fullPath, nullptr);
-    const DWORD m = GetFullPathNameA(folder, MAX_PATH, fullFolder, nullptr);
-    if (n == 0 || n >= MAX_PATH || m == 0 || m >= MAX_PATH) return false;
-    if (IsPathSeparator(fullFolder[m - 1])) fullFolder[m - 1] = '\0';
-    const size_t length = std::strlen(fullFolder);
-    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, fullPath, static_cast<int>(length),
-                          fullFolder, static_cast<int>(length)) == CSTR_EQUAL &&
-           IsPathSeparator(fullPath[length]);
+// Where path leads once links, "..", short names and case are undone ("\\?\" form); empty
+// when it cannot be opened or named.
+std::wstring FinalPath(const char* path) {
+    ScopedHandle file(CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.IsValid()) return std::wstring();
+    std::wstring resolved(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 2; ++tries) {
+        const DWORD n = GetFinalPathNameByHandleW(file, &resolved[0],
+                                                  static_cast<DWORD>(resolved.size()), 0);
+        if (n == 0) break;
+        if (n < resolved.size()) return resolved.substr(0, n);
+        resolved.resize(n);  // n counts the terminator then
+    }
+    return std::wstring();
 }
 
-// The serial of the manifest already in the release folder; false when there is none that
-// reads as one.
-bool FormerSerial(const std::string& manifestPath, DWORD* serial) {
-    ReleaseManifest former;
-    if (ParseManifest(ReadText(manifestPath.c_str()), &former) != ManifestFault::None) return false;
-    *serial = former.serial;
-    return true;
+// A text comparison of the paths as given misses a key reached through a link, a short
+// name or a substituted drive: only where both lead tells.
+bool IsBelow(const std::wstring& path, std::wstring folder) {
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();  // a drive's root
+    const int length = static_cast<int>(folder.size());
+    return path.size() > folder.size() && path[folder.size()] == L'\\' &&
+           CompareStringOrdinal(path.c_str(), length, folder.c_str(), length, TRUE) == CSTR_EQUAL;
+}
+
+// As an operator writes it, without the "\\?\" a final path carries.
+std::string Shown(const std::wstring& resolved) {
+    std::wstring path = resolved;
+    if (resolved.compare(0, 8, L"\\\\?\\UNC\\") == 0) path = L"\\" + resolved.substr(7);
+    else if (resolved.compare(0, 4, L"\\\\?\\") == 0) path = resolved.substr(4);
+    const int n = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string shown(n > 0 ? n : 1, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, &shown[0], n, nullptr, nullptr);
+    shown.resize(shown.size() - 1);
+    return shown;
 }
 
 // The files of folder a manifest lists, with their sizes and hashes; false after saying why
@@ -121,6 +155,26 @@ bool ListRelease(const char* folder, std::vector<ManifestFile>& files) {
     return true;
 }
 
+// Both lists are in the manifest's order (ascending by strcmp): one walk over both.
+void PrintChanges(const std::vector<ManifestFile>& before, const std::vector<ManifestFile>& now) {
+    size_t i = 0, j = 0, changes = 0;
+    while (i < before.size() || j < now.size()) {
+        const int order = i == before.size() ? 1
+                          : j == now.size()  ? -1
+                                             : std::strcmp(before[i].name, now[j].name);
+        const char* what = order < 0 ? "removed" : order > 0 ? "added" : "changed";
+        const char* name = order < 0 ? before[i].name : now[j].name;
+        const bool differs = order != 0 || before[i].size != now[j].size ||
+                             std::memcmp(before[i].sha256, now[j].sha256, kSha256Bytes) != 0;
+        if (order <= 0) ++i;
+        if (order >= 0) ++j;
+        if (!differs) continue;
+        std::printf("%-9s%s\n", what, name);
+        ++changes;
+    }
+    if (changes == 0) std::printf("no file changed since the former manifest\n");
+}
+
 }  // namespace
 
 int MakeReleaseKey(const char* keyFile) {
@@ -129,26 +183,31 @@ int MakeReleaseKey(const char* keyFile) {
         std::fprintf(stderr, "mkhandover: no key could be made (CNG refused)\n");
         return 1;
     }
-    const bool written = WriteWhole(keyFile, CREATE_NEW, privateText);
-    const DWORD error = GetLastError();
+    ScopedHandle file;
+    const PrivateFile created = CreatePrivateFile(keyFile, file);
+    const bool written = created == PrivateFile::Created && WriteAll(file, privateText);
     SecureZeroMemory(&privateText[0], privateText.size());
+    file.Reset();
+    if (created == PrivateFile::Created && !written) DeleteFileA(keyFile);
     if (!written) {
         std::fprintf(stderr, "mkhandover: %s: %s\n", keyFile,
-                     error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
-                         ? "exists: not overwritten"
+                     created == PrivateFile::Exists ? "exists: not overwritten"
+                     : created == PrivateFile::NotPrivate
+                         ? "cannot be made readable by its owner only (a file system without "
+                           "permissions?): no key written"
                          : "cannot be written");
         return 1;
     }
     std::printf("ReleaseKey=%s\n", publicText.c_str());
     std::fprintf(stderr,
-                 "mkhandover: %s holds the private key: keep it off the update server. Paste "
-                 "the line above under [Setting] of UpdateConfig.txt.\n",
+                 "mkhandover: %s holds the private key; the key file is readable by its owner "
+                 "only. Keep it off the update server. Paste the line above under [Setting] of "
+                 "UpdateConfig.txt.\n",
                  keyFile);
     return 0;
 }
 
-int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expires,
-                DWORD expiresDays) {
+int SignRelease(const char* keyFile, const char* folder, const SignOptions& options) {
     std::string keyText = ReadText(keyFile);
     PrivateKey key;
     const bool isKey = ParsePrivateKey(keyText, &key);
@@ -158,32 +217,48 @@ int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expi
                      keyFile);
         return 1;
     }
-    if (!IsFolderAttributes(GetFileAttributesA(folder))) {
+    const DWORD attributes = GetFileAttributesA(folder);
+    if (!IsFolderAttributes(attributes)) {
         std::fprintf(stderr, "mkhandover: %s: no such folder\n", folder);
         return 1;
     }
-    if (IsInside(keyFile, folder)) {
+    const std::wstring finalKey = FinalPath(keyFile), finalFolder = FinalPath(folder);
+    if (finalKey.empty() || finalFolder.empty()) {
         std::fprintf(stderr,
-                     "mkhandover: %s is inside %s: it would be published with the release; "
-                     "keep it off the server\n",
-                     keyFile, folder);
+                     "mkhandover: %s: cannot tell where it leads, so not whether the key file "
+                     "lies inside it\n",
+                     finalKey.empty() ? keyFile : folder);
         return 1;
     }
+    if (IsBelow(finalKey, finalFolder)) {
+        std::fprintf(stderr,
+                     "mkhandover: %s is inside %s (%s): it would be published with the release; "
+                     "keep it off the server\n",
+                     keyFile, folder, Shown(finalFolder).c_str());
+        return 1;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        std::printf("%s is a link: signing the folder it leads to, %s\n", folder,
+                    Shown(finalFolder).c_str());
     const std::string target = std::string(folder) + "\\" + kReleaseManifestName;
-    DWORD former = 0;
-    if (FormerSerial(target, &former) && former > serial) {
+    const std::string formerText = ReadText(target.c_str());
+    ReleaseManifest former;
+    const bool haveFormer = ParseManifest(formerText, &former) == ManifestFault::None;
+    if (haveFormer && former.serial > options.serial) {
         std::fprintf(stderr,
                      "mkhandover: %s has serial %lu: serials only grow, players who took it "
                      "would refuse %lu\n",
-                     target.c_str(), static_cast<unsigned long>(former),
-                     static_cast<unsigned long>(serial));
+                     target.c_str(), static_cast<unsigned long>(former.serial),
+                     static_cast<unsigned long>(options.serial));
         return 1;
     }
     ReleaseManifest manifest;
-    manifest.serial = serial;
-    manifest.expires = expires;
+    manifest.serial = options.serial;
+    manifest.version1 = options.version1;
+    manifest.version2 = options.version2;
+    manifest.expires = options.expires;
     const ULONGLONG now = NowUtc();
-    manifest.expiresUtc = now - now % kFileTimeSecond + expiresDays * kFileTimeDay;
+    manifest.expiresUtc = now - now % kFileTimeSecond + options.expiresDays * kFileTimeDay;
     if (!ListRelease(folder, manifest.files)) return 1;
     if (manifest.files.empty()) {
         std::fprintf(stderr, "mkhandover: %s: no file to sign\n", folder);
@@ -198,17 +273,27 @@ int SignRelease(const char* keyFile, const char* folder, DWORD serial, bool expi
         return 1;
     }
     const std::string temporary = target + ".new";
-    if (!WriteWhole(temporary.c_str(), CREATE_ALWAYS, text) ||
+    if (!WriteWhole(temporary.c_str(), text) ||
         !MoveFileExA(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(temporary.c_str());
         std::fprintf(stderr, "mkhandover: %s: cannot be written\n", target.c_str());
         return 1;
     }
-    std::printf("%s: %u file(s), serial %lu, %s%s, signed by\nReleaseKey=%s\n", target.c_str(),
-                static_cast<unsigned>(manifest.files.size()), static_cast<unsigned long>(serial),
-                expires ? "expires " : "never expires",
-                expires ? FormatUtcTime(manifest.expiresUtc).c_str() : "",
+    const unsigned count = static_cast<unsigned>(manifest.files.size());
+    if (haveFormer)
+        PrintChanges(former.files, manifest.files);
+    else if (formerText.empty())
+        std::printf("no former manifest: all %u file(s) added\n", count);
+    else
+        std::printf("the former manifest does not read as one: all %u file(s) taken as added\n",
+                    count);
+    std::printf("%s: %u file(s), serial %lu, versions %lu %lu, %s%s, signed by\nReleaseKey=%s\n",
+                target.c_str(), count, static_cast<unsigned long>(options.serial),
+                static_cast<unsigned long>(options.version1),
+                static_cast<unsigned long>(options.version2),
+                options.expires ? "expires " : "never expires",
+                options.expires ? FormatUtcTime(manifest.expiresUtc).c_str() : "",
                 PublicKeyText(PublicHalf(key)).c_str());
     return 0;
 }

@@ -8,10 +8,12 @@
 //   mkhandover --check FILE [--install DIR] [--key KEY]
 //   mkhandover --pack DIR OUT.zip
 //   mkhandover --keygen KEYFILE
-//   mkhandover --sign KEYFILE FOLDER --serial N [--expires DAYS]
+//   mkhandover --sign KEYFILE FOLDER --serial N --versions V1 V2 [--expires DAYS]
 //
 // Each listed file becomes one record: its name (without folders), its size and its
 // last-write time as the record's FILETIME. A folder lists the files directly in it.
+// --sign's --versions are the --v1 and --v2 of the hand-over file that announces the
+// release: players accept the manifest only with a hand-over file of exactly those.
 #include <windows.h>
 
 #include <algorithm>
@@ -41,7 +43,8 @@ int Usage() {
                  "       mkhandover --check FILE [--install DIR] [--key KEY]\n"
                  "       mkhandover --pack DIR OUT.zip\n"
                  "       mkhandover --keygen KEYFILE\n"
-                 "       mkhandover --sign KEYFILE FOLDER --serial N [--expires DAYS]\n"
+                 "       mkhandover --sign KEYFILE FOLDER --serial N --versions V1 V2 "
+                 "[--expires DAYS]\n"
                  "Names are at most 35 bytes, relative, without \"..\"; BASE gets "
                  "\"Torvel\\\" and the name appended.\n");
     return 2;
@@ -203,23 +206,30 @@ int Check(int argc, char** argv) {
     return CheckHandOver(argv[2], installDir, haveKey ? &key : nullptr);
 }
 
-// --sign KEYFILE FOLDER --serial N [--expires DAYS], the numbers decimal.
+// --sign KEYFILE FOLDER --serial N --versions V1 V2 [--expires DAYS], the numbers decimal.
 int Sign(int argc, char** argv) {
-    DWORD serial = 0, days = 0;
-    bool haveSerial = false, expires = false;
-    for (int i = 4; i + 1 < argc; i += 2) {
+    SignOptions options = {};
+    bool haveSerial = false, haveVersions = false;
+    for (int i = 4; i < argc; i += 2) {
+        if (i + 1 >= argc) return Usage();
         if (std::strcmp(argv[i], "--serial") == 0 && !haveSerial) {
-            haveSerial = ParseNumber(argv[i + 1], serial, 10);
+            haveSerial = ParseNumber(argv[i + 1], options.serial, 10);
             if (!haveSerial) return Usage();
-        } else if (std::strcmp(argv[i], "--expires") == 0 && !expires) {
-            expires = ParseNumber(argv[i + 1], days, 10) && days <= kMaxExpiryDays;
-            if (!expires) return Usage();
+        } else if (std::strcmp(argv[i], "--versions") == 0 && !haveVersions && i + 2 < argc) {
+            haveVersions = ParseNumber(argv[i + 1], options.version1, 10) &&
+                           ParseNumber(argv[i + 2], options.version2, 10);
+            if (!haveVersions) return Usage();
+            ++i;
+        } else if (std::strcmp(argv[i], "--expires") == 0 && !options.expires) {
+            options.expires = ParseNumber(argv[i + 1], options.expiresDays, 10) &&
+                              options.expiresDays <= kMaxExpiryDays;
+            if (!options.expires) return Usage();
         } else {
             return Usage();
         }
     }
-    if (argc % 2 != 0 || !haveSerial) return Usage();
-    return SignRelease(argv[2], argv[3], serial, expires, days);
+    if (!haveSerial || !haveVersions) return Usage();
+    return SignRelease(argv[2], argv[3], options);
 }
 
 }  // namespace
