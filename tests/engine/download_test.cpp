@@ -378,4 +378,28 @@ TEST(DownloadStatusCallback, AbortsAStalledDownloadOnceAndLetsTheBindingGo) {
     EXPECT_EQ(1u, binding.refs.load()) << "every reference taken was given back";
 }
 
+// Bytes that reach the disk with no report (Wine reports none while a fast answer pours
+// in) are a download moving; a file that stops growing is a stall all the same.
+TEST(DownloadStatusCallback, AFileThatGrowsIsNoStall) {
+    Listener listener;
+    CountingBinding binding;
+    const char* path = "grows.tmp";
+    DeleteFileA(path);
+    DownloadStatusCallback callback;
+    callback.SetOwner(&listener);
+    callback.WatchFile(path);
+    EXPECT_EQ(S_OK, callback.OnStartBinding(0, &binding));
+    const ULONGLONG now = GetTickCount64();
+    for (ULONGLONG at = now + 30000; at < now + 120000; at += 30000) {
+        FILE* file = std::fopen(path, "ab");
+        ASSERT_TRUE(file != nullptr && std::fputs("more", file) >= 0 && std::fclose(file) == 0);
+        EXPECT_FALSE(callback.AbortIfStalled(at, 30000)) << "grew by " << at - now;
+    }
+    EXPECT_FALSE(callback.AbortIfStalled(now + 119999, 30000)) << "stopped growing just now";
+    EXPECT_TRUE(callback.AbortIfStalled(now + 120000, 30000)) << "stopped for the limit";
+    EXPECT_EQ(1, binding.aborts.load());
+    EXPECT_EQ(S_OK, callback.OnStopBinding(E_ABORT, nullptr));
+    DeleteFileA(path);
+}
+
 }  // namespace

@@ -61,6 +61,9 @@ public:
     void SetLimit(ULONGLONG limit) { m_ullLimit = limit; }
     // Tells observer (null: nobody) where the bytes arrive and how many have come.
     void Observe(ArrivalObserver* observer) { m_pObserver = observer; }
+    // The file the download writes to (its destination): its growth, and that of the cache
+    // file the system names, count as the download moving (AbortIfStalled).
+    void WatchFile(const char* path);
 
     // IHttpNegotiate (so that the download tells its answer's status and headers): S_OK
     // with *ppv set. Every other interface, IUnknown and IBindStatusCallback included:
@@ -106,7 +109,9 @@ public:
     // Any thread: ends the running download (IBinding::Abort); nothing when no binding is
     // held. The download then returns E_ABORT.
     void Abort();
-    // Any thread: Abort when nothing was heard for stallMs by now; true when it aborted.
+    // Any thread, called every few hundred milliseconds: Abort when for stallMs by now
+    // nothing was heard and the files the download writes (WatchFile, the cache file) did
+    // not grow since the call before; true when it aborted.
     bool AbortIfStalled(ULONGLONG now, ULONGLONG stallMs);
     bool Stalled() const { return m_bStalled; }
 
@@ -124,4 +129,8 @@ private:
     ArrivalObserver* m_pObserver = nullptr;
     std::atomic<ULONGLONG> m_ullLastActivity{GetTickCount64()};
     std::atomic<bool> m_bStalled{false};
+    std::mutex m_watchLock;  // over the two paths, set on the download's thread
+    char m_target[MAX_PATH] = {};
+    wchar_t m_cacheFile[MAX_PATH] = {};
+    ULONGLONG m_ullWritten = 0;  // what the stall watcher last saw written
 };

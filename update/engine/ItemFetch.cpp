@@ -46,6 +46,7 @@ DownloadFacts FetchOnce(const FetchContext& context, const char* url, const char
     DownloadStatusCallback callback;
     callback.SetOwner(&context.listener);
     callback.Observe(observer);
+    callback.WatchFile(path);
     const ULONGLONG before = piece != nullptr ? piece->length : 0;
     if (limit != kNoLimit) callback.SetLimit(limit > before ? limit - before : 0);
     // A validator too long to send back is one the server could not be asked about: the
