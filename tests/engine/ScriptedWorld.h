@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -60,7 +61,8 @@ public:
     // serials pinned.
     std::vector<InstalledKey> keys;
     std::vector<DWORD> pins;
-    ULONGLONG appendOnMove = 0;  // appended to a download once moved into DownLoad
+    ULONGLONG appendOnMove = 0;
+    std::vector<std::string> denied;  // paths the run may not write (nothing moves there)  // appended to a download once moved into DownLoad
 
     // Runs inside every download but the manifest's once its request is in asked, as other
     // threads would meanwhile.
@@ -168,7 +170,11 @@ public:
         attributes[path] = value;
         return true;
     }
+    bool MayNotWrite(const char* path) override {
+        return std::find(denied.begin(), denied.end(), path) != denied.end();
+    }
     bool Move(const char* from, const char* to) override {
+        if (MayNotWrite(to)) return false;
         // As Windows: no rename over a read-only file or a folder.
         if (Attributes(to) != INVALID_FILE_ATTRIBUTES &&
             (Attributes(to) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)

@@ -116,8 +116,15 @@ TEST(UpdateRunStep, AWaitingRunSaysWhatItWaitsFor) {
         std::vector<FakeEntry> entries = {};
         std::map<std::string, DWORD> attributes = {};
         std::vector<bool> records = {};
+        std::vector<std::string> denied = {};
     } cases[] = {
         // clang-format off
+        {"a.txt", {"无权写入 a.txt", "无权写入 a.txt", "after: 无权写入 a.txt"}, {}, {}, {}, {},
+         {"C:\\Game\\a.txt"}},
+        {"p.zip", {"无权写入 b.map", "无权写入 b.map", "after: 无权写入 b.map"}, {},
+         {{"b.map", ZipOk, {ZipOpenFailed}}}, {{"C:\\Game", kFolder}}, {}, {"C:\\Game\\b.map"}},
+        {"p.zip", {"无权写入 UpdateClient.txt", "无权写入 UpdateClient.txt",
+                   "after: 无权写入 UpdateClient.txt"}, {}, {}, {}, {false}, {kRecordFile}},
         {"a.txt", {"服务器错误 503 a.txt", "服务器无响应 a.txt", "after: 正在下载文件 a.txt"},
          {503, 0}},
         {"a.txt", {"同名文件夹阻挡 a.txt", "同名文件夹阻挡 a.txt", "after: 同名文件夹阻挡 a.txt"},
@@ -137,6 +144,7 @@ TEST(UpdateRunStep, AWaitingRunSaysWhatItWaitsFor) {
         world.entries = c.entries;
         world.attributes = c.attributes;
         world.records = c.records;
+        world.denied = c.denied;
         RunList(world, {c.name}, 3);
         EXPECT_EQ(c.lines, world.waitLines) << c.name;
     }

@@ -185,6 +185,32 @@ class UpdateWindowOnScreen(unittest.TestCase):
         self.assertIsNone(after.find_window(), "the window is gone")
 
 
+    def test_a_target_it_may_not_write_is_named_so(self):
+        # As root Wine ignores the read-only bit; an immutable file refuses the run as a file
+        # of a folder the player may not write does: access denied, not "in use".
+        target = os.path.join(self.folder, FILE_NAME)
+        with open(target, "wb") as f:
+            f.write(b"old")
+        if subprocess.run(["chattr", "+i", target], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("no immutable files here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", target])
+        proc = subprocess.Popen([ARGS.wine_run, "--gui", os.path.join(self.folder, "Update.exe")],
+                                cwd=self.folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        self.assertTrue(self.server.began.wait(60), "the download began")
+        time.sleep(2.0)
+        downloading = Screen(os.path.join(ARGS.work, "denied-downloading.png"))
+        time.sleep(FILE_SIZE / 4096 * PAUSE + 1.5)
+        waiting = Screen(ARGS.shot.replace(".png", "-denied.png"))
+        edges = [self.text_right_edge(s, *s.find_window(), 17, 219) for s in (downloading, waiting)]
+        # "正在下载文件 slow.bin" against "无权写入 slow.bin": two 12-pixel glyphs less.
+        self.assertTrue(20 <= edges[0] - edges[1] <= 28, edges)
+        self.assertIsNone(proc.poll(), "the run waits, and tries again")
+        subprocess.run(["chattr", "-i", target], check=True)
+        self.assertEqual(0, proc.wait(timeout=120), "it ends by itself once it may write")
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()

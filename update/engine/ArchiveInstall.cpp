@@ -10,8 +10,7 @@ namespace {
 // What a failed entry waits for.
 WaitReason WaitFor(ZipResult result, const char* target, UpdateIo& io) {
     if (result == ZipWriteFailed) return WaitReason::DiskFull;
-    if (result == ZipOpenFailed && IsFolderAttributes(io.Attributes(target)))
-        return WaitReason::FolderInTheWay;
+    if (result == ZipOpenFailed) return WhyNotWritten(io, target, WaitReason::InUse);
     return WaitReason::InUse;
 }
 

@@ -145,8 +145,7 @@ Attempt ItemFetch::Run() {
 
 bool ItemFetch::Take(const char* whole) {
     if (!m_c.io.Move(whole, m_paths.download)) {
-        Wait(IsFolderAttributes(m_c.io.Attributes(m_paths.download)) ? WaitReason::FolderInTheWay
-                                                                       : WaitReason::InUse);
+        Wait(WhyNotWritten(m_c.io, m_paths.download, WaitReason::InUse));
         return false;
     }
     // What was hashed must be what lies there now: bytes appended after the hash (by
@@ -205,7 +204,10 @@ void ItemFetch::TakeFresh(const DownloadFacts& facts, const std::string& arrivin
     }
     m_c.io.Delete(arrived);
     m_c.pieces.Release(arriving);
-    Wait(WaitForDownload(verdict, facts.stalled), facts.httpStatus);
+    const WaitReason why = WaitForDownload(verdict, facts.stalled);
+    // Nothing stored may be a folder the run may not write rather than a full disk.
+    Wait(why == WaitReason::DiskFull ? WhyNotWritten(m_c.io, arrived, why) : why,
+         facts.httpStatus);
 }
 
 bool ItemFetch::StorePiece(const DownloadFacts& facts, const std::string& file) {

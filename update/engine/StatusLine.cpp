@@ -30,6 +30,9 @@ void FormatWaitLine(WaitReason why, DWORD status, const char* name, char (&out)[
         case WaitReason::InUse:
             reason = "文件被占用";
             break;
+        case WaitReason::AccessDenied:
+            reason = "无权写入";
+            break;
         case WaitReason::DiskFull:
             reason = "磁盘空间不足";
             break;

@@ -16,6 +16,7 @@ void FormatStatusLine(const char* name, char (&out)[kStatusLineSize]);
 enum class WaitReason {
     None,
     InUse,           // the file is in use or cannot be replaced
+    AccessDenied,    // the run may not write the file or its folder (UpdateIo::MayNotWrite)
     DiskFull,        // the disk is full
     FolderInTheWay,  // a folder stands where the file should go
     ServerError,     // the server answered with an error (its status code)

@@ -203,3 +203,40 @@ bool SystemUpdateIo::PinRelease(const PublicKey& key, DWORD serial) {
 }
 
 void SystemUpdateIo::ForgetPinnedRelease() { ::ForgetPinnedRelease(); }
+
+WaitReason WhyNotWritten(UpdateIo& io, const char* path, WaitReason otherwise) {
+    if (IsFolderAttributes(io.Attributes(path))) return WaitReason::FolderInTheWay;
+    return io.MayNotWrite(path) ? WaitReason::AccessDenied : otherwise;
+}
+
+bool SystemUpdateIo::MayNotWrite(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
+        // Opened for writing (not truncated), everything shared: only a refusal of access
+        // fails; a running program's file answers with a sharing violation instead.
+        const HANDLE file = CreateFileA(path, GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED;
+        CloseHandle(file);
+    }
+    // The folder: a new file of the run's own, gone as it is closed.
+    char probe[kPathSize];
+    const size_t folder = static_cast<size_t>(FileNamePart(path) - path);
+    if (folder + sizeof "~updater-probe.tmp" > sizeof probe) return false;
+    std::memcpy(probe, path, folder);
+    std::strcpy(probe + folder, "~updater-probe.tmp");
+    const HANDLE created =
+        CreateFileA(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (created == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A folder still to be made (DownLoad\) is as writable as the one it goes in.
+        if (error != ERROR_PATH_NOT_FOUND || folder < 2) return error == ERROR_ACCESS_DENIED;
+        probe[folder - 1] = '\0';
+        return MayNotWrite(probe);
+    }
+    CloseHandle(created);
+    return false;
+}

@@ -74,6 +74,11 @@ public:
     // layer's result when it cannot.
     virtual std::unique_ptr<UpdateArchive> OpenArchive(const char* path, const char* baseFolder,
                                                        ZipResult* why) = 0;
+    // Whether the run may not write path: the file there refuses to be opened for writing,
+    // or its folder refuses a new file, for want of access (an installation where the player
+    // may not write, such as under Program Files), as opposed to a file another program
+    // holds. A read-only file is judged by its folder alone: the run lifts the bit.
+    virtual bool MayNotWrite(const char* path) = 0;
     // What the installation in installDir holds of its release key (KeyInForce.h): its
     // UpdateConfig.txt, whatever the current folder, and what is pinned for it.
     virtual InstalledKey ReadInstalledKey(const char* installDir) = 0;
@@ -81,6 +86,10 @@ public:
     virtual bool PinRelease(const PublicKey& key, DWORD serial) = 0;
     virtual void ForgetPinnedRelease() = 0;
 };
+
+// Why the file at path was not written or put in place: a folder standing there, access the
+// run does not have, or otherwise (held by another program, a full disk).
+WaitReason WhyNotWritten(UpdateIo& io, const char* path, WaitReason otherwise);
 
 // The real world: URLDownloadToFileA, Win32 files, the zip layer, "./UpdateClient.txt". A
 // download that did not come whole leaves no entry in the system's cache under its URL.
@@ -106,6 +115,7 @@ public:
     bool WriteRecord(const UpdateItem& item) override;
     std::unique_ptr<UpdateArchive> OpenArchive(const char* path, const char* baseFolder,
                                                ZipResult* why) override;
+    bool MayNotWrite(const char* path) override;
     InstalledKey ReadInstalledKey(const char* installDir) override;
     bool PinRelease(const PublicKey& key, DWORD serial) override;
     void ForgetPinnedRelease() override;

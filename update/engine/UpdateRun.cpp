@@ -534,7 +534,7 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
     }
     // A record the lobby or a player made read-only would otherwise hold the run for ever.
     if (!LiftReadOnly(m_io, kRecordFile) || !m_io.WriteRecord(item))
-        return Failed(WaitReason::InUse, kRecordFile);
+        return Failed(WhyNotWritten(m_io, kRecordFile, WaitReason::InUse), kRecordFile);
     m_io.Delete(archive);
     return ItemOutcome::Done;
 }
@@ -549,7 +549,6 @@ UpdateRun::ItemOutcome UpdateRun::InstallPlainFile(const char* download, const c
     if (IsUpdaterName(item.szName)) return ItemOutcome::Done;
     // Same volume: the replacement is a rename, so the target is old or new, never half.
     if (ReplaceLiftingBits(m_io, download, target)) return ItemOutcome::Done;
-    return Failed(IsFolderAttributes(m_io.Attributes(target)) ? WaitReason::FolderInTheWay
-                                                              : WaitReason::InUse,
+    return Failed(WhyNotWritten(m_io, target, WaitReason::InUse),
                   item.szName);
 }
