@@ -49,3 +49,7 @@ void BenchRelease(const Options& o, Report& report);
 // need.
 void BenchSignedRelease(const Options& o, Report& report);
 void BenchReleaseOverALine(const Options& o, Report& report);
+
+// 13 (BenchExit.cpp): a one-file release: from the lobby's start to Update.exe's end, and
+// its whole run, beside a trivial program's start and end.
+void BenchExit(const Options& o, Report& report);

@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
         if (o.Wants(9)) BenchRelease(o, report);
         if (o.Wants(11)) BenchSignedRelease(o, report);
         if (o.Wants(12)) BenchReleaseOverALine(o, report);
+        if (o.Wants(13)) BenchExit(o, report);
     } else {
         report.Verdict("8, 9 whole runs        not measured: no server port or kit folder given");
     }
