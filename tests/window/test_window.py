@@ -70,6 +70,10 @@ class Screen:
 
 class UpdateWindowOnScreen(unittest.TestCase):
     def setUp(self):
+        # A key an earlier run pinned would hold this unsigned run to it.
+        subprocess.run([ARGS.wine_run, "--console", "reg", "delete", VERSION_KEY, "/f"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
         self.server = Server()
         self.server.files = {FILE_NAME: Served(b"w" * FILE_SIZE, trickle=PAUSE)}
         self.folder = os.path.join(ARGS.work, "install")
@@ -85,9 +89,6 @@ class UpdateWindowOnScreen(unittest.TestCase):
 
     def tearDown(self):
         self.server.stop()
-        subprocess.run([ARGS.wine_run, "--console", "reg", "delete", VERSION_KEY, "/f"],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
 
     def bar_width(self, screen, left, top):
         row = top + 38
