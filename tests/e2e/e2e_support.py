@@ -109,6 +109,8 @@ class Installation(unittest.TestCase):
 
     def tearDown(self):
         self.server.stop()
+        # A key a signed run pinned would hold every later run in this prefix to it.
+        wine("reg", "delete", VERSION_KEY, "/f")
 
     def path(self, *parts):
         return os.path.join(self.folder, *parts)

@@ -84,6 +84,48 @@ TEST(ReleaseManifest, SignedTextIsReadBack) {
     }
 }
 
+// The entries of an archive, for fetching it entry by entry: signed with the files, found
+// by archive and exact name, and read only in their one order.
+TEST(ReleaseManifest, EntriesOfAListedArchive) {
+    Keys keys;
+    ReleaseManifest m;
+    m.files = {File("maps.zip", 12345, 0xab), File("z.zip", 1, 0xcd)};
+    for (const char* name : {"maps/b.map", "maps/a.map", "maps/a map.bak"})
+        m.entries.push_back(ManifestEntry{"maps.zip", name, 7, {0x11}});
+    std::string text;
+    ASSERT_TRUE(SignManifest(m, keys.key, &text));
+    ReleaseManifest read;
+    ASSERT_EQ(ManifestFault::None, VerifyManifest(text, keys.pub, {0, 0, 0, 0}, &read)) << text;
+    EXPECT_NE(std::string::npos, text.find("\nentry 7 11000000"));
+    const ManifestEntry* found = FindEntryInManifest(read, "maps.zip", "maps/a map.bak");
+    ASSERT_TRUE(found != nullptr) << "a name with a space";
+    EXPECT_EQ(0x11, found->sha256[0]);
+    EXPECT_EQ(nullptr, FindEntryInManifest(read, "maps.zip", "MAPS/A.MAP")) << "case folded";
+    EXPECT_EQ(nullptr, FindEntryInManifest(read, "z.zip", "maps/a.map")) << "another archive's";
+    const std::string line = "entry 7 " + std::string(64, 'a') + " ";
+    const std::string first = text.substr(0, text.find("entry "));
+    const std::string rest = text.substr(text.find("signature "));
+    const struct {
+        const char* fault;
+        std::string lines;
+        ManifestFault why;
+    } cases[] = {
+        {"an entry of an archive not listed is read", line + "b.zip:x\n", ManifestFault::Malformed},
+        {"an entry with no archive is read", line + "x\n", ManifestFault::Malformed},
+        {"entries out of order are read", line + "z.zip:a\n" + line + "maps.zip:a\n",
+         ManifestFault::Malformed},
+        {"the same entry twice is read", line + "z.zip:a\n" + line + "z.zip:a\n",
+         ManifestFault::DuplicateName},
+        {"a name no entry holds is read", line + "z.zip:" + std::string(260, 'n') + "\n",
+         ManifestFault::UnsafeName},
+        {"a file after the entries is read", line + "z.zip:a\nfile 1 " + std::string(64, 'a') +
+                                                 " zz.zip\n", ManifestFault::Malformed},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.why, ParseManifest(first + c.lines + rest, &read)) << c.fault;
+    }
+}
+
 TEST(ReleaseManifest, HostileTextIsNeverAccepted) {
     Keys keys;
     const std::string good = Signed(keys.key);

@@ -225,6 +225,10 @@ class Signed(unittest.TestCase):
         self.assertIn(b"\nfile 4 %s sub\\deep.dat\n" % hashlib.sha256(b"deep").hexdigest().encode(),
                       manifest)
         self.assertNotRegex(manifest, b"nnn|linked")
+        # The archive's file entries, each with the hash of its content; no folder entry.
+        self.assertIn(b"\nentry 12000 %s maps.zip:maps/a.map\nentry 1 %s maps.zip:top.txt\nsig" % (
+            hashlib.sha256(b"map " * 3000).hexdigest().encode(),
+            hashlib.sha256(b"t").hexdigest().encode()), manifest)
         self.write("install/UpdateConfig.txt", b"[Setting]\r\nReleaseKey=%s\r\n" % key.encode())
         self.write("~Update.tmp", hand_over(self.server.base_url, [
             ("a.txt", 5, 1, 2), ("maps.zip", len(Check.FOLDERED), 1, 2)]))

@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "HandOver.h"
+#include "InstallPaths.h"
 #include "PrivateFile.h"
 #include "Replace.h"
 #include "SafeName.h"
 #include "Scoped.h"
 #include "ScopedFind.h"
+#include "Zip.h"
 
 static_assert(kMaxListedNameBytes == sizeof(HandOverRecord::szName) - 1,
               "the manifest's names are the hand-over record's");
@@ -123,9 +125,53 @@ std::string Shown(const std::wstring& resolved) {
     return shown;
 }
 
-// The files of folder a manifest lists, with their sizes and hashes; false after saying why
-// when one cannot be read.
-bool ListRelease(const char* folder, std::vector<ManifestFile>& files) {
+// The file entries of the archive at path, listed as archive's, each with the SHA-256 of its
+// content as the layer unpacks it, so that a player can fetch the archive entry by entry. An
+// archive the layer cannot read whole gets none (players fetch it whole), said on stderr.
+void ListEntries(const std::string& path, const char* archive, std::vector<ManifestEntry>& out) {
+    constexpr uint32_t kPortion = 256 * 1024;
+    std::vector<ManifestEntry> entries;
+    std::vector<char> buffer(kPortion);
+    ZipHandle* zip = ZipOpen(path.c_str(), 0, ZipLocationFileName);
+    ZipEntry count{};
+    bool whole = zip != nullptr && ZipGetEntry(zip, -1, &count) == ZipOk;
+    for (int32_t i = 0; whole && i < count.index; ++i) {
+        ZipEntry e{};
+        whole = ZipGetEntry(zip, i, &e) == ZipOk;
+        if (!whole || (e.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        ManifestEntry entry{};
+        std::snprintf(entry.archive, sizeof entry.archive, "%s", archive);
+        entry.name = e.name;
+        entry.size = e.uncompressedSize;
+        // The first of two entries of one name is the one a player's walk finds by name.
+        if (std::any_of(entries.begin(), entries.end(),
+                        [&](const ManifestEntry& m) { return m.name == entry.name; }))
+            continue;
+        Sha256 sha;
+        ZipResult part = ZipMoreData;
+        // Until the layer says the entry ended, which is when it checked its CRC-32.
+        for (uint32_t left = e.uncompressedSize; part == ZipMoreData;) {
+            part = ZipExtractEntry(zip, i, buffer.data(), kPortion, ZipLocationMemory);
+            const uint32_t got = left < kPortion ? left : kPortion;
+            if (part == ZipMoreData && (got == 0 || !sha.Add(buffer.data(), got))) break;
+            left -= got;
+        }
+        whole = part == ZipOk && sha.Finish(entry.sha256);
+        entries.push_back(entry);
+    }
+    if (zip != nullptr) ZipClose(zip);
+    if (!whole) {
+        std::fprintf(stderr, "mkhandover: %s: not an archive that unpacks whole: no entries "
+                             "listed, players fetch it whole\n", archive);
+        return;
+    }
+    out.insert(out.end(), entries.begin(), entries.end());
+}
+
+// The files of folder a manifest lists, with their sizes and hashes, and the entries of its
+// archives; false after saying why when a file cannot be read.
+bool ListRelease(const char* folder, ReleaseManifest& manifest) {
+    std::vector<ManifestFile>& files = manifest.files;
     std::vector<Found> found;
     Walk(folder, "", found);
     std::sort(found.begin(), found.end(),
@@ -151,6 +197,7 @@ bool ListRelease(const char* folder, std::vector<ManifestFile>& files) {
         std::memcpy(file.name, f.name.c_str(), f.name.size());
         file.size = static_cast<DWORD>(size);
         files.push_back(file);
+        if (IsZipName(file.name)) ListEntries(f.path, file.name, manifest.entries);
     }
     return true;
 }
@@ -259,7 +306,7 @@ int SignRelease(const char* keyFile, const char* folder, const SignOptions& opti
     manifest.expires = options.expires;
     const ULONGLONG now = NowUtc();
     manifest.expiresUtc = now - now % kFileTimeSecond + options.expiresDays * kFileTimeDay;
-    if (!ListRelease(folder, manifest.files)) return 1;
+    if (!ListRelease(folder, manifest)) return 1;
     if (manifest.files.empty()) {
         std::fprintf(stderr, "mkhandover: %s: no file to sign\n", folder);
         return 1;

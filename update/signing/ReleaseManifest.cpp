@@ -1,6 +1,7 @@
 #include "ReleaseManifest.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "SafeName.h"
@@ -86,6 +87,35 @@ ManifestFault ParseFileLine(const char* text, size_t length, ManifestFile* file)
     return IsSafeRelativeName(file->name) ? ManifestFault::None : ManifestFault::UnsafeName;
 }
 
+// "SIZE SHA256 ARCHIVE:NAME".
+ManifestFault ParseEntryLine(const char* text, size_t length, const ReleaseManifest& manifest,
+                             ManifestEntry* entry) {
+    const char* space = static_cast<const char*>(std::memchr(text, ' ', length));
+    if (space == nullptr) return ManifestFault::Malformed;
+    const size_t sizeDigits = static_cast<size_t>(space - text);
+    const size_t nameAt = sizeDigits + 1 + 2 * kSha256Bytes + 1;
+    if (!ParseDecimal(text, sizeDigits, &entry->size) || length <= nameAt ||
+        !ParseHex(space + 1, entry->sha256, kSha256Bytes) || text[nameAt - 1] != ' ')
+        return ManifestFault::Malformed;
+    const char* archive = text + nameAt;
+    const char* colon = static_cast<const char*>(std::memchr(archive, ':', length - nameAt));
+    if (colon == nullptr) return ManifestFault::Malformed;
+    const size_t archiveLength = static_cast<size_t>(colon - archive);
+    const size_t nameLength = length - nameAt - archiveLength - 1;
+    if (archiveLength > kMaxListedNameBytes || nameLength == 0 || nameLength > kMaxEntryNameBytes)
+        return ManifestFault::UnsafeName;
+    std::memcpy(entry->archive, archive, archiveLength);
+    entry->archive[archiveLength] = '\0';
+    entry->name.assign(colon + 1, nameLength);
+    return FindInManifest(manifest, entry->archive) != nullptr ? ManifestFault::None
+                                                               : ManifestFault::Malformed;
+}
+
+int CompareEntries(const ManifestEntry& a, const ManifestEntry& b) {
+    const int archive = std::strcmp(a.archive, b.archive);
+    return archive != 0 ? archive : a.name.compare(b.name);
+}
+
 // The lines of a manifest into out, up to and with the signature line; the fault, if any,
 // is on the reader's current line.
 ManifestFault ParseLines(LineReader& lines, ReleaseManifest* out) {
@@ -118,6 +148,15 @@ ManifestFault ParseLines(LineReader& lines, ReleaseManifest* out) {
         const int order = out->files.empty() ? 1 : std::strcmp(file.name, out->files.back().name);
         if (order <= 0) return order == 0 ? ManifestFault::DuplicateName : ManifestFault::Malformed;
         out->files.push_back(file);
+        if (!lines.Next(&line)) return ManifestFault::Malformed;
+    }
+    while (line.After("entry ", &rest, &restLength)) {
+        ManifestEntry entry;
+        const ManifestFault fault = ParseEntryLine(rest, restLength, *out, &entry);
+        if (fault != ManifestFault::None) return fault;
+        const int order = out->entries.empty() ? 1 : CompareEntries(entry, out->entries.back());
+        if (order <= 0) return order == 0 ? ManifestFault::DuplicateName : ManifestFault::Malformed;
+        out->entries.push_back(entry);
         if (!lines.Next(&line)) return ManifestFault::Malformed;
     }
     if (!line.After("signature ", &rest, &restLength) || restLength != 2 * kSignatureBytes ||
@@ -168,6 +207,17 @@ const ManifestFile* FindInManifest(const ReleaseManifest& manifest, const char* 
         manifest.files.begin(), manifest.files.end(), name,
         [](const ManifestFile& file, const char* n) { return std::strcmp(file.name, n) < 0; });
     return found != manifest.files.end() && std::strcmp(found->name, name) == 0 ? &*found : nullptr;
+}
+
+const ManifestEntry* FindEntryInManifest(const ReleaseManifest& manifest, const char* archive,
+                                         const char* name) {
+    ManifestEntry key{};
+    std::snprintf(key.archive, sizeof key.archive, "%s", archive);
+    key.name = name;
+    const auto found = std::lower_bound(
+        manifest.entries.begin(), manifest.entries.end(), key,
+        [](const ManifestEntry& a, const ManifestEntry& b) { return CompareEntries(a, b) < 0; });
+    return found != manifest.entries.end() && CompareEntries(*found, key) == 0 ? &*found : nullptr;
 }
 
 ItemMatch MatchManifest(const ReleaseManifest& manifest, const char* name, ULONGLONG size,

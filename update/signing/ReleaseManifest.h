@@ -8,6 +8,7 @@
 //   expires 2027-01-06T00:00:00Z
 //   file 0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 data\x 1.dat
 //   file 12345 <64 hex digits: the SHA-256> maps.zip
+//   entry 3000 <64 hex digits: the SHA-256 of the entry's content> maps.zip:maps/a.map
 //   signature <128 hex digits: r then s>
 //
 // - Every line ends in LF; no other byte below 0x20 (no CR, no NUL, no tab) stands anywhere.
@@ -25,6 +26,12 @@
 //   bytes a hand-over record holds (the system's ANSI code page, 1 to 35 bytes, passing
 //   IsSafeRelativeName; "\" between folders), each name once, in ascending order of their
 //   bytes (as strcmp orders them).
+// - entry: optional, after the file lines: one line per file entry of a listed archive,
+//   for fetching an archive entry by entry: the entry's size and the SHA-256 of its
+//   content, then the archive's listed name, ":" (which no listed name holds) and the
+//   entry's name as ZipGetEntry gives it (1 to 259 bytes), in ascending order of archive
+//   then entry name (strcmp), each pair once. An archive without entry lines is only ever
+//   fetched whole.
 // - signature: the last line, nothing after it: the release key's signature (ReleaseKey.h)
 //   over every byte before the line. SignManifest (ReleaseSigning.h) writes the whole text.
 //
@@ -56,12 +63,22 @@ struct ManifestFile {
     uint8_t sha256[kSha256Bytes];
 };
 
+constexpr size_t kMaxEntryNameBytes = 259;  // as a ZipEntry holds it
+
+struct ManifestEntry {
+    char archive[kMaxListedNameBytes + 1];  // a listed file's name
+    std::string name;                       // as ZipGetEntry gives it
+    DWORD size;
+    uint8_t sha256[kSha256Bytes];
+};
+
 struct ReleaseManifest {
     DWORD serial = 0;
     DWORD version1 = 0, version2 = 0;
     bool expires = false;
     ULONGLONG expiresUtc = 0;         // a FILETIME's value, when expires
     std::vector<ManifestFile> files;  // in the manifest's order: ascending by name
+    std::vector<ManifestEntry> entries;  // ascending by archive, then name
     size_t signedBytes = 0;           // the length of the text the signature covers
     uint8_t signature[kSignatureBytes] = {};
 };
@@ -73,9 +90,10 @@ enum class ManifestFault {
     TooLarge,       // longer than kMaxManifestBytes
     Malformed,      // not the format above: a line missing, out of place, not ended by LF or
                     // holding a control byte, a number past 32 bits, bad digits, a bad
-                    // time, names out of order, anything after the signature line
+                    // time, names out of order, an entry of an archive not listed, anything
+                    // after the signature line
     UnsafeName,     // a name longer than 35 bytes, or one IsSafeRelativeName refuses
-    DuplicateName,  // the same name twice
+    DuplicateName,  // the same name twice (or the same entry of an archive)
     NoFiles,        // no file line
     BadSignature,   // the signature does not hold with the key (or CNG could not check it)
     OtherVersions,  // signed for other version numbers than the hand-over file's
@@ -105,6 +123,9 @@ ManifestFault VerifyManifest(const std::string& text, const PublicKey& key,
 
 // The file listed under exactly name's bytes; null when none is.
 const ManifestFile* FindInManifest(const ReleaseManifest& manifest, const char* name);
+// The entry listed for archive under exactly name's bytes; null when none is.
+const ManifestEntry* FindEntryInManifest(const ReleaseManifest& manifest, const char* archive,
+                                         const char* name);
 
 // Whether a download of the listed item name is the file the manifest lists.
 enum class ItemMatch {

@@ -132,6 +132,21 @@ bool SignManifest(const ReleaseManifest& manifest, const PrivateKey& key, std::s
         *text += file.name;
         *text += '\n';
     }
+    std::vector<ManifestEntry> entries = manifest.entries;
+    std::sort(entries.begin(), entries.end(), [](const ManifestEntry& a, const ManifestEntry& b) {
+        const int archive = std::strcmp(a.archive, b.archive);
+        return archive != 0 ? archive < 0 : a.name < b.name;
+    });
+    for (const ManifestEntry& entry : entries) {
+        std::snprintf(line, sizeof line, "entry %lu ", static_cast<unsigned long>(entry.size));
+        *text += line;
+        AppendHex(text, entry.sha256, kSha256Bytes);
+        *text += ' ';
+        *text += entry.archive;
+        *text += ':';
+        *text += entry.name;
+        *text += '\n';
+    }
     uint8_t signature[kSignatureBytes];
     if (!SignData(key, text->data(), text->size(), signature)) return false;
     *text += "signature ";
