@@ -120,11 +120,23 @@ uLong ZCALLBACK ReadSource(voidpf, voidpf stream, void* buffer, uLong size) {
     uLong got = 0;
     if (source->isHandle) {
         got = ReadFromHandle(source, static_cast<uint8_t*>(buffer), size);
-    } else if (source->position >= source->memoryStart) {
-        const uint64_t at = source->position - source->memoryStart;
-        const uint64_t left = at < source->length ? source->length - at : 0;
+    } else {
+        // A tail holds nothing before memoryStart, which reads as zeros: minizip looks for the
+        // end records in blocks that may reach there, and zeros hold no record.
+        const uint64_t end = source->memoryStart + source->length;
+        const uint64_t left = source->position < end ? end - source->position : 0;
         got = size < left ? size : static_cast<uLong>(left);
-        if (got != 0) std::memcpy(buffer, source->base + at, got);
+        uLong missing = 0;
+        if (source->position < source->memoryStart) {
+            const uint64_t before = source->memoryStart - source->position;
+            missing = before < got ? static_cast<uLong>(before) : got;
+        }
+        std::memset(buffer, 0, missing);
+        if (got > missing) {
+            std::memcpy(static_cast<uint8_t*>(buffer) + missing,
+                        source->base + (source->position + missing - source->memoryStart),
+                        got - missing);
+        }
         source->position += got;
     }
     source->bytesRead += got;
