@@ -331,6 +331,7 @@ private:
     }
 
     void Walks(Source source);
+    void CheckTail();
     void Finds(Source source, bool afterWalk);
     std::string ExtractToMemory(ZipHandle* zip, int32_t index, ZipResult* result);
     void Extractions();
@@ -389,6 +390,28 @@ void Checker::Walks(Source source) {
         }
     }
     ZipClose(zip);
+}
+
+// The directory read from the archive's bytes as a tail holds what the walk answered: the
+// count, and for every entry the walk gave, the same facts (the tail reader is the stricter).
+void Checker::CheckTail() {
+    ZipTailDirectory dir;
+    if (ZipReadTailDirectory(m_bytes->data(), m_bytes->size(), m_bytes->size(), &dir) != ZipOk)
+        return;
+    if (dir.entries.size() != static_cast<size_t>(m_count))
+        return Fail(m_figures.disagreements, "the tail reader counts otherwise");
+    for (int32_t index : m_indexes) {
+        const ZipTailEntry& t = dir.entries[static_cast<size_t>(index)];
+        const Answer& walked = m_answers[index].first;
+        const ZipEntry& e = walked.record;
+        if (walked.result == ZipOk
+                ? t.result != ZipOk || std::strcmp(t.name, e.name) != 0 ||
+                      t.attributes != e.attributes || t.compressedSize != e.compressedSize ||
+                      t.uncompressedSize != e.uncompressedSize
+                : t.result != ZipOk && walked.result != t.result)
+            Fail(m_figures.disagreements, "the tail reader reads entry " + std::to_string(index) +
+                                              " otherwise than the walk");
+    }
 }
 
 void Checker::Finds(Source source, bool afterWalk) {
@@ -567,6 +590,7 @@ void Checker::Run(uint32_t number, const Bytes& bytes) {
 
     Finds(kFromMemory, false);
     for (Source source : {kFromMemory, kByName, kByHandle}) Walks(source);
+    CheckTail();
     Finds(kByName, false);
     Finds(kByHandle, true);
     Extractions();

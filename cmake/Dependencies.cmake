@@ -12,8 +12,9 @@ if(NOT EXISTS ${KIT_MINIZIP_DIR}/unzip.c)
   message(FATAL_ERROR "minizip sources missing in ${KIT_MINIZIP_DIR}: run scripts/setup")
 endif()
 
-# The reading side, linked into the zip layer.
-add_library(minizip STATIC ${KIT_MINIZIP_DIR}/unzip.c ${KIT_MINIZIP_DIR}/ioapi.c)
+# The reading side, linked into the zip layer: unzip.c through the layer's UnzipLocal.c, which
+# adds the one fact minizip reads but does not hand out (where an entry's local header lies).
+add_library(minizip STATIC ${PROJECT_SOURCE_DIR}/update/zip/UnzipLocal.c ${KIT_MINIZIP_DIR}/ioapi.c)
 target_include_directories(minizip SYSTEM PUBLIC ${KIT_MINIZIP_DIR})
 target_compile_definitions(minizip PUBLIC NOCRYPT NOUNCRYPT)
 target_compile_options(minizip PRIVATE -w -fno-asynchronous-unwind-tables)

@@ -69,14 +69,28 @@ Layout ReadLayout(const Bytes& archive) {
     Layout layout;
     const EndRecordCheck end = CheckEndRecord(archive.data(), archive.size(), archive.size());
     layout.endRecord = static_cast<size_t>(end.position);
-    size_t at = end.directoryOffset;
-    for (uint32_t n = end.entryCount; n > 0; --n) {
+    size_t at = static_cast<size_t>(end.directoryOffset);
+    for (uint64_t n = end.entryCount; n > 0; --n) {
         if (Get32(archive, at) != kCentralSignature) break;
         layout.central.push_back(at);
-        layout.local.push_back(Get32(archive, at + 42));
+        layout.local.push_back(Get32(archive, at + 42) + static_cast<size_t>(end.prefix));
         at += 46 + Get16(archive, at + 28) + Get16(archive, at + 30) + Get16(archive, at + 32);
     }
     return layout;
+}
+
+Bytes Zip64(Bytes a) {
+    const size_t end = ReadLayout(a).endRecord;
+    const uint32_t count = Get16(a, end + 10), size = Get32(a, end + 12),
+                   offset = Get32(a, end + 16);
+    Bytes records(76);  // the zip64 end record (44 bytes more, version 4.5), then its locator
+    for (auto field : {std::make_pair(0, 0x06064b50u), {4, 44}, {12, 0x002D002D}, {24, count},
+                       {32, count}, {40, size}, {48, offset}, {56, 0x07064b50}, {64, offset + size},
+                       {72, 1}})
+        Put32(records, field.first, field.second);
+    a.insert(a.begin() + static_cast<std::ptrdiff_t>(end), records.begin(), records.end());
+    for (size_t field : {8, 12, 16}) Put32(a, end + 76 + field, 0xFFFFFFFF);
+    return a;
 }
 
 Bytes BuildPatched(const std::vector<EntrySpec>& entries, const Patch& patch) {

@@ -39,6 +39,8 @@ struct Layout {
     std::vector<size_t> local;
 };
 Layout ReadLayout(const Bytes& archive);
+// archive with zip64 end records ahead of its end record, whose fields say "see there".
+Bytes Zip64(Bytes archive);
 // A change of an archive's bytes; null for none.
 using Patch = std::function<void(Bytes&, const Layout&)>;
 Bytes BuildPatched(const std::vector<EntrySpec>& entries, const Patch& patch);

@@ -43,6 +43,9 @@ const OpenCase kOpenCases[] = {
      [] { return Concat(std::string(777, 'x'), SmallArchive()); }, ZipOk, 2, 777},
     {"ProgramStubInFront", kByName,
      [] { return Concat("MZ" + std::string(4094, '\x90'), SmallArchive()); }, ZipOk, 2},
+    // minizip allows for the stub in the classic records only.
+    {"Zip64RecordsBehindAStub", kByName, [] { return Concat("MZ", Zip64(SmallArchive())); }, ZipOk,
+     2},
     {"CommentOf65535BytesBeyondTheReadersOwnSearch", kByName,
      [] { return SmallArchive(std::string(65535, 'c')); }, ZipOk, 2},
     {"CommentOf65513BytesWithinTheReadersSearch", kFromMemory,
@@ -147,6 +150,135 @@ TEST(Open, ArchivesPast2GiBOpenAndExtract) {
     char buffer[16] = {};
     EXPECT_EQ(ZipMoreData, ZipExtractEntry(zip, 1, buffer, sizeof buffer - 1, ZipLocationMemory));
     EXPECT_STREQ("two", buffer);
+    ZipClose(zip);
+}
+
+// The entries of dir are those a walk of file finds; for archives built here (local facts) the
+// local header at each offset also has the entry's name and CRC-32.
+void ExpectTheWalksEntries(const Bytes& file, const ZipTailDirectory& dir, bool localFacts) {
+    ZipHandle* zip = OpenInMemory(file);
+    ASSERT_NE(nullptr, zip);
+    ZipEntry e;
+    ZipGetEntry(zip, -1, &e);
+    ASSERT_EQ(static_cast<size_t>(e.index), dir.entries.size());
+    for (const ZipTailEntry& t : dir.entries) {
+        const size_t i = static_cast<size_t>(&t - dir.entries.data()), at = t.localHeaderOffset;
+        const ZipResult walked = ZipGetEntry(zip, static_cast<int32_t>(i), &e);
+        SCOPED_TRACE(t.storedName);
+        EXPECT_TRUE(walked != ZipOk || (t.result == ZipOk && t.name == std::string(e.name) &&
+                                        t.attributes == e.attributes &&
+                                        t.compressedSize == e.compressedSize &&
+                                        t.uncompressedSize == e.uncompressedSize));
+        EXPECT_TRUE(t.result == ZipOk || walked != ZipOk);
+        EXPECT_EQ(0x04034b50u, Get32(file, at));
+        if (!localFacts) continue;
+        EXPECT_EQ(Ticks(e.writeTime), Ticks(t.dosTime));
+        EXPECT_EQ(t.crc32, Get32(file, at + kLocalCrc));
+        EXPECT_EQ(t.storedName, std::string(file.begin() + at + kLocalHeaderSize,
+                                            file.begin() + at + kLocalHeaderSize + t.storedName.size()));
+    }
+    ZipClose(zip);
+}
+
+// Gives the last tail bytes of file, then as many as each ZipMoreData asks for.
+ZipResult ReadTail(const Bytes& file, size_t tail, ZipTailDirectory* dir, int* rounds) {
+    ZipResult result;
+    for (*rounds = 0; (result = ZipReadTailDirectory(file.data() + file.size() - tail, tail,
+                                                     file.size(), dir)) == ZipMoreData;
+         ++*rounds) {
+        EXPECT_GT(dir->needed, tail);
+        if (dir->needed <= tail || dir->needed > file.size() || *rounds > 3) break;
+        tail = static_cast<size_t>(dir->needed);
+    }
+    return result;
+}
+
+// The second entry's local header offset is at.
+Bytes LocalAt(uint32_t at) {
+    Bytes a = SmallArchive();
+    Put32(a, ReadLayout(a).central[1] + 42, at ? at : static_cast<uint32_t>(ReadLayout(a).central[0]));
+    return a;
+}
+
+// A field of Zip64(SmallArchive()), this far before its end, set to value.
+Bytes Zip64Patched(size_t fromEnd, uint32_t value) {
+    Bytes a = Zip64(SmallArchive());
+    Put32(a, a.size() - fromEnd, value);
+    return a;
+}
+
+struct TailCase {
+    const char* name;
+    Bytes (*archive)();
+    size_t tail;  // the bytes first given from the end; 0: all
+    ZipResult expected;
+    int rounds;  // of ZipMoreData before it
+};
+
+const TailCase kTailCases[] = {
+    {"Classic", [] { return SmallArchive(); }, 0, ZipOk, 0},
+    {"CommentBeyondTheBytesFirstGiven", [] { return SmallArchive("a comment"); }, 22, ZipOk, 1},
+    {"StubAheadLeftOutOfTheOffsets", [] { return Concat(std::string(5000, 'x'), SmallArchive()); },
+     0, ZipOk, 0},
+    {"Zip64", [] { return Zip64(SmallArchive()); }, 0, ZipOk, 0},
+    // The end records ask for the zip64 records, which ask for the directory.
+    {"Zip64BehindAStubGivenTheEndRecordOnly",
+     [] { return Concat(std::string(70000, 'x'), Zip64(SmallArchive())); }, 22, ZipOk, 2},
+    {"TailEndingInsideTheDirectory", [] { return SmallArchive(); }, 120, ZipOk, 1},
+    {"TailShorterThanAnEndRecord", [] { return SmallArchive(); }, 21, ZipOk, 1},
+    {"NotAnArchive", [] { return Bytes(70000, 'x'); }, 65557, ZipNoEndRecord, 0},
+    {"TruncatedEndRecord", [] { Bytes a = SmallArchive(); a.resize(a.size() - 4); return a; }, 0,
+     ZipNoEndRecord, 0},
+    {"DirectoryOffsetPastTheArchive", [] { return Patched(kEndDirectoryOffset, 0x7FFFFFFF); }, 0,
+     ZipBadEndRecord, 0},
+    {"EntryCountsThatDisagree", [] { return Patched(kEndEntriesHere, 0x00020001); }, 0,
+     ZipBadEndRecord, 0},
+    {"MoreEntriesThanTheDirectoryHolds", [] { return Patched(kEndEntriesHere, 0x00030003); }, 0,
+     ZipCorrupt, 0},
+    {"FewerEntriesThanTheDirectoryHolds", [] { return Patched(kEndEntriesHere, 0x00010001); }, 0,
+     ZipCorrupt, 0},
+    {"LocalHeaderPastTheArchive", [] { return LocalAt(1u << 30); }, 0, ZipCorrupt, 0},
+    {"LocalHeaderInsideTheDirectory", [] { return LocalAt(0); }, 0, ZipCorrupt, 0},
+    {"Zip64CountOtherThanTheClassicOne", [] { return Zip64Patched(22 - 8, 0x00010001); }, 0,
+     ZipBadEndRecord, 0},
+    {"Zip64RecordWhereNoneIs", [] { return Zip64Patched(22 + 76, 0); }, 0, ZipBadEndRecord, 0},
+};
+
+TEST(Tail, ReadsTheWalksEntriesOrSaysWhatIsWrong) {
+    for (const TailCase& c : kTailCases) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = c.archive();
+        ZipTailDirectory dir;
+        int rounds = 0;
+        EXPECT_EQ(c.expected, ReadTail(file, c.tail ? c.tail : file.size(), &dir, &rounds));
+        EXPECT_EQ(c.expected, ZipLastResult);
+        EXPECT_EQ(c.rounds, rounds);
+        EXPECT_EQ(c.expected != ZipOk, dir.entries.empty());
+        if (c.expected == ZipOk) ExpectTheWalksEntries(file, dir, true);
+    }
+}
+
+// Archives other tools wrote: what the walk reads, read from as little as each asks for.
+TEST(Tail, ArchivesOfOtherToolsAsTheWalkReadsThem) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(KIT_ZIP_CORPUS "/*.zip", &found);
+    if (search == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no " KIT_ZIP_CORPUS;
+    do {
+        const std::string text = ReadText(KIT_ZIP_CORPUS "/" + std::string(found.cFileName));
+        const Bytes file(text.begin(), text.end());
+        ZipTailDirectory dir;
+        int rounds = 0;
+        ASSERT_EQ(ZipOk, ReadTail(file, 22, &dir, &rounds)) << found.cFileName;
+        ExpectTheWalksEntries(file, dir, false);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    // zip64 records behind 14 bytes its offsets leave out: the entry is found, and whole.
+    const std::string text = ReadText(KIT_ZIP_CORPUS "/zip2__zip64_demo.zip");
+    const Bytes demo(text.begin(), text.end());
+    ZipHandle* zip = OpenInMemory(demo);
+    char buffer[64] = {};
+    EXPECT_EQ(ZipMoreData, ZipExtractEntry(zip, 0, buffer, sizeof buffer - 1, ZipLocationMemory));
+    EXPECT_STREQ("Hello, world!\n", buffer);
     ZipClose(zip);
 }
 

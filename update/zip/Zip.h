@@ -6,7 +6,10 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Result codes. -1 and -103 are two further values a failed ZipOpen can leave (see there).
 typedef uint32_t ZipResult;
@@ -38,8 +41,9 @@ constexpr ZipResult ZipRecent = 0x00000001;
 constexpr ZipResult ZipNoEndRecord = 0xFFFFFFFFu;
 constexpr ZipResult ZipBadEndRecord = 0xFFFFFF99u;
 
-// The result of the most recent ZipOpen, ZipGetEntry, ZipFindEntry, ZipExtractEntry or
-// ZipClose (argument errors included); ZipOk before the first. Process-wide.
+// The result of the most recent ZipOpen, ZipGetEntry, ZipFindEntry, ZipExtractEntry,
+// ZipClose or ZipReadTailDirectory (argument errors included); ZipOk before the first.
+// Process-wide.
 extern ZipResult ZipLastResult;
 
 // What the "where" argument of ZipOpen and the target of ZipExtractEntry is.
@@ -222,3 +226,55 @@ bool ZipIsPastDamage(const ZipHandle* handle, int32_t index);
 // or base + relative is longer than 259 characters. Otherwise returns whether the folder
 // exists afterwards (existing folders are no failure).
 bool EnsureDirectory(const char* base, const char* relative);
+
+// One entry of a central directory read from an archive's last bytes, as the central header
+// states it (sizes and offset from its zip64 extra field where the header says so).
+struct ZipTailEntry {
+    // ZipOk, or the ZipCorrupt ZipGetEntry answers for this entry from its central header
+    // alone (a name of 260 bytes or more, a method other than stored or deflated, an
+    // encrypted entry, a size beyond 32 bits). ZipGetEntry may still refuse an entry that is
+    // ZipOk here, for what only its local header and data show.
+    ZipResult result;
+    std::string storedName;  // the bytes as stored
+    char name[260];          // as ZipGetEntry gives it; "" unless result is ZipOk
+    uint16_t flags;          // general-purpose bits
+    uint16_t method;
+    uint32_t crc32;
+    uint64_t compressedSize;
+    uint64_t uncompressedSize;
+    uint32_t attributes;  // as ZipGetEntry derives them (from name)
+    // The DOS date and time, as in all three times of ZipGetEntry, which a "UT" block of the
+    // local extra field then overrides (the local header is not among the last bytes).
+    FILETIME dosTime;
+    uint64_t localHeaderOffset;  // from the start of the file, bytes ahead of the archive included
+};
+
+struct ZipTailDirectory {
+    // ZipMoreData: how many bytes from the end are needed (at least; the records found in
+    // them may ask for more again). Otherwise 0.
+    uint64_t needed;
+    uint64_t archiveStart;       // bytes ahead of the archive that its offsets leave out
+    uint64_t directoryOffset;    // from the start of the file
+    uint64_t directorySize;
+    std::vector<ZipTailEntry> entries;  // in directory order
+};
+
+// Reads the central directory from tail, the last tailLength bytes of an archive of
+// archiveLength bytes: the end record (with a comment, and the zip64 end record behind its
+// locator) and, when the whole directory lies in tail, every entry, as a walk with ZipOpen
+// and ZipGetEntry reads them from the same bytes. When the records say the archive's offsets
+// leave out bytes ahead of it (a program in front), offsets here include them. Reads nothing
+// outside tail. Results (also in ZipLastResult); out holds entries only on ZipOk:
+//   ZipOk;
+//   ZipBadArguments  null out, null tail with a length, tailLength above archiveLength;
+//   ZipMoreData      tail is too short for the end records or the directory they describe
+//                    (out->needed says how much to give);
+//   ZipNoEndRecord   not an archive: no end record in the last 65557 bytes;
+//   ZipBadEndRecord  the end records lie: counts that disagree, more than one disk, a
+//                    directory past its end record, a zip64 record where neither the
+//                    locator says nor right before it;
+//   ZipCorrupt       the directory lies: a central header that cannot be read, entries that
+//                    do not end where the directory does (more or fewer than counted), a
+//                    local header offset not before the directory.
+ZipResult ZipReadTailDirectory(const void* tail, size_t tailLength, uint64_t archiveLength,
+                               ZipTailDirectory* out);

@@ -107,41 +107,64 @@ ZipResult OpenSource(ZipSource* source, const void* where, uint32_t length, ZipL
     return ZipOk;
 }
 
-// minizip reports a failed open without a reason, so the end record is checked here to
-// give one, and to open what minizip alone cannot: an archive of no entries whose record
-// starts at byte 0 (minizip takes position 0 for "not found"), and one whose comment puts
-// the record beyond minizip's search window (it then sees the archive end at the record).
+// The end records are read here before minizip opens the archive: to give a reason where
+// minizip fails without one, and to find where the archive begins when bytes ahead of it are
+// left out of its offsets (minizip allows for them in the classic records only: the zip64
+// locator's offset it takes as it stands).
 ZipResult OpenArchive(ZipReader* reader) {
-    zlib_filefunc64_def functions;
-    FillSourceFunctions(&functions, &reader->source);
     ZipSource& source = reader->source;
     source.readError = false;
-    reader->archive.Reset(unzOpen2_64("", &functions));
-    if (reader->archive) return ZipOk;
-    // A disk that fails to read says nothing of the archive: the caller may try again.
-    if (source.readError) return ZipReadFailed;
-
     uint64_t length = 0;
     if (!SourceLength(&source, &length)) return ZipNoEndRecord;
+    std::vector<uint8_t> tail;
     uint64_t tailLength = kEndRecordSize + kLongestComment;
-    if (tailLength > length) tailLength = length;
-    std::vector<uint8_t> tail(static_cast<size_t>(tailLength));
-    if (tailLength < kEndRecordSize ||
-        !ReadSourceAt(&source, length - tailLength, tail.data(), static_cast<uint32_t>(tailLength))) {
-        return source.readError ? ZipReadFailed : ZipNoEndRecord;
+    EndRecordCheck end{};
+    for (;;) {
+        if (tailLength > length) tailLength = length;
+        tail.resize(static_cast<size_t>(tailLength));
+        if (tailLength < kEndRecordSize ||
+            !ReadSourceAt(&source, length - tailLength, tail.data(), static_cast<uint32_t>(tailLength)))
+            return source.readError ? ZipReadFailed : ZipNoEndRecord;
+        end = CheckEndRecord(tail.data(), tail.size(), length);
+        if (end.result != ZipMoreData || end.needed <= tailLength || tailLength == length) break;
+        tailLength = end.needed;
     }
-    EndRecordCheck check = CheckEndRecord(tail.data(), tail.size(), length);
-    if (check.result != ZipOk) return check.result;
-    if (check.entryCount == 0 && check.position == 0) return ZipOk;
-    if (length - check.position <= kReaderSearchWindow) return ZipBadEndRecord;
-
-    source.endLimit = check.position + kEndRecordSize;
-    reader->archive.Reset(unzOpen2_64("", &functions));
-    if (reader->archive) return ZipOk;
-    return source.readError ? ZipReadFailed : ZipBadEndRecord;
+    if (end.result == ZipMoreData) return ZipNoEndRecord;
+    if (end.result != ZipOk) return end.result;
+    return OpenAtEnd(reader, end);
 }
 
 }  // namespace
+
+// minizip takes a record at position 0 for "not found", which is where the record of an
+// archive of no entries lies, and sees the archive end at the record when its comment puts
+// the record beyond minizip's search window.
+ZipResult OpenAtEnd(ZipReader* reader, const EndRecordCheck& end) {
+    ZipSource& source = reader->source;
+    ShiftSource(&source, end.prefix);
+    zlib_filefunc64_def functions;
+    FillSourceFunctions(&functions, &source);
+    source.readError = false;
+    reader->archive.Reset(unzOpen2_64("", &functions));
+    const uint64_t position = end.position - end.prefix;
+    uint64_t length = 0;
+    SourceLength(&source, &length);
+    if (!reader->archive && !source.readError && length - position > kReaderSearchWindow) {
+        source.endLimit = position + kEndRecordSize;
+        reader->archive.Reset(unzOpen2_64("", &functions));
+    }
+    if (!reader->archive) {
+        if (source.readError) return ZipReadFailed;
+        return end.entryCount == 0 && position == 0 ? ZipOk : ZipBadEndRecord;
+    }
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(reader->archive.Get(), &global) != UNZ_OK ||
+        global.number_entry > 0x7FFFFFFF)
+        return ZipBadEndRecord;
+    reader->count = BelievedEntryCount(global.number_entry, length);
+    reader->damagedFrom = reader->count;
+    return ZipOk;
+}
 
 int32_t BelievedEntryCount(uint64_t claimed, uint64_t archiveLength) {
     const uint64_t room = archiveLength / kSmallestCentralHeader;
@@ -215,11 +238,15 @@ ZipResult ReadEntryInfo(ZipReader* reader, EntryInfo* out) {
                                 0, nullptr, 0) != UNZ_OK) {
         return reader->source.readError ? ZipReadFailed : ZipCorrupt;
     }
-    const unz_file_info64& info = out->info;
     // minizip fills the whole buffer without a terminator when the name does not fit.
-    if (info.size_filename >= sizeof stored) return ZipCorrupt;
-    stored[info.size_filename] = '\0';
-    if (!EntryName(stored, static_cast<uint16_t>(info.flag), out->name)) return ZipCorrupt;
+    if (out->info.size_filename >= sizeof stored) return ZipCorrupt;
+    stored[out->info.size_filename] = '\0';
+    return JudgeEntryInfo(out->info, stored, out->name);
+}
+
+ZipResult JudgeEntryInfo(const unz_file_info64& info, const char* stored, char (&name)[MAX_PATH]) {
+    if (info.size_filename >= MAX_PATH) return ZipCorrupt;
+    if (!EntryName(stored, static_cast<uint16_t>(info.flag), name)) return ZipCorrupt;
     // minizip passes method 12 through as raw bytes when built without bzip2, and reads
     // encrypted data as if it were plain when built without decryption.
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) return ZipCorrupt;
@@ -254,18 +281,6 @@ ZipHandle* ZipOpen(const void* where, uint32_t length, ZipLocation location) {
 
     ZipResult result = OpenSource(&reader->source, where, length, location);
     if (result == ZipOk) result = OpenArchive(reader.get());
-    if (result == ZipOk && reader->archive) {
-        unz_global_info64 global;
-        if (unzGetGlobalInfo64(reader->archive.Get(), &global) != UNZ_OK ||
-            global.number_entry > 0x7FFFFFFF) {
-            result = ZipBadEndRecord;
-        } else {
-            uint64_t length = 0;
-            SourceLength(&reader->source, &length);
-            reader->count = BelievedEntryCount(global.number_entry, length);
-            reader->damagedFrom = reader->count;
-        }
-    }
     if (result != ZipOk) {
         Finish(result);
         return nullptr;

@@ -54,12 +54,8 @@ ZipResult BuildRecord(ZipReader* reader, int32_t index, ZipEntry* out) {
     out->attributes = DeriveAttributes(static_cast<uint32_t>(info.external_fa), out->name);
     out->compressedSize = static_cast<uint32_t>(info.compressed_size);
     out->uncompressedSize = static_cast<uint32_t>(info.uncompressed_size);
-    FILETIME dosTime{};
-    uint32_t dos = static_cast<uint32_t>(info.dosDate);
-    // A date the system rejects (month 0, day 0, ...) leaves the times at zero, which the
-    // extraction takes for "no time to set".
-    if (!DosDateTimeToFileTime(HIWORD(dos), LOWORD(dos), &dosTime)) dosTime = FILETIME{};
-    out->writeTime = out->accessTime = out->creationTime = dosTime;
+    out->writeTime = out->accessTime = out->creationTime =
+        DosTimeOf(static_cast<uint32_t>(info.dosDate));
     ApplyExtendedTimestamp(extra.data(), extra.size(), &out->writeTime, &out->accessTime,
                            &out->creationTime);
     return ZipOk;
@@ -102,6 +98,12 @@ uint32_t DeriveAttributes(uint32_t external, const char* name) {
         attributes |= FILE_ATTRIBUTE_READONLY;
     if ((external & kDosSystem) != 0) attributes |= FILE_ATTRIBUTE_SYSTEM;
     return attributes;
+}
+
+FILETIME DosTimeOf(uint32_t dos) {
+    FILETIME time{};
+    if (!DosDateTimeToFileTime(HIWORD(dos), LOWORD(dos), &time)) time = FILETIME{};
+    return time;
 }
 
 bool UnixTimeToFileTime(int64_t seconds, FILETIME* out) {

@@ -105,7 +105,8 @@ struct SourceWindow {
 };
 
 // What minizip reads through: a seekable file handle (duplicated or opened by name) or a
-// caller's memory block. Positions are relative to where the archive begins.
+// caller's memory block, which may hold only the archive's last bytes (a tail). Positions are
+// relative to where the archive begins: past the bytes ahead of it (ShiftSource).
 // minizip reads headers a field or a byte at a time and every ReadFile is a system call, so
 // reads from a handle smaller than a window are served from two windows: one tends to stay
 // on the central directory, the other follows the local headers and data. Reads of a
@@ -123,7 +124,8 @@ struct ZipSource {
     uint64_t uses = 0;
     const uint8_t* base = nullptr;
     uint32_t length = 0;
-    uint32_t position = 0;
+    uint64_t memoryStart = 0;  // where base[0] lies; a tail holds nothing before it
+    uint64_t position = 0;
     // When not 0, the source ends there for minizip (see ZipOpen).
     uint64_t endLimit = 0;
     // Every byte handed to minizip, and the ReadFile calls made for them, for the fuzz
@@ -139,19 +141,34 @@ void FillSourceFunctions(zlib_filefunc64_def* functions, ZipSource* source);
 bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t size);
 // The source's length from where the archive begins; false when it cannot be learnt.
 bool SourceLength(ZipSource* source, uint64_t* length);
+// Makes the archive begin prefix bytes further on, where its offsets count from.
+void ShiftSource(ZipSource* source, uint64_t prefix);
 
-// What the end of an archive holds, as far as the end-of-central-directory record tells.
+// What the end of an archive holds, as far as its end records tell.
 struct EndRecordCheck {
-    ZipResult result;          // ZipOk, ZipNoEndRecord or ZipBadEndRecord
-    uint64_t position;         // of the record, when one was found
-    uint32_t entryCount;       // what the record says, when one was found
-    uint32_t directoryOffset;  // from where the archive begins
-    uint32_t directorySize;
+    ZipResult result;          // ZipOk, ZipNoEndRecord, ZipBadEndRecord or ZipMoreData
+    uint64_t needed;           // ZipMoreData: bytes from the end that hold the records looked for
+    uint64_t position;         // of the end-of-central-directory record, when one was found
+    bool zip64;                // the counts, size and offset come from the zip64 end record
+    uint64_t entryCount;       // what the records say, when found
+    uint64_t prefix;           // bytes ahead of the archive that its offsets leave out
+    uint64_t directoryOffset;  // where the central directory begins, prefix included
+    uint64_t directorySize;
 };
 // tail is the last bytes of an archive of archiveLength bytes (tail ends where the archive
-// ends). Finds the last record signature whose 22 bytes lie in tail and checks the record:
-// one disk, equal entry counts, the directory ending before the record.
+// ends). Finds the last end record signature whose 22 bytes lie in tail and, when the zip64
+// locator stands right before it, the zip64 end record (where the locator says or right
+// before the locator), and checks them: one disk, equal entry counts, a classic field either
+// saturated or equal to its zip64 one, the directory ending where the zip64 record (else the
+// end record) begins, give or take a prefix: the bytes between where the records say the
+// directory ends and where it does end. ZipMoreData when the end record may lie before tail
+// (no signature, and tail shorter than the last 65557 bytes), or the zip64 records do; then
+// needed is what to look at next.
 EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t archiveLength);
+
+// minizip's answer, added by UnzipLocal.c: the current entry's local header offset as its
+// central header states it (zip64 extra included), from where the archive begins.
+extern "C" int unzGetLocalHeaderOffset64(unzFile file, ZPOS64_T* offset);
 
 // ---- The reader behind a handle ---------------------------------------------------------
 
@@ -196,6 +213,10 @@ struct EntryInfo {
     char name[MAX_PATH];
 };
 
+// Opens minizip over reader's source once end (CheckEndRecord of its last bytes, ZipOk) is
+// known: moves the source's start past the prefix and sets the count. ZipOk (an archive of no
+// entries may have no minizip archive), ZipReadFailed or ZipBadEndRecord.
+ZipResult OpenAtEnd(ZipReader* reader, const EndRecordCheck& end);
 // The handle check of every operation: ZipOk, ZipBadArguments or ZipModeMixed.
 ZipResult CheckHandle(const ZipHandle* handle);
 // Abandons the memory form's open entry, if any.
@@ -208,6 +229,11 @@ ZipResult GoToEntry(ZipReader* reader, int32_t index);
 // ZipCorrupt for a name of 260 bytes or more (stored or converted), a method other than 0
 // or 8, encryption, or sizes beyond 32 bits.
 ZipResult ReadEntryInfo(ZipReader* reader, EntryInfo* out);
+// The checks of ReadEntryInfo on facts read already; stored is the stored name, terminated.
+ZipResult JudgeEntryInfo(const unz_file_info64& info, const char* stored, char (&name)[MAX_PATH]);
+// A DOS date (high word) and time as the three times of a record start; zero when the
+// system rejects it (month 0, day 0, ...), which the extraction takes for "no time to set".
+FILETIME DosTimeOf(uint32_t dos);
 // ZipGetEntry without the handle check and ZipLastResult.
 ZipResult GetEntryRecord(ZipReader* reader, int32_t index, ZipEntry* entry);
 // The bytes minizip has read from the source of an open handle, and the ReadFile calls

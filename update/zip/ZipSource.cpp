@@ -9,6 +9,16 @@ namespace {
 
 constexpr uint32_t kEndRecordSize = 22;
 constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint64_t kEndSearch = kEndRecordSize + 0xFFFF;  // the record and its longest comment
+constexpr uint32_t kLocatorSize = 20;
+constexpr uint32_t kLocatorSignature = 0x07064b50;
+constexpr uint32_t kZip64EndSize = 56;
+constexpr uint32_t kZip64EndSignature = 0x06064b50;
+// How far before its locator a zip64 end record may begin: its fixed part and an extensible
+// data of up to 64 KiB. Bounds what an open reads however the locator lies.
+constexpr uint64_t kZip64Reach = kZip64EndSize + 0xFFFF;
+
+uint64_t Get64(const uint8_t* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
 
 ZipSource* AsSource(voidpf stream) { return static_cast<ZipSource*>(stream); }
 
@@ -95,7 +105,7 @@ bool SourceEnd(ZipSource* source, uint64_t* end) {
         return true;
     }
     if (!source->isHandle) {
-        *end = source->length;
+        *end = source->memoryStart + source->length;
         return true;
     }
     *end = source->handleLength;
@@ -111,9 +121,22 @@ uLong ZCALLBACK ReadSource(voidpf, voidpf stream, void* buffer, uLong size) {
     if (source->isHandle) {
         got = ReadFromHandle(source, static_cast<uint8_t*>(buffer), size);
     } else {
-        uint32_t left = source->position < source->length ? source->length - source->position : 0;
-        got = size < left ? size : left;
-        if (got != 0) std::memcpy(buffer, source->base + source->position, got);
+        // A tail holds nothing before memoryStart, which reads as zeros: minizip looks for the
+        // end records in blocks that may reach there, and zeros hold no record.
+        const uint64_t end = source->memoryStart + source->length;
+        const uint64_t left = source->position < end ? end - source->position : 0;
+        got = size < left ? size : static_cast<uLong>(left);
+        uLong missing = 0;
+        if (source->position < source->memoryStart) {
+            const uint64_t before = source->memoryStart - source->position;
+            missing = before < got ? static_cast<uLong>(before) : got;
+        }
+        std::memset(buffer, 0, missing);
+        if (got > missing) {
+            std::memcpy(static_cast<uint8_t*>(buffer) + missing,
+                        source->base + (source->position + missing - source->memoryStart),
+                        got - missing);
+        }
         source->position += got;
     }
     source->bytesRead += got;
@@ -148,14 +171,10 @@ long ZCALLBACK SeekSource(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     }
     // A position beyond the source can only come from a damaged offset; refused alike for
     // memory and handles, so that it fails the same way from either.
-    const uint64_t end = source->isHandle ? source->handleLength : source->length;
+    const uint64_t end =
+        source->isHandle ? source->handleLength : source->memoryStart + source->length;
     if (offset > end - from) return -1;
-    const uint64_t target = from + offset;
-    if (source->isHandle) {
-        source->cursor = target;
-    } else {
-        source->position = static_cast<uint32_t>(target);
-    }
+    (source->isHandle ? source->cursor : source->position) = from + offset;
     return 0;
 }
 
@@ -191,8 +210,10 @@ bool SourceLength(ZipSource* source, uint64_t* length) {
 
 bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t size) {
     if (!source->isHandle) {
-        if (offset > source->length || source->length - offset < size) return false;
-        std::memcpy(buffer, source->base + offset, size);
+        if (offset < source->memoryStart) return false;
+        const uint64_t at = offset - source->memoryStart;
+        if (at > source->length || source->length - at < size) return false;
+        std::memcpy(buffer, source->base + at, size);
         return true;
     }
     if (!source->canSeek) return false;
@@ -204,27 +225,96 @@ bool ReadSourceAt(ZipSource* source, uint64_t offset, void* buffer, uint32_t siz
     return read == size;
 }
 
-EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t archiveLength) {
-    EndRecordCheck check{ZipNoEndRecord, 0, 0, 0, 0};
-    if (tailLength < kEndRecordSize || tailLength > archiveLength) return check;
-    for (size_t i = tailLength - kEndRecordSize + 1; i-- > 0;) {
-        const uint8_t* record = tail + i;
-        if (Get32(record) != kEndSignature) continue;
-        uint64_t position = archiveLength - tailLength + i;
-        uint16_t disk = Get16(record + 4);
-        uint16_t directoryDisk = Get16(record + 6);
-        uint16_t entriesHere = Get16(record + 8);
-        uint16_t entries = Get16(record + 10);
-        uint64_t directorySize = Get32(record + 12);
-        uint64_t directoryOffset = Get32(record + 16);
-        bool consistent = disk == 0 && directoryDisk == 0 && entriesHere == entries &&
-                          directoryOffset + directorySize <= position;
-        check.result = consistent ? ZipOk : ZipBadEndRecord;
-        check.position = position;
-        check.entryCount = entries;
-        check.directoryOffset = static_cast<uint32_t>(directoryOffset);
-        check.directorySize = static_cast<uint32_t>(directorySize);
-        return check;
+void ShiftSource(ZipSource* source, uint64_t prefix) {
+    if (source->isHandle) {
+        source->initialOffset += prefix;
+        source->handleLength -= prefix;
+        source->cursor = 0;
+        for (SourceWindow& window : source->windows) window.length = 0;
+        return;
     }
+    if (source->memoryStart < prefix) {
+        const uint64_t skipped = prefix - source->memoryStart;
+        source->base += skipped;
+        source->length -= static_cast<uint32_t>(skipped);
+        source->memoryStart = prefix;
+    }
+    source->memoryStart -= prefix;
+    source->position = 0;
+}
+
+EndRecordCheck CheckEndRecord(const uint8_t* tail, size_t tailLength, uint64_t archiveLength) {
+    EndRecordCheck check{ZipNoEndRecord, 0, 0, false, 0, 0, 0, 0};
+    if (tailLength > archiveLength) return check;
+    const uint64_t start = archiveLength - tailLength;
+    // Whether the bytes [at, at + size) lie in tail; when they lie before it, they are what
+    // to ask for next.
+    auto inTail = [&](uint64_t at, uint64_t size) {
+        if (at >= start && at - start + size <= tailLength) return true;
+        if (at < start) check.needed = archiveLength - at;
+        return false;
+    };
+    auto more = [](uint64_t needed) {
+        return EndRecordCheck{ZipMoreData, needed, 0, false, 0, 0, 0, 0};
+    };
+    size_t i = tailLength < kEndRecordSize ? 0 : tailLength - kEndRecordSize + 1;
+    for (; i > 0; --i) {
+        if (Get32(tail + i - 1) == kEndSignature) break;
+    }
+    if (i-- == 0) {
+        const uint64_t searched = archiveLength < kEndSearch ? archiveLength : kEndSearch;
+        return tailLength < searched ? more(searched) : check;
+    }
+    const uint8_t* record = tail + i;
+    check.position = start + i;
+    check.result = ZipBadEndRecord;
+    check.entryCount = Get16(record + 10);
+    check.directorySize = Get32(record + 12);
+    check.directoryOffset = Get32(record + 16);
+    uint64_t directoryEnd = check.position;
+
+    // minizip takes the zip64 records only from a locator on one disk of one; so does this.
+    const uint64_t locator = check.position - kLocatorSize;
+    if (check.position >= kLocatorSize) {
+        if (!inTail(locator, kLocatorSize)) return more(check.needed + kZip64EndSize);
+        const uint8_t* l = tail + (locator - start);
+        check.zip64 = Get32(l) == kLocatorSignature && Get32(l + 4) == 0 && Get32(l + 16) == 1;
+    }
+    // With zip64 records, a classic field may say "see there" by its largest value.
+    auto fits = [&](uint64_t classic, uint64_t value, uint64_t largest) {
+        return classic == value || (check.zip64 && classic == largest);
+    };
+    bool consistent = fits(Get16(record + 4), 0, 0xFFFF) && fits(Get16(record + 6), 0, 0xFFFF) &&
+                      Get16(record + 8) == check.entryCount;
+    if (check.zip64) {
+        // An archive behind bytes its offsets leave out has the record right before the
+        // locator, not where the locator says.
+        const uint64_t claimed = Get64(tail + (locator - start) + 8);
+        if (locator < kZip64EndSize) return check;
+        uint64_t at = locator - kZip64EndSize;
+        if (!inTail(at, kZip64EndSize)) return more(check.needed);
+        if (Get32(tail + (at - start)) != kZip64EndSignature) {
+            at = claimed;
+            if (at > locator - kZip64EndSize || locator - at > kZip64Reach) return check;
+            if (!inTail(at, kZip64EndSize)) return more(check.needed);
+            if (Get32(tail + (at - start)) != kZip64EndSignature) return check;
+        }
+        const uint8_t* z = tail + (at - start);
+        const uint64_t entries = Get64(z + 32), size = Get64(z + 40), offset = Get64(z + 48);
+        consistent = consistent && Get32(z + 16) == 0 && Get32(z + 20) == 0 &&
+                     Get64(z + 24) == entries && fits(check.entryCount, entries, 0xFFFF) &&
+                     fits(check.directorySize, size, 0xFFFFFFFF) &&
+                     fits(check.directoryOffset, offset, 0xFFFFFFFF) && claimed == offset + size;
+        check.entryCount = entries;
+        check.directorySize = size;
+        check.directoryOffset = offset;
+        directoryEnd = at;
+    }
+    if (!consistent || check.directorySize > directoryEnd ||
+        check.directoryOffset > directoryEnd - check.directorySize)
+        return check;
+    check.prefix = directoryEnd - (check.directoryOffset + check.directorySize);
+    check.directoryOffset += check.prefix;
+    check.result = ZipOk;
     return check;
 }
