@@ -46,9 +46,11 @@ void BenchMemory(const Options& o, Report& report);
 void BenchRelease(const Options& o, Report& report);
 // 11 and 12 (BenchRuns.cpp): a release signed (o.releaseKey) beside unsigned, over the line
 // on o.linePort and at loopback speed; a release over that line beside the time its bytes
-// need.
+// need; and (BenchSmallFilesOverALine, with o.port the line's) a release of small files
+// over the same line beside the time its bytes need.
 void BenchSignedRelease(const Options& o, Report& report);
 void BenchReleaseOverALine(const Options& o, Report& report);
+void BenchSmallFilesOverALine(const Options& o, Report& report);
 
 // 13 (BenchExit.cpp): a one-file release: from the lobby's start to Update.exe's end, and
 // its whole run, beside a trivial program's start and end.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include <urlmon.h>
@@ -45,10 +46,12 @@ constexpr int kLargeEntriesPerArchive = 5;  // each a hundredth of the release
 std::string ReleasePath(const std::string& name) { return kReleaseFolder + ("\\" + name); }
 
 std::vector<ReleaseFile> ReleaseFiles(const Options& o, Release which) {
-    const bool line = which == Release::OverALine;
-    const int count = line ? o.lineFiles : o.releaseFiles;
-    const int spacing = line ? kFilesPerArchiveOverALine : kFilesPerArchive;
-    const char* prefix = line ? "l" : "p";
+    const bool line = which == Release::OverALine, small = which == Release::SmallFiles;
+    const int count = line ? o.lineFiles : small ? o.smallFiles : o.releaseFiles;
+    const int spacing = line    ? kFilesPerArchiveOverALine
+                        : small ? std::max(1, (o.smallFiles + 1) / 2)
+                                : kFilesPerArchive;
+    const char* prefix = line ? "l" : small ? "s" : "p";
     std::vector<ReleaseFile> files;
     for (int k = 0; k < count; ++k) {
         if (k % spacing == 0) {
@@ -63,12 +66,29 @@ std::vector<ReleaseFile> ReleaseFiles(const Options& o, Release which) {
 
 namespace {
 
+// The small-file release's plain files: 8 to 90 KiB.
+uint64_t SmallFileSize(size_t k) { return (8 + k * 37 % 83) << 10; }
+
 bool GenerateRelease(const Options& o, Release which) {
     if (!MakeFolders(kReleaseFolder)) return false;
     const std::vector<ReleaseFile> files = ReleaseFiles(o, which);
-    const uint64_t total =
-        static_cast<uint64_t>(which == Release::OverALine ? o.lineMb : o.releaseMb) << 20;
-    uint64_t archiveBytes = 0, weights = 0;
+    const bool small = which == Release::SmallFiles;
+    const uint64_t total = small ? static_cast<uint64_t>(o.smallKib) << 10
+                                 : static_cast<uint64_t>(which == Release::OverALine ? o.lineMb
+                                                                                     : o.releaseMb)
+                                       << 20;
+    uint64_t archiveBytes = 0, weights = 0, plainBytes = 0;
+    int archives = 0;
+    for (size_t k = 0; k < files.size(); ++k) {
+        plainBytes += files[k].folder.empty() ? SmallFileSize(k) : 0;
+        archives += files[k].folder.empty() ? 0 : 1;
+    }
+    // The small release's archives make up what its plain files leave of the total, less
+    // about what their small entries take packed.
+    const uint64_t smallLarge =
+        archives > 0 && total > plainBytes + archives * (150u << 10)
+            ? (total - plainBytes - archives * (150u << 10)) / (archives * kLargeEntriesPerArchive)
+            : 0;
     for (size_t k = 0; k < files.size(); ++k) {
         const ReleaseFile& f = files[k];
         if (f.folder.empty()) {
@@ -85,8 +105,9 @@ bool GenerateRelease(const Options& o, Release which) {
         for (int e = 0; e < kLargeEntriesPerArchive; ++e) {
             const uint32_t seed = static_cast<uint32_t>(k * 1000 + 500 + e);
             entries.push_back({Format("%s/b%d.bin", f.folder.c_str(), e),
-                               e % 2 ? CompressibleData(total / 100, seed)
-                                     : IncompressibleData(total / 100, seed)});
+                               small   ? IncompressibleData(static_cast<size_t>(smallLarge), seed)
+                               : e % 2 ? CompressibleData(total / 100, seed)
+                                       : IncompressibleData(total / 100, seed)});
         }
         const std::string path = ReleasePath(f.name);
         if (!WriteArchive(path, entries)) return false;
@@ -96,7 +117,8 @@ bool GenerateRelease(const Options& o, Release which) {
     const uint64_t left = total > archiveBytes ? total - archiveBytes : 0;
     for (size_t k = 0; k < files.size(); ++k) {
         if (!files[k].folder.empty()) continue;
-        const uint64_t size = left * (1 + k * 7 % 16) / (weights > 0 ? weights : 1);
+        const uint64_t size =
+            small ? SmallFileSize(k) : left * (1 + k * 7 % 16) / (weights > 0 ? weights : 1);
         const std::string bytes = IncompressibleData(size > 1024 ? static_cast<size_t>(size) : 1024,
                                                      static_cast<uint32_t>(k));
         if (!WriteWholeFile(ReleasePath(files[k].name), bytes)) return false;
@@ -122,7 +144,8 @@ bool Generate(const Options& o) {
         }
         if (!WriteArchive(ManyArchive(count), entries)) return false;
     }
-    return GenerateRelease(o, Release::Whole) && GenerateRelease(o, Release::OverALine);
+    return GenerateRelease(o, Release::Whole) && GenerateRelease(o, Release::OverALine) &&
+           GenerateRelease(o, Release::SmallFiles);
 }
 
 void ForgetAcceptedSerial() { ForgetPinnedRelease(); }
@@ -150,7 +173,7 @@ std::string SignWhatIsServed(const Options& o) {
         !add("big.bin", big))
         return "";
     DeleteFileA(big.c_str());
-    for (const Release which : {Release::Whole, Release::OverALine}) {
+    for (const Release which : {Release::Whole, Release::OverALine, Release::SmallFiles}) {
         for (const ReleaseFile& f : ReleaseFiles(o, which)) {
             if (!add(f.name, ReleasePath(f.name))) return "";
         }

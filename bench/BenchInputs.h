@@ -27,9 +27,11 @@ struct ReleaseFile {
 };
 
 // The releases: the whole release of figure 9 (o.releaseFiles files, about o.releaseMb MiB,
-// an archive at every 50th place) and the release over a player's line of figure 12
-// (o.lineFiles files, about o.lineMb MiB, two archives).
-enum class Release { Whole, OverALine };
+// an archive at every 50th place), the release over a player's line of figure 12
+// (o.lineFiles files, about o.lineMb MiB, two archives) and figure 12's small-file release
+// (o.smallFiles files of 8 to 90 KiB, two of them archives that make up about o.smallKib KiB
+// in all).
+enum class Release { Whole, OverALine, SmallFiles };
 
 // The release's files in the order of its list, plain files between the archives.
 std::vector<ReleaseFile> ReleaseFiles(const Options& o, Release which = Release::Whole);

@@ -46,6 +46,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
                        {"--drop-kib", &o.dropKib, true},
                        {"--line-files", &o.lineFiles, false},
                        {"--line-mb", &o.lineMb, false},
+                       {"--small-files", &o.smallFiles, false},
+                       {"--small-kib", &o.smallKib, false},
                        {"--line-port", &o.linePort, false},
                        {"--line-rtt-ms", &o.lineRttMs, false},
                        {"--line-kib", &o.lineKib, true}};

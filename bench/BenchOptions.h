@@ -26,6 +26,10 @@ struct Options {
     // server on linePort stands for (a round trip before each answer, a rate shared by all).
     int lineFiles = 200;
     int lineMb = 20;
+    // The small-file release over the same line: its files (two archives among them, the
+    // rest of 8 to 90 KiB) and its size in KiB, the archives making up what the rest leaves.
+    int smallFiles = 200;
+    int smallKib = 19251;
     int linePort = 0;
     int lineRttMs = 60;
     int lineKib = 2048;

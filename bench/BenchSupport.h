@@ -58,7 +58,8 @@ bool AnyFailed();
 class Report {
 public:
     // A figure beside its reference, the ratio of the two and the goal it is held to, all
-    // as printed.
+    // as printed; written to standard output at once on a line of its own, and again in
+    // the table.
     void Row(const std::string& figure, const std::string& ours, const std::string& reference,
              const std::string& ratio, const std::string& goal);
     // A verdict line as it is printed (e.g. a goal not measured).

@@ -10,14 +10,15 @@
 std::string ServerUrl(const Options& o) { return Format("http://127.0.0.1:%d/", o.port); }
 
 bool WriteHandOverFile(const std::string& dir, const Options& o,
-                       const std::vector<std::string>& names) {
+                       const std::vector<std::string>& names, const std::vector<DWORD>& sizes) {
     HandOverHeader header = {};
     header.wCount = static_cast<WORD>(names.size());
     std::snprintf(header.szServerUrl, sizeof header.szServerUrl, "%s", ServerUrl(o).c_str());
     std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-    for (const std::string& name : names) {
+    for (size_t k = 0; k < names.size(); ++k) {
         HandOverRecord record = {};
-        std::snprintf(record.szName, sizeof record.szName, "%s", name.c_str());
+        std::snprintf(record.szName, sizeof record.szName, "%s", names[k].c_str());
+        record.dwSize = k < sizes.size() ? sizes[k] : 0;
         record.dwDate = 0x01D8379B;  // 2022-03
         record.dwTime = 0x1A2B3C4D;
         bytes.append(reinterpret_cast<const char*>(&record), sizeof record);

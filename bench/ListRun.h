@@ -13,10 +13,12 @@
 // The loopback server's root: "http://127.0.0.1:<o.port>/".
 std::string ServerUrl(const Options& o);
 
-// Writes the hand-over file into dir, listing names on the server of o. False when it
-// cannot be written.
+// Writes the hand-over file into dir, listing names on the server of o, with the sizes
+// sizes gives by the same index as mkhandover records them (none: 0, not known). False when
+// it cannot be written.
 bool WriteHandOverFile(const std::string& dir, const Options& o,
-                       const std::vector<std::string>& names);
+                       const std::vector<std::string>& names,
+                       const std::vector<DWORD>& sizes = {});
 
 // Writes dir's UpdateConfig.txt: settings (lines) in section Setting. False when it cannot
 // be written.

@@ -22,12 +22,14 @@ from loopback import Served, Server  # noqa: E402
 
 FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, downloads=200,
             passes=2000, budget_s=20, release_files=200, release_mb=100, release_reps=5,
-            link_kib=1024, drop_kib=4096, line_files=200, line_mb=20)
+            link_kib=1024, drop_kib=4096, line_files=200, line_mb=20, small_files=200,
+            small_kib=19251)
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
             budget_s=10, release_files=20, release_mb=2, release_reps=1,
-            link_kib=8192, drop_kib=256, line_files=20, line_mb=2)
+            link_kib=8192, drop_kib=256, line_files=20, line_mb=2, small_files=20,
+            small_kib=2048)
 OUTPUTS = ("out", "step", "res", "unzip", "disk", "whole", "kit", "signed")
-GENERATOR = 5
+GENERATOR = 6
 # The player's line of figure 12: before each answer's first byte, and the rate all share.
 LINE_RTT_MS = 60
 LINE_KIB = 2048
@@ -91,7 +93,8 @@ def sizes_args(s):
             "--release-files", str(s["release_files"]), "--release-mb", str(s["release_mb"]),
             "--release-reps", str(s["release_reps"]), "--link-kib", str(s["link_kib"]),
             "--drop-kib", str(s["drop_kib"]), "--line-files", str(s["line_files"]),
-            "--line-mb", str(s["line_mb"])]
+            "--line-mb", str(s["line_mb"]), "--small-files", str(s["small_files"]),
+            "--small-kib", str(s["small_kib"])]
 
 
 def time_unzip(work, reps):
@@ -172,9 +175,9 @@ def main():
     # The archives depend only on their sizes and the generator: a stamp keeps them across
     # runs. Raise GENERATOR when updatebench writes different archives for the same sizes.
     stamp = os.path.join(work, "archives", "sizes")
-    wanted = "generator %d: %s %s %s %s %s %s" % (
+    wanted = "generator %d: %s %s %s %s %s %s %s %s" % (
         GENERATOR, sizes["big_mb"], sizes["many"], sizes["release_files"], sizes["release_mb"],
-        sizes["line_files"], sizes["line_mb"])
+        sizes["line_files"], sizes["line_mb"], sizes["small_files"], sizes["small_kib"])
     if not os.path.exists(stamp) or open(stamp).read() != wanted:
         shutil.rmtree(os.path.join(work, "archives"), ignore_errors=True)
         print("bench: writing the archives (%s MB, %s entries) and a release of %s files, %s MB"
@@ -208,6 +211,10 @@ def main():
             args += ["--only", a.only]
         print("bench: running updatebench %s" % " ".join(args), flush=True)
         result = subprocess.run(wine + args, cwd=work, timeout=1800)
+        # Whether the downloads kept their connections: the line charges its round trip per
+        # request, not per connection.
+        print("bench: the line's server answered %d requests on %d connections"
+              % (len(line.requests), line.connections), flush=True)
     finally:
         server.stop()
         line.stop()

@@ -10,6 +10,7 @@
 //        --passes N --budget-s N (longest timed run over many entries, on every side; 0: none)
 //        --release-files N --release-mb N --release-reps N (the whole-release figure)
 //        --line-files N --line-mb N (the release over a player's line)
+//        --small-files N --small-kib N (the small-file release over the same line)
 // --line-port N --line-rtt-ms N --line-kib N: the server standing for a player's line, and
 // the line it stands for (figure 12).
 // With --port, the download figures fetch "Torvel\big.bin" and "Torvel\r###.bin|zip" from
@@ -35,7 +36,8 @@ int main(int argc, char** argv) {
                      "usage: updatebench [--generate] [--reps N] [--big-mb N] [--many A,B,C] "
                      "[--per-folder N] [--port N] [--download-mb N] [--downloads N] "
                      "[--passes N] [--budget-s N] [--release-files N] [--release-mb N] "
-                     "[--release-reps N] [--line-files N] [--line-mb N] [--line-port N] "
+                     "[--release-reps N] [--line-files N] [--line-mb N] [--small-files N] "
+                     "[--small-kib N] [--line-port N] "
                      "[--line-rtt-ms N] [--line-kib N] [--kit DIR] "
                      "[--unzip-ms X] [--disk-us R,N] [--only FIGURE,...]\n");
         return 2;

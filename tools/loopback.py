@@ -112,6 +112,8 @@ class Server:
         self.upstream = upstream  # relay to this (host, port), cutting every drop_every bytes
         self.drop_every = drop_every
         self.began = threading.Event()  # set when a file's body starts going out
+        self.connections = 0  # accepted so far: fewer than the requests when kept alive
+        counting = threading.Lock()
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -119,6 +121,11 @@ class Server:
             # As nginx does on kept-alive connections: without it a small answer's body
             # waits for the client's delayed acknowledgement of its headers (40 ms here).
             disable_nagle_algorithm = True
+
+            def setup(self):
+                super().setup()
+                with counting:
+                    outer.connections += 1
 
             def log_message(self, fmt, *values):
                 if log:

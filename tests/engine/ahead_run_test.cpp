@@ -51,6 +51,29 @@ TEST(FetchAhead, InstallsInListOrderWhateverOrderTheDownloadsFinishIn) {
     }
 }
 
+TEST(FetchAhead, SmallItemsStartWhileTheirBytesStayWithinTheShares) {
+    constexpr ULONGLONG kShare = kAheadShareBytes;
+    struct Case {
+        const char* what;
+        unsigned position;
+        ULONGLONG weight;
+        unsigned running, ahead;
+        bool starts;
+    } cases[] = {
+        {"nothing ahead", 0, 1, 0, 0, false},
+        {"the first ahead, whatever they weigh", 3, 100 * kShare, 3, 4, true},
+        {"past ahead, over its shares", 4, 4 * kShare + 1, 0, 4, false},
+        {"past ahead, within its shares", 20, 4 * kShare, 7, 4, true},
+        {"twice ahead running", 1, 1, 8, 4, false},
+        {"never more than eight", 1, 1, 8, 8, false},
+        {"one ahead: two small ones at once", 5, 1000, 1, 1, true},
+        {"one ahead: not three", 5, 1000, 2, 1, false},
+        {"not past the farthest", kMostItemsAhead, 1, 0, 4, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.starts, StartsAhead(c.position, c.weight, c.running, c.ahead)) << c.what;
+}
+
 // Esc while fetches ahead run: each keeps what it received as a piece of the index, and
 // the next run asks for the rests.
 TEST(FetchAhead, AStopLeavesPiecesTheNextRunGoesOnFrom) {

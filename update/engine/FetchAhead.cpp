@@ -2,11 +2,24 @@
 
 #include <objbase.h>
 
+#include <utility>
+
 namespace {
 
 constexpr DWORD kLookMs = 50;
 
 }  // namespace
+
+unsigned MostAtOnce(unsigned ahead) { return ahead < 4 ? 2 * ahead : 8; }
+
+ULONGLONG AheadWeight(DWORD size) { return size != 0 ? size : kAheadShareBytes; }
+
+bool StartsAhead(unsigned position, ULONGLONG weight, unsigned running, unsigned ahead) {
+    // A count alone leaves a player's line idle over small files: their bytes come in less
+    // time than the round trip before the next answer.
+    return running < MostAtOnce(ahead) &&
+           (position < ahead || (position < kMostItemsAhead && weight <= ahead * kAheadShareBytes));
+}
 
 void AheadJob::Run() const { ahead->Ended(index, ahead->m_fetcher.FetchAheadOf(index)); }
 
@@ -61,8 +74,9 @@ DWORD WINAPI AheadThreads::Work(LPVOID self) {
     return 0;
 }
 
-FetchAhead::FetchAhead(unsigned ahead, AheadWorkers& workers, AheadFetcher& fetcher)
-    : m_ahead(ahead), m_workers(workers), m_fetcher(fetcher) {}
+FetchAhead::FetchAhead(unsigned ahead, std::vector<DWORD> sizes, AheadWorkers& workers,
+                       AheadFetcher& fetcher)
+    : m_ahead(ahead), m_sizes(std::move(sizes)), m_workers(workers), m_fetcher(fetcher) {}
 
 FetchAhead::~FetchAhead() { WaitAll(); }
 
@@ -72,15 +86,29 @@ void FetchAhead::Plan(WORD first, WORD end) {
     std::vector<AheadJob> start;
     {
         ScopedSrwLock hold(m_lock);
-        if (m_stopped) return;
-        const unsigned last = first + m_ahead < end ? first + m_ahead : end;
-        for (unsigned index = m_next > first ? m_next : first; index < last; ++index) {
-            m_slots.push_back({static_cast<WORD>(index), true, false});
-            start.push_back({this, static_cast<WORD>(index)});
-        }
-        if (last > m_next) m_next = last;
+        m_first = first;
+        m_end = end < m_sizes.size() ? end : static_cast<unsigned>(m_sizes.size());
+        start = Fill();
     }
     for (const AheadJob& job : start) m_workers.Post(job);
+}
+
+std::vector<AheadJob> FetchAhead::Fill() {
+    std::vector<AheadJob> start;
+    if (m_stopped) return start;
+    unsigned running = 0;
+    for (const Slot& slot : m_slots) running += slot.running ? 1 : 0;
+    ULONGLONG weight = 0;
+    for (unsigned index = m_first; index < m_end; ++index) {
+        weight += AheadWeight(m_sizes[index]);
+        if (index < m_next) continue;
+        if (!StartsAhead(index - m_first, weight, running, m_ahead)) break;
+        m_slots.push_back({static_cast<WORD>(index), true, false});
+        start.push_back({this, static_cast<WORD>(index)});
+        ++running;
+        m_next = index + 1;
+    }
+    return start;
 }
 
 bool FetchAhead::Finish(WORD index) {
@@ -116,6 +144,7 @@ std::vector<WORD> FetchAhead::WholeAfter(WORD after) {
 }
 
 void FetchAhead::Ended(WORD index, bool whole) {
+    std::vector<AheadJob> start;
     {
         ScopedSrwLock hold(m_lock);
         for (Slot& slot : m_slots) {
@@ -123,8 +152,13 @@ void FetchAhead::Ended(WORD index, bool whole) {
             slot.running = false;
             slot.whole = whole;
         }
+        // The next fetch starts as soon as one ends, not when the item in turn is installed:
+        // downloads that share a line end together, and would all wait out the next round
+        // trip together. A fetch that failed (a stop, a full disk) starts none.
+        if (whole) start = Fill();
     }
     WakeAllConditionVariable(&m_ended);
+    for (const AheadJob& job : start) m_workers.Post(job);
 }
 
 bool FetchAhead::IsRunning(DWORD index) const {

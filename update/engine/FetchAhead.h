@@ -14,6 +14,24 @@
 
 class FetchAhead;
 
+// How many downloads may run at once for `ahead` (DownloadsAhead): twice that, at most 8.
+unsigned MostAtOnce(unsigned ahead);
+
+// What each of the `ahead` downloads may hold of the items fetched and not yet installed,
+// and how far ahead of the one in turn small items go at most.
+constexpr ULONGLONG kAheadShareBytes = 256 * 1024;
+constexpr unsigned kMostItemsAhead = 64;
+
+// An item's weight in those shares: its listed size, or one share when that is 0 (not
+// known).
+ULONGLONG AheadWeight(DWORD size);
+
+// Whether the item at `position` after the one in turn (0: the next) starts being fetched
+// while `running` fetches ahead run, the items from the next one through it weighing
+// `weight`: not while MostAtOnce(ahead) run (none for 0); the first `ahead` items, and
+// further ones up to kMostItemsAhead while their weight stays within `ahead` shares.
+bool StartsAhead(unsigned position, ULONGLONG weight, unsigned running, unsigned ahead);
+
 // Who fetches an item ahead of its turn: the run.
 class AheadFetcher {
 public:
@@ -68,14 +86,16 @@ private:
 
 class FetchAhead {
 public:
-    FetchAhead(unsigned ahead, AheadWorkers& workers, AheadFetcher& fetcher);
+    // sizes: every item's listed size (StartsAhead), by index.
+    FetchAhead(unsigned ahead, std::vector<DWORD> sizes, AheadWorkers& workers,
+               AheadFetcher& fetcher);
     // Waits for every fetch started.
     ~FetchAhead();
     FetchAhead(const FetchAhead&) = delete;
     FetchAhead& operator=(const FetchAhead&) = delete;
 
-    // Starts a fetch of each item of [first, first + ahead), below end, that none was started
-    // for; none once Stop was called.
+    // Starts a fetch of each item from first on, below end, that StartsAhead lets start and
+    // none was started for; again each time a fetch ends whole. None once Stop was called.
     void Plan(WORD first, WORD end);
     // Waits until no fetch of index runs; true when one left it whole (told once).
     bool Finish(WORD index);
@@ -96,16 +116,20 @@ private:
     };
     static constexpr DWORD kAll = 0x10000;
     void Ended(WORD index, bool whole);
+    // The fetches to start now, noted as started (with m_lock held).
+    std::vector<AheadJob> Fill();
     // Waits while a fetch of index (kAll: any) runs.
     void WaitWhileRunning(DWORD index);
     bool IsRunning(DWORD index) const;  // with m_lock held
 
     unsigned m_ahead;
+    std::vector<DWORD> m_sizes;
     AheadWorkers& m_workers;
     AheadFetcher& m_fetcher;
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_ended = CONDITION_VARIABLE_INIT;
-    std::vector<Slot> m_slots;  // fetches not yet finished: at most `ahead` of them
+    std::vector<Slot> m_slots;  // fetches not yet finished: at most MostAtOnce of them
     unsigned m_next = 0;        // the first item no fetch was considered for
+    unsigned m_first = 0, m_end = 0;  // as Plan was last given them
     bool m_stopped = false;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "DownloadCheck.h"
 #include "DownloadStatusCallback.h"
@@ -155,7 +156,7 @@ bool UpdateRun::ReadHandOverFile() {
     const unsigned ahead = DownloadsAhead(kConfigFile);
     // Windows lets a process hold only a few connections to one server (fewer still to an
     // HTTP/1.0 one): the downloads ahead would wait for each other.
-    if (ahead != 0) AllowConnectionsPerServer(ahead + 2);
+    if (ahead != 0) AllowConnectionsPerServer(MostAtOnce(ahead) + 2);
     SetDownloadsAhead(ahead);
     return true;
 }
@@ -289,15 +290,18 @@ void UpdateRun::DownloadNextItem() {
     }
     m_io.MakeFolder(paths.downloadFolder);
     // Threads only for what there is to fetch ahead: none for a list of one item. The item in
-    // turn was mostly fetched ahead too, on one of them: more threads than DownloadsAhead
-    // only divided the player's line among more downloads (measured: docs/performance.md).
+    // turn was mostly fetched ahead too, on one of them: a thread of its own only divided the
+    // player's line among more downloads (measured: docs/performance.md).
     const unsigned later = static_cast<unsigned>(m_nItemCount - current - 1);
     if (m_nAhead != 0 && !m_ahead && later != 0) {
         if (m_pAheadWorkers == nullptr) {
-            m_ownWorkers.reset(new AheadThreads(m_nAhead < later ? m_nAhead : later));
+            const unsigned most = MostAtOnce(m_nAhead);
+            m_ownWorkers.reset(new AheadThreads(most < later ? most : later));
             m_pAheadWorkers = m_ownWorkers.get();
         }
-        m_ahead.reset(new FetchAhead(m_nAhead, *m_pAheadWorkers, *this));
+        std::vector<DWORD> sizes(m_nItemCount);
+        for (WORD i = 0; i < m_nItemCount; ++i) sizes[i] = m_pItems[i].dwSize;
+        m_ahead.reset(new FetchAhead(m_nAhead, std::move(sizes), *m_pAheadWorkers, *this));
         // Nothing is fetched past an item that cannot be placed: the run ends there.
         m_nPlaceable = current;
         for (ItemPaths ahead; m_nPlaceable < m_nItemCount && PathsOf(m_nPlaceable, ahead);)

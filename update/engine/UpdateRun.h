@@ -57,7 +57,7 @@ DWORD StallLimitMs(const char* configFile);
 
 // How many items are fetched ahead of the one in turn: "DownloadsAhead" of section
 // "Setting" of configFile, kDefaultDownloadsAhead by default, at most kMostDownloadsAhead;
-// 0 fetches one item at a time.
+// 0 fetches one item at a time. Small items are fetched more at once (ItemsAhead).
 constexpr unsigned kDefaultDownloadsAhead = 4;
 constexpr unsigned kMostDownloadsAhead = 8;
 unsigned DownloadsAhead(const char* configFile);
