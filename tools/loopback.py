@@ -8,7 +8,8 @@ can misbehave on purpose (Served); or it relays every request to another server,
 answers short. It can stand for a player's line: every answer's first byte comes a round
 trip late, and all connections share one rate. hand_over builds the binary "~Update.tmp",
 make_zip an archive in memory, zip64_zip one with zip64 records and sparse_stored_zip a
-large one on disk.
+large one on disk. Nginx runs the distribution's nginx on a free loopback port, a real
+server whose access log counts what it sent.
 """
 import gzip
 import hashlib
@@ -18,6 +19,8 @@ import io
 import os
 import socket
 import struct
+import subprocess
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -392,3 +395,57 @@ def sparse_stored_zip(path, entries):
         f.write(central + struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries),
                                       len(central), at, 0))
         return f.tell()
+
+
+class Nginx:
+    """nginx from the distribution on a free loopback port, serving root with keep-alive and
+    its default ETags and ranges, every answer compressed but /Torvel/big.bin, and
+    /Torvel/moved.txt redirected to /real/moved.txt."""
+
+    def __init__(self, root, folder):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        self.prefix = tempfile.mkdtemp(prefix="nginx-", dir=folder)
+        conf = os.path.join(self.prefix, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write("""
+daemon off; master_process off; worker_processes 1;
+pid %(p)s/nginx.pid; error_log %(p)s/error.log;
+events { worker_connections 64; }
+http {
+  log_format encoded '$request $status $sent_http_content_encoding';
+  access_log %(p)s/access.log encoded;
+  client_body_temp_path %(p)s/body; proxy_temp_path %(p)s/proxy;
+  fastcgi_temp_path %(p)s/fcgi; uwsgi_temp_path %(p)s/uwsgi; scgi_temp_path %(p)s/scgi;
+  default_type application/octet-stream;
+  keepalive_timeout 60;
+  gzip on; gzip_types *; gzip_min_length 1; gzip_http_version 1.0;
+  server {
+    listen 127.0.0.1:%(port)d;
+    root %(root)s;
+    location = /Torvel/moved.txt { return 301 /real/moved.txt; }
+    location = /Torvel/big.bin { gzip off; }
+  }
+}
+""" % {"p": self.prefix, "port": port, "root": root})
+        self.proc = subprocess.Popen(["nginx", "-p", self.prefix, "-c", conf],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.port = port
+        self.base_url = "http://127.0.0.1:%d/" % port
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+
+    def access_log(self):
+        with open(os.path.join(self.prefix, "access.log")) as f:
+            return f.read()
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)

@@ -10,16 +10,14 @@ import contextlib
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from loopback import (Served, Server, damaged_zip, hand_over, make_zip,  # noqa: E402
+from loopback import (Nginx, Served, Server, damaged_zip, hand_over, make_zip,  # noqa: E402
                       sparse_stored_zip, zip64_zip)
 
 ARGS = None
@@ -39,60 +37,6 @@ def registry_versions():
     out = wine("reg", "query", VERSION_KEY).stdout.decode("latin-1")
     values = dict(re.findall(r"(FileVersion[12]|ReleaseSerial)\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out))
     return {k: int(v, 16) for k, v in values.items()}
-
-
-class Nginx:
-    """nginx from the distribution on a free loopback port, serving root with keep-alive and
-    its default ETags and ranges, every answer compressed but /Torvel/big.bin, and
-    /Torvel/moved.txt redirected to /real/moved.txt."""
-
-    def __init__(self, root, folder):
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
-        self.prefix = tempfile.mkdtemp(prefix="nginx-", dir=folder)
-        conf = os.path.join(self.prefix, "nginx.conf")
-        with open(conf, "w") as f:
-            f.write("""
-daemon off; master_process off; worker_processes 1;
-pid %(p)s/nginx.pid; error_log %(p)s/error.log;
-events { worker_connections 64; }
-http {
-  log_format encoded '$request $status $sent_http_content_encoding';
-  access_log %(p)s/access.log encoded;
-  client_body_temp_path %(p)s/body; proxy_temp_path %(p)s/proxy;
-  fastcgi_temp_path %(p)s/fcgi; uwsgi_temp_path %(p)s/uwsgi; scgi_temp_path %(p)s/scgi;
-  default_type application/octet-stream;
-  keepalive_timeout 60;
-  gzip on; gzip_types *; gzip_min_length 1; gzip_http_version 1.0;
-  server {
-    listen 127.0.0.1:%(port)d;
-    root %(root)s;
-    location = /Torvel/moved.txt { return 301 /real/moved.txt; }
-    location = /Torvel/big.bin { gzip off; }
-  }
-}
-""" % {"p": self.prefix, "port": port, "root": root})
-        self.proc = subprocess.Popen(["nginx", "-p", self.prefix, "-c", conf],
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        self.port = port
-        self.base_url = "http://127.0.0.1:%d/" % port
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
-            except OSError:
-                time.sleep(0.1)
-
-    def access_log(self):
-        with open(os.path.join(self.prefix, "access.log")) as f:
-            return f.read()
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
 
 
 class Installation(unittest.TestCase):

@@ -153,9 +153,9 @@ TEST(Open, ArchivesPast2GiBOpenAndExtract) {
     ZipClose(zip);
 }
 
-// The entries of dir are those a walk of file finds; for archives built here (local facts) the
-// local header at each offset also has the entry's name and CRC-32.
-void ExpectTheWalksEntries(const Bytes& file, const ZipTailDirectory& dir, bool localFacts) {
+// The entries of dir are those a walk of file finds, and the local header at each offset has
+// the entry's name and CRC-32.
+void ExpectTheWalksEntries(const Bytes& file, const ZipTailDirectory& dir) {
     ZipHandle* zip = OpenInMemory(file);
     ASSERT_NE(nullptr, zip);
     ZipEntry e;
@@ -171,7 +171,6 @@ void ExpectTheWalksEntries(const Bytes& file, const ZipTailDirectory& dir, bool 
                                         t.uncompressedSize == e.uncompressedSize));
         EXPECT_TRUE(t.result == ZipOk || walked != ZipOk);
         EXPECT_EQ(0x04034b50u, Get32(file, at));
-        if (!localFacts) continue;
         EXPECT_EQ(Ticks(e.writeTime), Ticks(t.dosTime));
         EXPECT_EQ(t.crc32, Get32(file, at + kLocalCrc));
         EXPECT_EQ(t.storedName, std::string(file.begin() + at + kLocalHeaderSize,
@@ -254,25 +253,15 @@ TEST(Tail, ReadsTheWalksEntriesOrSaysWhatIsWrong) {
         EXPECT_EQ(c.expected, ZipLastResult);
         EXPECT_EQ(c.rounds, rounds);
         EXPECT_EQ(c.expected != ZipOk, dir.entries.empty());
-        if (c.expected == ZipOk) ExpectTheWalksEntries(file, dir, true);
+        if (c.expected == ZipOk) ExpectTheWalksEntries(file, dir);
     }
 }
 
-// Archives other tools wrote: what the walk reads, read from as little as each asks for.
+// The corpus's zip64 records behind 14 bytes its offsets leave out: the entry is found, and
+// whole (what the walk and the tail reader give of every archive, the fuzz campaign compares).
 TEST(Tail, ArchivesOfOtherToolsAsTheWalkReadsThem) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(KIT_ZIP_CORPUS "/*.zip", &found);
-    if (search == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no " KIT_ZIP_CORPUS;
-    do {
-        const std::string text = ReadText(KIT_ZIP_CORPUS "/" + std::string(found.cFileName));
-        const Bytes file(text.begin(), text.end());
-        ZipTailDirectory dir;
-        int rounds = 0;
-        ASSERT_EQ(ZipOk, ReadTail(file, 22, &dir, &rounds)) << found.cFileName;
-        ExpectTheWalksEntries(file, dir, false);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    // zip64 records behind 14 bytes its offsets leave out: the entry is found, and whole.
+    if (GetFileAttributesA(KIT_ZIP_CORPUS "/zip2__zip64_demo.zip") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no " KIT_ZIP_CORPUS;
     const std::string text = ReadText(KIT_ZIP_CORPUS "/zip2__zip64_demo.zip");
     const Bytes demo(text.begin(), text.end());
     ZipHandle* zip = OpenInMemory(demo);
