@@ -17,6 +17,7 @@ import http.client
 import http.server
 import io
 import os
+import re
 import socket
 import struct
 import subprocess
@@ -48,9 +49,10 @@ class Served:
     mode: "length" (Content-Length), "close" (no length, ended by the close), "chunked" or
     "gzip" (compressed, with the compressed length). faults: a list from FAULTS, consumed one
     per request. fail/drop are shorthands for that many "503-empty"/"cut" faults. ranges:
-    answer "Range: bytes=N-" with a 206 unless If-Range names another version; without,
-    every answer is a 200. drop_every: every answer's connection closes after that many bytes
-    of body. replace: (after, body) makes body the file from the after-th request on."""
+    answer one range ("bytes=N-", "bytes=A-B", the last N bytes "bytes=-N") with a 206, or a
+    416 when it starts past the end, unless If-Range names another version (by its ETag or
+    its Last-Modified); without, every answer is a 200. drop_every: every answer's
+    connection closes after that many bytes of body. replace: (after, body) makes body the file from the after-th request on."""
 
     def __init__(self, body, mode="length", faults=(), fail=0, drop=0, no_length=False,
                  trickle=0.0, rate=0, stall_s=60.0, ranges=True, drop_every=0, replace=None):
@@ -175,20 +177,21 @@ class Server:
                     served.body = served.replace[1]
                 whole = gzip.compress(served.body) if served.mode == "gzip" else served.body
                 tag = '"%s"' % hashlib.sha1(whole).hexdigest()[:16]
-                first = self.first_byte(served, tag)
-                if first is not None and first >= len(whole):
+                # A date of its own for each version, as a file's modification time would be.
+                modified = self.date_time_string(1600000000 + int(tag[1:7], 16))
+                part = self.part_asked(served, tag, modified, len(whole))
+                if part is False:
                     outer.ranges.append((name, self.headers.get("Range"), 416, 0))
                     self.send_response(416)
                     self.send_header("Content-Range", "bytes */%d" % len(whole))
                     self.send_header("Content-Length", "0")
                     return self.end_headers()
-                body = whole if first is None else whole[first:]
+                first = None if part is None else part[0]
+                body = whole if part is None else whole[part[0]:part[1] + 1]
                 self.send_response(200 if first is None else 206)
                 outer.began.set()
                 self.send_header("ETag", tag)
-                # A date of its own for each version, as a file's modification time would be.
-                self.send_header("Last-Modified",
-                                 self.date_time_string(1600000000 + int(tag[1:7], 16)))
+                self.send_header("Last-Modified", modified)
                 if served.ranges:
                     self.send_header("Accept-Ranges", "bytes")
                 if first is not None:
@@ -224,15 +227,29 @@ class Server:
                 if served.mode == "chunked":
                     self.write(b"0\r\n\r\n")
 
-            def first_byte(self, served, tag):
-                """Where the answer starts: None for the whole file (no range asked, no ranges
-                served, or If-Range naming another version), else the first byte asked for."""
+            def part_asked(self, served, tag, modified, length):
+                """What the answer carries: None for the whole file (no single range asked,
+                one that does not parse, no ranges served, or If-Range naming another
+                version), else the first and last byte asked for, or False for a range that
+                starts past the end or asks for none of the last bytes (a 416)."""
                 asked = self.headers.get("Range", "")
-                if not (served.ranges and asked.startswith("bytes=") and asked.endswith("-")):
+                if not served.ranges:
                     return None
-                if self.headers.get("If-Range") not in (None, tag):
+                if self.headers.get("If-Range") not in (None, tag, modified):
                     return None
-                return int(asked[6:-1])
+                match = re.fullmatch(r"bytes=(\d*)-(\d*)", asked.strip())
+                if match is None or match.group(1) + match.group(2) == "":
+                    return None
+                if match.group(1) == "":  # the last bytes
+                    count = min(int(match.group(2)), length)
+                    return (length - count, length - 1) if count else False
+                first = int(match.group(1))
+                last = int(match.group(2)) if match.group(2) else None
+                if last is not None and last < first:
+                    return None
+                if first >= length:
+                    return False
+                return first, length - 1 if last is None else min(last, length - 1)
 
             def send_body(self, served, view):
                 for at in range(0, len(view), served.piece):
