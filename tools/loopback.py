@@ -49,21 +49,27 @@ class Served:
     mode: "length" (Content-Length), "close" (no length, ended by the close), "chunked" or
     "gzip" (compressed, with the compressed length). faults: a list from FAULTS, consumed one
     per request. fail/drop are shorthands for that many "503-empty"/"cut" faults. ranges:
-    answer one range ("bytes=N-", "bytes=A-B", the last N bytes "bytes=-N") with a 206, or a
-    416 when it starts past the end, unless If-Range names another version (by its ETag or
-    its Last-Modified); without, every answer is a 200. drop_every: every answer's
-    connection closes after that many bytes of body. replace: (after, body) makes body the file from the after-th request on."""
+    answer "Range: bytes=N-" with a 206, or a 416 when N is past the end, unless If-Range
+    names another version (by its ETag or its Last-Modified); without, every answer is a 200.
+    any_range: with ranges, "bytes=A-B" and the last N bytes, "bytes=-N", too, as fetching
+    an archive by entries asks them (without, they get the whole file, so that a run fetches
+    archives whole). drop_every: every answer's connection closes after that many bytes of
+    body. replace: (after, body) makes body the file from the after-th request on."""
 
     def __init__(self, body, mode="length", faults=(), fail=0, drop=0, no_length=False,
-                 trickle=0.0, rate=0, stall_s=60.0, ranges=True, drop_every=0, replace=None):
+                 trickle=0.0, rate=0, stall_s=60.0, ranges=True, drop_every=0, replace=None,
+                 any_range=False):
         self.body = body
         self.ranges = ranges
+        self.any_range = any_range
         self.drop_every = drop_every
         self.replace = replace
         self.served = 0
         self.mode = "close" if no_length else mode
         self.faults = list(faults) + ["503-body"] * fail + ["cut"] * drop
         self.stall_s = stall_s
+        self.tagged = None  # the body the ETag in tag was computed for
+        self.tag = None
         # How the body goes out: pieces and the pause after each.
         if rate:
             self.piece = max(1024, rate // 20)
@@ -176,7 +182,10 @@ class Server:
                 if served.replace and served.served > served.replace[0]:
                     served.body = served.replace[1]
                 whole = gzip.compress(served.body) if served.mode == "gzip" else served.body
-                tag = '"%s"' % hashlib.sha1(whole).hexdigest()[:16]
+                if served.tagged is not whole:  # a large file's hash would delay every answer
+                    served.tag = '"%s"' % hashlib.sha1(whole).hexdigest()[:16]
+                    served.tagged = whole
+                tag = served.tag
                 # A date of its own for each version, as a file's modification time would be.
                 modified = self.date_time_string(1600000000 + int(tag[1:7], 16))
                 part = self.part_asked(served, tag, modified, len(whole))
@@ -228,28 +237,29 @@ class Server:
                     self.write(b"0\r\n\r\n")
 
             def part_asked(self, served, tag, modified, length):
-                """What the answer carries: None for the whole file (no single range asked,
-                one that does not parse, no ranges served, or If-Range naming another
-                version), else the first and last byte asked for, or False for a range that
-                starts past the end or asks for none of the last bytes (a 416)."""
+                """What the answer carries: None for the whole file (no range it answers
+                asked, or If-Range naming another version), else the first and last byte
+                asked for, or False for a range that starts past the end or asks for none
+                of the last bytes (a 416)."""
                 asked = self.headers.get("Range", "")
                 if not served.ranges:
                     return None
                 if self.headers.get("If-Range") not in (None, tag, modified):
                     return None
                 match = re.fullmatch(r"bytes=(\d*)-(\d*)", asked.strip())
-                if match is None or match.group(1) + match.group(2) == "":
+                first, last = match.groups() if match else ("", "")
+                # Without any_range, "bytes=N-" is the one form answered.
+                if not (first or last) or (not served.any_range and (not first or last)):
                     return None
-                if match.group(1) == "":  # the last bytes
-                    count = min(int(match.group(2)), length)
+                if not first:  # the last bytes
+                    count = min(int(last), length)
                     return (length - count, length - 1) if count else False
-                first = int(match.group(1))
-                last = int(match.group(2)) if match.group(2) else None
-                if last is not None and last < first:
+                if last and int(last) < int(first):  # no range at all: the whole file
                     return None
+                first, last = int(first), int(last) if last else length - 1
                 if first >= length:
                     return False
-                return first, length - 1 if last is None else min(last, length - 1)
+                return first, min(last, length - 1)
 
             def send_body(self, served, view):
                 for at in range(0, len(view), served.piece):
