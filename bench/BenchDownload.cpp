@@ -155,10 +155,11 @@ void BenchDroppingLink(const Options& o, Report& report) {
 void BenchSignedDownload(const Options& o, Report& report) {
     if (o.releaseKey.empty()) return;
     const int64_t expected = static_cast<int64_t>(o.downloadMb) * 1024 * 1024;
-    const int reps = o.reps < kLeastDownloadReps ? kLeastDownloadReps : o.reps;
+    const int loopbackReps = o.reps < kLeastDownloadReps ? kLeastDownloadReps : o.reps;
     constexpr double kAllowed = 1.05;
     for (const bool line : {true, false}) {
         if (line && o.linePort == 0) continue;
+        const int reps = line ? o.lineReps : loopbackReps;
         Options at = o;
         at.port = line ? o.linePort : o.port;
         const std::string url = ServerUrl(at) + "Torvel\\big.bin";
@@ -200,7 +201,7 @@ void BenchSignedDownload(const Options& o, Report& report) {
 
     std::vector<char> bytes(static_cast<size_t>(expected), 'h');
     std::vector<double> hashMs;
-    for (int r = 0; r < reps; ++r) {
+    for (int r = 0; r < loopbackReps; ++r) {
         uint8_t digest[kSha256Bytes];
         hashMs.push_back(Timed([&] { return Sha256Of(bytes.data(), bytes.size(), digest); }));
     }

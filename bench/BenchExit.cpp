@@ -13,9 +13,8 @@
 
 namespace {
 
-// The waits the run keeps on purpose: 0.5 s before it reads the hand-over file, 1 s after the
-// list, 0.5 s after the lobby's start.
-constexpr double kFixedWaitsMs = 2000;
+// The waits the run keeps on purpose: those before the lobby's start, and 0.5 s after it.
+constexpr double kAllWaitsMs = kFixedWaitsMs + 500;
 constexpr double kExitGoalMs = 1000;
 
 }  // namespace
@@ -25,10 +24,7 @@ void BenchExit(const Options& o, Report& report) {
     for (int r = 0; r < o.releaseReps; ++r) {
         const std::string dir = Format("exit\\run-%d", r);
         ProgramRun run, bare;
-        if (!MakeFolders(dir) ||
-            !CopyFileA((o.kit + "\\Update.exe").c_str(), (dir + "\\Update.exe").c_str(), FALSE) ||
-            !CopyFileA((o.kit + "\\Quillon.exe").c_str(), (dir + "\\Quillon.exe").c_str(), FALSE) ||
-            !WriteHandOverFile(dir, o, {"r001.bin"}) || !RunProgram(dir, "Update.exe", run) ||
+        if (!LayOutInstallation(o, dir, {"r001.bin"}) || !RunProgram(dir, "Update.exe", run) ||
             run.lobbyMs < 0 || !RunProgram(dir, "Quillon.exe", bare)) {
             Fail("13: a one-file run did not reach the lobby's start");
             return;
@@ -42,8 +38,8 @@ void BenchExit(const Options& o, Report& report) {
                Format("%.2f s a trivial program", bareMs / 1000), "-",
                Format("<= %.1f s", kExitGoalMs / 1000));
     report.Row("13 a one-file release, start to end", Format("%.2f s", wholeMs / 1000),
-               Format("%.2f s fixed waits and a trivial program", (kFixedWaitsMs + bareMs) / 1000),
-               Format("%.2f", wholeMs / (kFixedWaitsMs + bareMs)), "context");
+               Format("%.2f s fixed waits and a trivial program", (kAllWaitsMs + bareMs) / 1000),
+               Format("%.2f", wholeMs / (kAllWaitsMs + bareMs)), "context");
     const bool met = exitMs <= kExitGoalMs;
     report.Verdict("13 exit", met,
                    Format("Update.exe ends %.2f s after the lobby's start, where it waits 0.5 s "

@@ -55,3 +55,9 @@ void BenchSmallFilesOverALine(const Options& o, Report& report);
 // 13 (BenchExit.cpp): a one-file release: from the lobby's start to Update.exe's end, and
 // its whole run, beside a trivial program's start and end.
 void BenchExit(const Options& o, Report& report);
+
+// 14 (BenchEntries.cpp): an archive fetched by entries over the line on o.linePort, in an
+// installation of the previous release: bytes and time beside what the entries that differ
+// need, beside the whole archive's time, an archive whose every entry changed, and what
+// comparing the installed files costs.
+void BenchEntriesOverALine(const Options& o, Report& report);

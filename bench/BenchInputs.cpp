@@ -126,7 +126,30 @@ bool GenerateRelease(const Options& o, Release which) {
     return true;
 }
 
+bool GenerateEntries(const Options& o) {
+    if (!MakeFolders("archives\\entries")) return false;
+    const size_t size = std::max<size_t>(64, (static_cast<size_t>(o.bigMb) << 20) / kEntriesCount);
+    const int spacing = kEntriesCount / kEntriesChanged;
+    for (const char* version : {"previous", "new", "every"}) {
+        const bool previous = version[0] == 'p', every = version[0] == 'e';
+        std::vector<ArchiveEntry> entries;
+        for (int k = 0; k < kEntriesCount + (previous ? 0 : kEntriesAdded); ++k) {
+            const bool changed = k >= kEntriesCount || k % spacing == spacing / 2;
+            const int edition = every ? 2 : !previous && changed ? 1 : 0;
+            entries.push_back({Format("x%03d.dat", k),
+                               IncompressibleData(size, static_cast<uint32_t>(1000 + k * 3 + edition)),
+                               k % 2 ? 8 : 0});
+        }
+        if (!WriteArchive(EntriesArchive(version), entries)) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string EntriesArchive(const std::string& version) {
+    return "archives\\entries\\" + version + ".zip";
+}
 
 bool Generate(const Options& o) {
     if (!MakeFolders("archives")) return false;
@@ -145,7 +168,7 @@ bool Generate(const Options& o) {
         if (!WriteArchive(ManyArchive(count), entries)) return false;
     }
     return GenerateRelease(o, Release::Whole) && GenerateRelease(o, Release::OverALine) &&
-           GenerateRelease(o, Release::SmallFiles);
+           GenerateRelease(o, Release::SmallFiles) && GenerateEntries(o);
 }
 
 void ForgetAcceptedSerial() { ForgetPinnedRelease(); }

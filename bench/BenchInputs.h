@@ -40,6 +40,16 @@ std::vector<ReleaseFile> ReleaseFiles(const Options& o, Release which = Release:
 // releases differ).
 std::string ReleasePath(const std::string& name);
 
+// Figure 14's archives: kEntriesCount entries of o.bigMb MiB in all, incompressible, every
+// other one deflated, named "x000.dat" on. "previous" is the release installed; "new" has
+// kEntriesChanged of its entries changed, spread over it, and kEntriesAdded more at its
+// end; "every" has new's names and sizes, every entry changed.
+constexpr int kEntriesCount = 256;
+constexpr int kEntriesChanged = 8;
+constexpr int kEntriesAdded = 2;
+// Where version's archive is: archives\entries\<version>.zip.
+std::string EntriesArchive(const std::string& version);
+
 // Signs what the server serves (big.bin as it sends it, and both releases) with a key made
 // here, and writes the manifest where the server serves it from (signed\). The public
 // key's text; "" when anything failed.
@@ -48,6 +58,6 @@ std::string SignWhatIsServed(const Options& o);
 // store theirs in the same place), so that the manifest SignWhatIsServed made is taken.
 void ForgetAcceptedSerial();
 
-// Writes the big archive, the many-entry archives and the release (about o.releaseMb MiB).
+// Writes the big archive, the many-entry archives, the releases and figure 14's archives.
 // False when a folder cannot be made or any file cannot be written.
 bool Generate(const Options& o);

@@ -50,7 +50,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
                        {"--small-kib", &o.smallKib, false},
                        {"--line-port", &o.linePort, false},
                        {"--line-rtt-ms", &o.lineRttMs, false},
-                       {"--line-kib", &o.lineKib, true}};
+                       {"--line-kib", &o.lineKib, true},
+                       {"--line-reps", &o.lineReps, true}};
         const auto number = std::find_if(std::begin(numbers), std::end(numbers),
                                          [&](const auto& n) { return arg == n.name; });
         if (number != std::end(numbers)) {

@@ -7,7 +7,9 @@
 #include "BenchSupport.h"
 #include "HandOver.h"
 
-std::string ServerUrl(const Options& o) { return Format("http://127.0.0.1:%d/", o.port); }
+std::string ServerUrl(const Options& o) {
+    return Format("http://127.0.0.1:%d/", o.port) + o.serverFolder;
+}
 
 bool WriteHandOverFile(const std::string& dir, const Options& o,
                        const std::vector<std::string>& names, const std::vector<DWORD>& sizes) {
@@ -28,6 +30,16 @@ bool WriteHandOverFile(const std::string& dir, const Options& o,
 
 bool WriteSettings(const std::string& dir, const std::string& settings) {
     return WriteWholeFile(dir + "\\UpdateConfig.txt", "[Setting]\r\n" + settings + "\r\n");
+}
+
+bool LayOutInstallation(const Options& o, const std::string& dir,
+                        const std::vector<std::string>& names, const std::string& settings,
+                        const std::vector<DWORD>& sizes) {
+    return MakeFolders(dir) &&
+           CopyFileA((o.kit + "\\Update.exe").c_str(), (dir + "\\Update.exe").c_str(), FALSE) &&
+           CopyFileA((o.kit + "\\Quillon.exe").c_str(), (dir + "\\Quillon.exe").c_str(), FALSE) &&
+           WriteHandOverFile(dir, o, names, sizes) &&
+           (settings.empty() || WriteSettings(dir, settings));
 }
 
 bool RunFromFolder(UpdateRun& run, const std::string& dir, const std::function<void()>& steps) {

@@ -10,7 +10,7 @@
 #include "BenchOptions.h"
 #include "UpdateRun.h"
 
-// The loopback server's root: "http://127.0.0.1:<o.port>/".
+// The loopback server's root, "http://127.0.0.1:<o.port>/", and o.serverFolder below it.
 std::string ServerUrl(const Options& o);
 
 // Writes the hand-over file into dir, listing names on the server of o, with the sizes
@@ -23,6 +23,14 @@ bool WriteHandOverFile(const std::string& dir, const Options& o,
 // Writes dir's UpdateConfig.txt: settings (lines) in section Setting. False when it cannot
 // be written.
 bool WriteSettings(const std::string& dir, const std::string& settings);
+
+// Lays out dir as the lobby leaves an installation before it starts the updater:
+// Update.exe and the lobby as Quillon.exe from o.kit, the hand-over file listing names on
+// the server of o (with sizes, as WriteHandOverFile) and, unless settings is empty, an
+// UpdateConfig.txt of those lines. False when any of them cannot be written.
+bool LayOutInstallation(const Options& o, const std::string& dir,
+                        const std::vector<std::string>& names, const std::string& settings = "",
+                        const std::vector<DWORD>& sizes = {});
 
 // Reads dir's hand-over file into run from dir as the current folder, as the worker does
 // (the step writes "./UpdateClient.txt" there), makes dir the installation folder and calls

@@ -6,6 +6,11 @@
 
 #include <string>
 
+// The updater's fixed waits before the lobby starts: 0.5 s before it reads the hand-over
+// file (the lobby may still be writing it) and 1 s after the list. The 0.5 s before its
+// window closes comes after the lobby's start, outside the figures timed to it.
+constexpr double kFixedWaitsMs = 1500;
+
 // What one run of a program in its folder gave. Times are from the CreateProcess call.
 struct ProgramRun {
     double lobbyMs = -1;   // until "lobby-started.txt" appeared in the folder; -1: never

@@ -23,13 +23,13 @@ from loopback import Served, Server  # noqa: E402
 FULL = dict(reps=3, big_mb=64, many="5000,10000,20000", download_mb=64, downloads=200,
             passes=2000, budget_s=20, release_files=200, release_mb=100, release_reps=5,
             link_kib=1024, drop_kib=4096, line_files=200, line_mb=20, small_files=200,
-            small_kib=19251)
+            small_kib=19251, line_reps=3)
 TINY = dict(reps=1, big_mb=2, many="10,20", download_mb=1, downloads=10, passes=20,
             budget_s=10, release_files=20, release_mb=2, release_reps=1,
             link_kib=8192, drop_kib=256, line_files=20, line_mb=2, small_files=20,
-            small_kib=2048)
+            small_kib=2048, line_reps=1)
 OUTPUTS = ("out", "step", "res", "unzip", "disk", "whole", "kit", "signed")
-GENERATOR = 6
+GENERATOR = 7
 # The player's line of figure 12: before each answer's first byte, and the rate all share.
 LINE_RTT_MS = 60
 LINE_KIB = 2048
@@ -48,24 +48,38 @@ def small_file(name):
     return (("%s " % stem) * 400).encode()[: 1000 + 7 * int(stem[1:] or 0)]
 
 
-def release(download_mb, archives, link_kib, drop_kib, signed):
+def release(download_mb, archives, link_kib, drop_kib, signed, line):
     """What the benchmark's server answers: /Torvel/big.bin (download_mb MiB), the same
     bytes as cut.bin over a link that drops every drop_kib KiB, as paced.bin over a link of
     link_kib KiB/s and as paced-cut.bin over one that also drops; the small files, big.zip
-    and the whole-run releases from the archives folder; the release manifest updatebench
-    signs into the signed folder; anything else is missing."""
+    and the whole-run releases from the archives folder, a range only as "bytes=N-" (so that
+    Update.exe fetches every archive whole); figure 14's archive of each version as
+    /Torvel/entries-VERSION/Torvel/entries.zip, with every range (fetched by entries); the
+    release manifest updatebench signs into the signed folder; as /Torvel/~sent/N/NAME, how
+    many answers the line's server (line[0], once it runs) gave for NAME and their bodies'
+    bytes ("answers bytes"); anything else is missing."""
     big = Served(os.urandom(download_mb * 1024 * 1024))
     links = {"cut.bin": dict(drop_every=drop_kib * 1024), "paced.bin": dict(rate=link_kib * 1024),
              "paced-cut.bin": dict(rate=link_kib * 1024, drop_every=drop_kib * 1024)}
     generated = {}
 
-    def from_archives(path):
+    def from_archives(path, **how):
         if path not in generated:
             with open(path, "rb") as f:
-                generated[path] = f.read()
-        return Served(generated[path])
+                generated[path] = Served(f.read(), **how)
+        return generated[path]
 
     def resolve(name):
+        if name.startswith("~sent/") and line:
+            asked = name.split("/", 2)[-1]
+            sent = [b for n, _, _, b in list(line[0].ranges) if n == asked]
+            return Served(("%d %d\n" % (len(sent), sum(sent))).encode())
+        version, _, listed = name.partition("/Torvel/")
+        if version.startswith("entries-") and listed == "entries.zip":
+            path = os.path.join(archives, "entries", version[len("entries-"):] + ".zip")
+            if not (version[8:].isalnum() and os.path.isfile(path)):
+                return None
+            return from_archives(path, any_range=True)
         if name == "big.bin":
             return big
         if name in links:
@@ -94,7 +108,7 @@ def sizes_args(s):
             "--release-reps", str(s["release_reps"]), "--link-kib", str(s["link_kib"]),
             "--drop-kib", str(s["drop_kib"]), "--line-files", str(s["line_files"]),
             "--line-mb", str(s["line_mb"]), "--small-files", str(s["small_files"]),
-            "--small-kib", str(s["small_kib"])]
+            "--small-kib", str(s["small_kib"]), "--line-reps", str(s["line_reps"])]
 
 
 def time_unzip(work, reps):
@@ -195,10 +209,12 @@ def main():
     os.makedirs(os.path.join(work, "kit"))
     shutil.copy(a.update, os.path.join(work, "kit", "Update.exe"))
     shutil.copy(a.lobby, os.path.join(work, "kit", "Quillon.exe"))
+    lines = []
     serve = release(sizes["download_mb"], os.path.join(work, "archives"), sizes["link_kib"],
-                    sizes["drop_kib"], os.path.join(work, "signed"))
+                    sizes["drop_kib"], os.path.join(work, "signed"), lines)
     server = Server(resolve=serve)
     line = Server(resolve=serve, round_trip=LINE_RTT_MS / 1000, line_rate=LINE_KIB * 1024)
+    lines.append(line)
     try:
         args = sizes_args(sizes) + ["--port", str(server.port), "--kit", "kit"]
         args += ["--line-port", str(line.port), "--line-rtt-ms", str(LINE_RTT_MS),

@@ -12,11 +12,12 @@
 //        --line-files N --line-mb N (the release over a player's line)
 //        --small-files N --small-kib N (the small-file release over the same line)
 // --line-port N --line-rtt-ms N --line-kib N: the server standing for a player's line, and
-// the line it stands for (figure 12).
+// the line it stands for (figure 12); --line-reps N: repetitions of the runs over it.
 // With --port, the download figures fetch "Torvel\big.bin" and "Torvel\r###.bin|zip" from
 // the loopback server on that port (bench/run_bench.py serves them). With --kit too (a
 // folder holding Update.exe and the stand-in lobby as Quillon.exe), whole runs of
-// Update.exe fetch "Torvel\big.zip" (archives\big.zip) and the release (archives\release\).
+// Update.exe fetch "Torvel\big.zip" (archives\big.zip), the release (archives\release\) and
+// figure 14's archives (archives\entries\), the last over the line.
 // Exit status: 0 when every section ran and produced whole files, 1 when something failed
 // (a missed goal is a figure, not a failure).
 //
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
                      "[--passes N] [--budget-s N] [--release-files N] [--release-mb N] "
                      "[--release-reps N] [--line-files N] [--line-mb N] [--small-files N] "
                      "[--small-kib N] [--line-port N] "
-                     "[--line-rtt-ms N] [--line-kib N] [--kit DIR] "
+                     "[--line-rtt-ms N] [--line-kib N] [--line-reps N] [--kit DIR] "
                      "[--unzip-ms X] [--disk-us R,N] [--only FIGURE,...]\n");
         return 2;
     }
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
         if (o.Wants(11)) BenchSignedRelease(o, report);
         if (o.Wants(12)) BenchReleaseOverALine(o, report);
         if (o.Wants(13)) BenchExit(o, report);
+        if (o.Wants(14)) BenchEntriesOverALine(o, report);
     } else {
         report.Verdict("8, 9 whole runs        not measured: no server port or kit folder given");
     }
