@@ -86,6 +86,7 @@ private:
     void FetchPart(Part& part, FetchListener& listener, bool again = true);
     static DWORD WINAPI FetchParts(LPVOID self);
     bool FetchRanges();
+    void DropParts();
     bool CheckFetched(const char* copy);
 
     const FetchContext& m_c;
@@ -269,10 +270,10 @@ void EntryFetch::FetchPart(Part& part, FetchListener& listener, bool again) {
     part.verdict = JudgeRange(part.range, m_total, m_validator, facts);
     part.status = facts.httpStatus;
     part.stalled = facts.stalled;
-    if (part.verdict != RangeVerdict::CutShort || facts.receivedBytes == 0 || !again) {
-        if (part.verdict == RangeVerdict::CutShort) part.verdict = RangeVerdict::NoAnswer;
-        return;
-    }
+    // Nothing at all came: as no answer, the next attempt tries again after a pause.
+    if (part.verdict == RangeVerdict::CutShort && facts.receivedBytes == 0)
+        part.verdict = RangeVerdict::NoAnswer;
+    if (part.verdict != RangeVerdict::CutShort || !again) return;
     // Cut short: what came stays, and the rest is asked for once more.
     Part rest;
     rest.range = {part.range.first + facts.receivedBytes, part.range.last};
@@ -344,6 +345,15 @@ bool EntryFetch::FetchRanges() {
     return true;
 }
 
+void EntryFetch::DropParts() {
+    for (const Part& part : m_parts) {
+        char path[kPathSize];
+        if (m_c.pieces.PathOf(part.file, path)) m_c.io.Delete(path);
+        m_c.pieces.Release(part.file);
+    }
+    m_parts.clear();
+}
+
 bool EntryFetch::CheckFetched(const char* copy) {
     ZipResult why = ZipOk;
     std::unique_ptr<UpdateArchive> archive = m_c.io.OpenArchive(copy, m_c.installDir, &why);
@@ -382,7 +392,10 @@ EntryResult EntryFetch::Run(const char* tailPath, const DownloadFacts& tailFacts
     if (why != WholeBecause::None) return Whole(why);
     m_result.answer.why = WholeBecause::None;
     if (planOnly) return Wait(WaitReason::None);
-    if (!FetchRanges()) return m_result;
+    if (!FetchRanges()) {
+        DropParts();
+        return m_result;
+    }
 
     // The copy: the tail at the archive's end, each range at its place, zeros between.
     const std::string copyName = m_c.pieces.Reserve(), tailName = m_c.pieces.Reserve();
@@ -396,13 +409,11 @@ EntryResult EntryFetch::Run(const char* tailPath, const DownloadFacts& tailFacts
     }
     for (const Part& part : m_parts) {
         char path[kPathSize];
-        if (m_c.pieces.PathOf(part.file, path)) {
-            placed = placed && m_c.io.Place(path, part.range.last + 1 - part.range.first, copy,
-                                            part.range.first);
-            m_c.io.Delete(path);
-        }
-        m_c.pieces.Release(part.file);
+        placed = placed && m_c.pieces.PathOf(part.file, path) &&
+                 m_c.io.Place(path, part.range.last + 1 - part.range.first, copy,
+                              part.range.first);
     }
+    DropParts();
     m_c.pieces.Release(tailName);
     const bool checked = placed ? CheckFetched(copy) : (Wait(WhyNotWritten(m_c.io, copy,
                                                                           WaitReason::DiskFull)),

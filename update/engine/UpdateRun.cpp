@@ -422,14 +422,6 @@ FetchContext UpdateRun::Context(FetchListener& listener, WORD index) {
                         m_nAhead != 0 ? MostAtOnce(m_nAhead) : 1};
 }
 
-EntryAnswer UpdateRun::AskByEntries(WORD index) {
-    ItemPaths paths;
-    if (index >= m_nItemCount || !PathsOf(index, paths)) return EntryAnswer();
-    if (!m_bPiecesLoaded) LoadPieces();
-    HaveRelease();
-    return ::AskByEntries(Context(*this, index), paths, m_pItems[index]);
-}
-
 std::shared_ptr<const ReleaseManifest> UpdateRun::Manifest() const {
     std::lock_guard<std::mutex> hold(m_manifestLock);
     return m_manifest;

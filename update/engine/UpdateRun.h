@@ -94,8 +94,7 @@ public:
     // Whether archives are fetched by entries (EntryFetch.h) when that pays: yes in a run
     // that acts through the system's own world, no in another unless this says so.
     void SetFetchByEntries(bool byEntries) { m_bByEntries = byEntries; }
-    // What fetching item index by entries would come to now (mkhandover --check).
-    EntryAnswer AskByEntries(WORD index);
+
     // Takes header.wCount entries of items (array new, or null for none) as the list.
     void SetList(const HandOverHeader& header, UpdateItem* items);
 
