@@ -5,6 +5,7 @@ what the updater would do."""
 import argparse
 import hashlib
 import os
+import random
 import re
 import shutil
 import struct
@@ -161,6 +162,26 @@ class Check(unittest.TestCase):
                 self.assertEqual(1, code, out + err)
                 self.assertRegex(out, r"\n0\s+%s .* NO " % record[0].replace(".", r"\."))
                 self.assertIn(reason, out)
+
+    def test_fetching_by_entries(self):
+        old = {n: random.Random(n).randbytes(20000) for n in ("a.dat", "b.dat", "c.dat", "d.dat")}
+        new = make_zip(sorted({**old, "b.dat": b"changed"}.items()))
+        os.makedirs(os.path.join(self.dir, "install"))
+        for name, data in old.items():
+            with open(os.path.join(self.dir, "install", name), "wb") as f:
+                f.write(data)
+        cases = [
+            ("the release before installed", Served(new), ["--install", "install"],
+             r"by entries: 1 of 4 entries, \d+ of %d bytes" % len(new)),
+            ("a server without ranges", Served(new, ranges=False), ["--install", "install"],
+             r"whole: .*ranges"),
+            ("nothing installed", Served(new), [], "whole: nothing installed yet;"),
+        ]
+        for case, served, options, line in cases:
+            with self.subTest(case):
+                code, out, err = self.check({"p.zip": served}, [("p.zip", len(new))], *options)
+                self.assertEqual(0, code, out + err)
+                self.assertRegex(out, r"\n  p\.zip: " + line)
 
     def test_unreadable_hand_over_is_a_usage_error(self):
         self.assertEqual(2, run("--check", "nothere.tmp", cwd=self.dir)[0])
