@@ -97,7 +97,6 @@ public:
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     bool IsValid() const { return !m_path.empty(); }
-    const std::string& Path() const { return m_path; }
     std::string File(const char* name) const { return m_path + "\\" + name; }
 
 private:
@@ -556,7 +555,7 @@ int CheckHandOver(const char* handOverPath, const char* installDir, const Public
     ReleaseManifest manifest;
     const bool signedRelease =
         releaseKey != nullptr && CheckManifest(run, header, *releaseKey, scratch, &manifest);
-    EntryCheck entries(io, run, scratch.Path(), realInstall ? installDir : nullptr,
+    EntryCheck entries(io, run, scratch.File("entries"), realInstall ? installDir : nullptr,
                        releaseKey != nullptr, signedRelease ? &manifest : nullptr);
     std::vector<Row> rows(header.wCount);
     bool stopped = false;

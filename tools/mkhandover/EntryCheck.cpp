@@ -29,6 +29,7 @@ EntryCheck::EntryCheck(UpdateIo& io, FetchListener& listener, const std::string&
       m_keyed(keyed),
       m_pieces(io) {
     if (manifest != nullptr) m_manifest = std::make_shared<const ReleaseManifest>(*manifest);
+    m_io.MakeFolder(m_scratch.c_str());
     if (m_bare) m_io.MakeFolder(m_installDir.c_str());
     // The tails go where a run's downloads go, but below the check's own folder: nothing is
     // written into the installation.

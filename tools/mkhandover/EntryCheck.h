@@ -16,8 +16,8 @@
 class EntryCheck {
 public:
     // Asks through io, heard by listener (the check's run, whose progress lines it shows).
-    // The tails arrive in scratch (a folder of the check's own, without a trailing
-    // separator) and stay there. installDir: the installation the plan is made against;
+    // The tails arrive in scratch (a folder for the check's own, without a trailing
+    // separator, made when missing) and stay there. installDir: the installation the plan is made against;
     // null: an empty one, made as scratch's "empty" folder, which the heading says. keyed:
     // the check goes by a release key, and manifest (null: refused) is the release's: an
     // archive is then judged by the SHA-256 of its entries the manifest lists.
