@@ -47,6 +47,9 @@ public:
         return ZipExtractEntry(m_zip, index, const_cast<char*>(target), 0, ZipLocationFileName);
     }
     bool PastDamage(int32_t index) override { return ZipIsPastDamage(m_zip, index); }
+    ZipResult Digest(int32_t index, uint8_t (&sha256)[kSha256Bytes]) override {
+        return DigestEntry(m_zip, index, sha256);
+    }
 
 private:
     ZipHandle* m_zip;

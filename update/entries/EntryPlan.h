@@ -51,7 +51,20 @@ enum class WholeBecause {
     SizeDisagrees,     // the archive's length is not the record's (or the manifest's)
     DirectoryDamaged,  // entries whose records overlap, lie past the directory, or repeat
     TooMuch,           // the bytes to fetch are more than the bound
+    NotAnArchive,      // no end record where the archive's tail should hold one
+    NoEntryHashes,     // signed, but the manifest lists no hash for an entry of the archive
+    Changed,           // the archive changed on the server, or a range came back whole
+    CutShort,          // a range came short twice
+    Damaged,           // a fetched entry did not check out (CRC-32, or the signed hash)
+    NoAnswer,          // the directory's request got no answer at all
 };
+
+// The first request for an archive's directory asks for this many of its last bytes: the
+// end record with the longest comment, and the directory of a few hundred entries.
+constexpr uint64_t kFirstTailBytes = 64 * 1024;
+
+// The reason in a few plain words, for an operator.
+const char* WholeBecauseText(WholeBecause why);
 
 // What fetching by entries comes to.
 struct EntryPlan {
