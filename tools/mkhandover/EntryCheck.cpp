@@ -55,12 +55,19 @@ std::string EntryCheck::Ask(const char* serverUrl, const UpdateItem& item) {
         !BuildItemPaths(m_installDir.c_str(), serverUrl, item.szName, installed))
         return std::string();
     std::memcpy(paths.target, installed.target, sizeof paths.target);
-    const FetchContext context{m_io, m_pieces, m_active, m_listener, m_keyed, m_manifest};
-    const EntryAnswer a = AskByEntries(context, paths, item, m_installDir.c_str());
+    const FetchContext context{m_io,    m_pieces,   m_active, m_listener,         m_keyed,
+                               m_manifest, true, m_installDir.c_str(), 1};
+    const EntryAnswer a = AskByEntries(context, paths, item);
     if (a.why == WholeBecause::None) {
         return "by entries: " + Counted(a) + " (" +
                std::to_string(static_cast<unsigned long long>(a.tailBytes)) +
-               " of them the directory's)";
+               " of them the tail with the directory)";
+    }
+    // The run asks for this much of the tail first, and a smaller archive comes in it.
+    if (a.why == WholeBecause::TooMuch && a.entries == 0) {
+        return "whole: no longer than the " +
+               std::to_string(static_cast<unsigned long long>(kFirstTailBytes)) +
+               " bytes the request for its directory asks for, which bring all of it";
     }
     // With nothing installed every entry differs: past every question the server answers,
     // that is all that is left to say.
