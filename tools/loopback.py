@@ -3,7 +3,7 @@ file the lobby writes.
 
 Server serves "Torvel/<name>" (the updater's "Torvel\\" arrives as "Torvel/" or "Torvel%5C")
 on 127.0.0.1 only, from its files dictionary or a resolve function, at full speed or slowed,
-as a static file server does (a strong ETag, Last-Modified, a byte range with If-Range), and
+as a static file server does (a strong ETag, Last-Modified, byte ranges with If-Range), and
 can misbehave on purpose (Served); or it relays every request to another server, cutting its
 answers short. It can stand for a player's line: every answer's first byte comes a round
 trip late, and all connections share one rate. hand_over builds the binary "~Update.tmp",
@@ -17,7 +17,6 @@ import http.client
 import http.server
 import io
 import os
-import re
 import socket
 import struct
 import subprocess
@@ -49,11 +48,9 @@ class Served:
     mode: "length" (Content-Length), "close" (no length, ended by the close), "chunked" or
     "gzip" (compressed, with the compressed length). faults: a list from FAULTS, consumed one
     per request. fail/drop are shorthands for that many "503-empty"/"cut" faults. ranges:
-    answer a range with a 206 unless If-Range names another version; without,
+    answer "Range: bytes=N-" with a 206 unless If-Range names another version; without,
     every answer is a 200. drop_every: every answer's connection closes after that many bytes
-    of body. replace: (after, body) makes body the file from the after-th request on.
-    A range is "bytes=N-", "bytes=N-M" or a suffix "bytes=-N"; several at once get the whole
-    file."""
+    of body. replace: (after, body) makes body the file from the after-th request on."""
 
     def __init__(self, body, mode="length", faults=(), fail=0, drop=0, no_length=False,
                  trickle=0.0, rate=0, stall_s=60.0, ranges=True, drop_every=0, replace=None):
@@ -178,14 +175,14 @@ class Server:
                     served.body = served.replace[1]
                 whole = gzip.compress(served.body) if served.mode == "gzip" else served.body
                 tag = '"%s"' % hashlib.sha1(whole).hexdigest()[:16]
-                first, last = self.span(served, tag, len(whole))
+                first = self.first_byte(served, tag)
                 if first is not None and first >= len(whole):
                     outer.ranges.append((name, self.headers.get("Range"), 416, 0))
                     self.send_response(416)
                     self.send_header("Content-Range", "bytes */%d" % len(whole))
                     self.send_header("Content-Length", "0")
                     return self.end_headers()
-                body = whole if first is None else whole[first:last + 1]
+                body = whole if first is None else whole[first:]
                 self.send_response(200 if first is None else 206)
                 outer.began.set()
                 self.send_header("ETag", tag)
@@ -227,19 +224,15 @@ class Server:
                 if served.mode == "chunked":
                     self.write(b"0\r\n\r\n")
 
-            def span(self, served, tag, length):
-                """The first and last byte the answer holds: (None, None) for the whole file
-                (no range asked, no ranges served, or If-Range naming another version)."""
-                asked = re.fullmatch(r"bytes=(\d*)-(\d*)", self.headers.get("Range", ""))
-                if not (served.ranges and asked and any(asked.groups())):
-                    return None, None
+            def first_byte(self, served, tag):
+                """Where the answer starts: None for the whole file (no range asked, no ranges
+                served, or If-Range naming another version), else the first byte asked for."""
+                asked = self.headers.get("Range", "")
+                if not (served.ranges and asked.startswith("bytes=") and asked.endswith("-")):
+                    return None
                 if self.headers.get("If-Range") not in (None, tag):
-                    return None, None
-                first, last = asked.groups()
-                if not first:  # the last N bytes; none (416) for N = 0
-                    return (max(0, length - int(last)) if int(last) else length), length - 1
-                first, last = int(first), min(length - 1, int(last)) if last else length - 1
-                return (first, last) if first <= last or first >= length else (None, None)
+                    return None
+                return int(asked[6:-1])
 
             def send_body(self, served, view):
                 for at in range(0, len(view), served.piece):
