@@ -55,8 +55,8 @@ std::string EntryCheck::Ask(const char* serverUrl, const UpdateItem& item) {
         !BuildItemPaths(m_installDir.c_str(), serverUrl, item.szName, installed))
         return std::string();
     std::memcpy(paths.target, installed.target, sizeof paths.target);
-    const FetchContext context{m_io,    m_pieces,   m_active, m_listener,         m_keyed,
-                               m_manifest, true, m_installDir.c_str(), 1};
+    const FetchContext context{
+        m_io, m_pieces, m_active, m_listener, m_keyed, m_manifest, true, m_installDir.c_str(), 1};
     const EntryAnswer a = AskByEntries(context, paths, item);
     if (a.why == WholeBecause::None) {
         return "by entries: " + Counted(a) + " (" +

@@ -16,11 +16,11 @@
 class EntryCheck {
 public:
     // Asks through io, heard by listener (the check's run, whose progress lines it shows).
-    // The tails arrive in scratch (a folder for the check's own, without a trailing
-    // separator, made when missing) and stay there. installDir: the installation the plan is made against;
-    // null: an empty one, made as scratch's "empty" folder, which the heading says. keyed:
-    // the check goes by a release key, and manifest (null: refused) is the release's: an
-    // archive is then judged by the SHA-256 of its entries the manifest lists.
+    // The tails arrive in scratch (a folder for the check alone, without a trailing
+    // separator, made when missing) and stay there. installDir: the installation the entries
+    // are compared with, never written to; null: an empty one (scratch's "empty" folder).
+    // keyed: the check goes by a release key, and manifest (null: refused) is the release's:
+    // the entries are then compared by the SHA-256 the manifest lists for them.
     EntryCheck(UpdateIo& io, FetchListener& listener, const std::string& scratch,
                const char* installDir, bool keyed, const ReleaseManifest* manifest);
     EntryCheck(const EntryCheck&) = delete;
