@@ -84,7 +84,8 @@ class EntriesRun(e2e.Installation):
                 answers = self.answers()
                 sent = sum(n for _, n, _ in answers)
                 if by_entries:
-                    self.assertEqual((206, "bytes=-65536"), (answers[0][0], answers[0][2]))
+                    self.assertEqual(206, answers[0][0])
+                    self.assertRegex(answers[0][2], r"^bytes=-\d+$")
                     self.assertTrue(all(s == 206 for s, _, _ in answers), answers)
                     self.assertLess(sent, len(served) // 4, answers)
                     # An entry left in place has the times unpacking gives it.

@@ -164,7 +164,7 @@ class Check(unittest.TestCase):
                 self.assertIn(reason, out)
 
     def test_fetching_by_entries(self):
-        old = {n: random.Random(n).randbytes(20000) for n in ("a", "b", "c", "d", "e")}
+        old = {n: random.Random(n).randbytes(80000) for n in ("a", "b", "c", "d", "e")}
         new = make_zip(sorted({**old, "b": b"changed"}.items()))
         for folder, files in (("install", old), ("www/Torvel", {"p.zip": new})):
             os.makedirs(os.path.join(self.dir, folder))

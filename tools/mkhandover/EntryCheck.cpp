@@ -63,12 +63,6 @@ std::string EntryCheck::Ask(const char* serverUrl, const UpdateItem& item) {
                std::to_string(static_cast<unsigned long long>(a.tailBytes)) +
                " of them the tail with the directory)";
     }
-    // The run asks for this much of the tail first, and a smaller archive comes in it.
-    if (a.why == WholeBecause::TooMuch && a.entries == 0) {
-        return "whole: no longer than the " +
-               std::to_string(static_cast<unsigned long long>(kFirstTailBytes)) +
-               " bytes the request for its directory asks for, which bring all of it";
-    }
     // With nothing installed every entry differs: past every question the server answers,
     // that is all that is left to say.
     if (a.why == WholeBecause::TooMuch && m_bare)

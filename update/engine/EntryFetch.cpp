@@ -488,11 +488,13 @@ EntryAnswer AskByEntries(const FetchContext& context, const ItemPaths& paths,
     const std::string name = context.pieces.Reserve();
     char path[kPathSize];
     EntryAnswer answer;
-    if (context.pieces.PathOf(name, path)) {
+    answer.why = WholeBecause::TooSmall;
+    const uint64_t tailBytes = TailToAsk(item.dwSize);
+    if (tailBytes != 0 && context.pieces.PathOf(name, path)) {
         context.io.Delete(path);
         PartAsked tail;
         tail.suffix = true;
-        tail.first = kFirstTailBytes;
+        tail.first = tailBytes;
         tail.onlyPart = true;
         const DownloadFacts facts =
             FetchOnce(context, paths.url, path, nullptr, kNoLimit, nullptr, &tail);

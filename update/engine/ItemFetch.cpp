@@ -134,7 +134,8 @@ Attempt ItemFetch::Run() {
         TakeWholePiece(kept);
         return m_attempt;
     }
-    if (!haveKept && m_c.byEntries && IsZipName(m_item.szName) && TriedEntries(listed))
+    if (!haveKept && m_c.byEntries && IsZipName(m_item.szName) &&
+        TailToAsk(listed != nullptr ? listed->size : m_item.dwSize) != 0 && TriedEntries(listed))
         return m_attempt;
     const std::string arriving = m_c.pieces.Reserve();
     char arrive[kPathSize];
@@ -166,7 +167,7 @@ bool ItemFetch::TriedEntries(const ManifestFile* listed) {
     m_c.io.Delete(arrive);
     PartAsked tail;
     tail.suffix = true;
-    tail.first = kFirstTailBytes;
+    tail.first = TailToAsk(listed != nullptr ? listed->size : m_item.dwSize);
     DownloadFacts facts = FetchOnce(m_c, m_paths.url, arrive, nullptr,
                                     listed != nullptr ? listed->size : kNoLimit, nullptr, &tail);
     facts.recordSize = m_item.dwSize;

@@ -57,11 +57,21 @@ enum class WholeBecause {
     CutShort,          // a range came short twice
     Damaged,           // a fetched entry did not check out (CRC-32, or the signed hash)
     NoAnswer,          // the directory's request got no answer at all
+    TooSmall,          // smaller than kEntriesFrom: it is not asked about
 };
 
-// The first request for an archive's directory asks for this many of its last bytes: the
-// end record with the longest comment, and the directory of a few hundred entries.
+// The first request for an archive's directory asks for at most this many of its last
+// bytes: the end record with the longest comment, and the directory of a few hundred entries.
 constexpr uint64_t kFirstTailBytes = 64 * 1024;
+// An archive smaller than this comes whole at once: what fetching it by entries could save
+// is worth less than the round trip its directory costs.
+constexpr uint64_t kEntriesFrom = 256 * 1024;
+
+// How many of an archive's last bytes to ask for first, by its listed size (0: unknown): 0
+// below kEntriesFrom; otherwise a 64th of it, at least 16 KiB and at most kFirstTailBytes, so
+// that an archive where everything differs costs little more than its whole download (a
+// longer directory is asked for again).
+uint64_t TailToAsk(uint64_t listedSize);
 
 // The reason in a few plain words, for an operator.
 const char* WholeBecauseText(WholeBecause why);

@@ -28,6 +28,8 @@ const char* WholeBecauseText(WholeBecause why) {
             return "a fetched entry did not check out";
         case WholeBecause::NoAnswer:
             return "no answer";
+        case WholeBecause::TooSmall:
+            return "smaller than 256 KiB: fetched whole at once";
     }
     return "";
 }
