@@ -246,6 +246,25 @@ bool EntryFetch::Compare() {
         if (!LocalFileTimeToFileTime(&t.dosTime, &kept.time)) kept.time = FILETIME{};
         m_by->kept.push_back(kept);
     }
+    // Entries that write one file are written in turn, the last one staying: the file matches
+    // at most one of them, so every one of them comes, and the walk writes them as unpacking
+    // would.
+    for (size_t k = 0; k < m_by->kept.size();) {
+        const KeptEntry& kept = m_by->kept[k];
+        bool shared = false;
+        for (size_t j = 0; j < tail.size() && kept.verdict == EntryVerdict::Written; ++j) {
+            char other[kPathSize];
+            shared = shared || (j != static_cast<size_t>(kept.index) &&
+                                BuildEntryTarget(m_c.installDir, tail[j].name, other) &&
+                                lstrcmpiA(other, kept.target.c_str()) == 0);
+        }
+        if (!shared) {
+            ++k;
+            continue;
+        }
+        m_fetch[static_cast<size_t>(kept.index)] = true;
+        m_by->kept.erase(m_by->kept.begin() + static_cast<std::ptrdiff_t>(k));
+    }
     return true;
 }
 
@@ -470,7 +489,9 @@ bool SettleKeptEntries(const ByEntries& byEntries, UpdateIo& io,
                 !SameFile(kept, size, crc, sha))
                 return false;
             io.SetAttributes(target, kept.attributes);
-            io.StampTimes(target, kept.time);
+            // As extraction, which leaves an entry without a time as it finds it.
+            if (kept.time.dwLowDateTime != 0 || kept.time.dwHighDateTime != 0)
+                io.StampTimes(target, kept.time);
         }
         verdicts[static_cast<size_t>(kept.index)] = kept.verdict;
     }
