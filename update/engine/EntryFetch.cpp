@@ -207,9 +207,9 @@ bool EntryFetch::Compare() {
         kept.folder = e.folder;
         char target[kPathSize];
         // The name rule decides as in the walk, and such an entry is never fetched.
-        if (WhyUnsafe(t.name) != NameFault::None || !BuildEntryTarget(m_c.installDir, t.name, target)) {
-            kept.verdict = WhyUnsafe(t.name) != NameFault::None ? EntryVerdict::UnsafeName
-                                                                : EntryVerdict::TooLong;
+        const bool unsafe = WhyUnsafe(t.name) != NameFault::None;
+        if (unsafe || !BuildEntryTarget(m_c.installDir, t.name, target)) {
+            kept.verdict = unsafe ? EntryVerdict::UnsafeName : EntryVerdict::TooLong;
             m_by->kept.push_back(kept);
             continue;
         }

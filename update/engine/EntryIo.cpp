@@ -31,12 +31,12 @@ bool SystemUpdateIo::DigestFile(const char* path, ULONGLONG* size, uint32_t* crc
         DWORD got = 0;
         if (!ReadFile(in, buffer.get(), kPortion, &got, nullptr)) return false;
         if (got == 0) break;
-        crc = ::crc32(crc, buffer.get(), got);
+        if (crc32 != nullptr) crc = ::crc32(crc, buffer.get(), got);
         if (hash != nullptr && !hash->Add(buffer.get(), got)) return false;
         total += got;
     }
     *size = total;
-    *crc32 = static_cast<uint32_t>(crc);
+    if (crc32 != nullptr) *crc32 = static_cast<uint32_t>(crc);
     if (hash == nullptr) return true;
     uint8_t digest[kSha256Bytes];
     if (!hash->Finish(digest)) return false;

@@ -111,7 +111,8 @@ bool SystemUpdateIo::Cut(const char* path, ULONGLONG length) {
 
 bool SystemUpdateIo::HashFile(const char* path, ULONGLONG* size,
                               uint8_t (&digest)[kSha256Bytes]) {
-    return ::HashFile(path, size, digest);
+    // One reader of files for both: Update.exe has a size to keep.
+    return DigestFile(path, size, nullptr, digest);
 }
 
 ULONGLONG SystemUpdateIo::UtcNow() { return NowUtc(); }

@@ -96,7 +96,7 @@ public:
 
     // For fetching archives by entries (EntryFetch.h); these answer false here, which sends
     // every archive whole.
-    // One read of the file at path for its size, CRC-32 and, with sha256 not null, SHA-256;
+    // One read of the file at path for its size and, each when not null, CRC-32 and SHA-256;
     // false when it cannot be read whole (none there, a folder, held by another program).
     virtual bool DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32,
                             uint8_t* sha256) {
