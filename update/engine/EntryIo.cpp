@@ -68,16 +68,7 @@ bool SystemUpdateIo::Place(const char* from, ULONGLONG length, const char* to, U
     // The zeros between what is placed need no room where the disk can leave them out.
     DWORD returned = 0;
     DeviceIoControl(out, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPortion]);
-    bool ok = buffer != nullptr;
-    for (ULONGLONG left = length; ok && left > 0;) {
-        const DWORD part = left < kPortion ? static_cast<DWORD>(left) : kPortion;
-        DWORD got = 0, written = 0;
-        ok = ReadFile(in, buffer.get(), part, &got, nullptr) && got == part &&
-             WriteFile(out, buffer.get(), got, &written, nullptr) && written == got;
-        left -= part;
-    }
-    return ok;
+    return CopyBytes(in, out, length);
 }
 
 ZipResult DigestEntry(ZipHandle* zip, int32_t index, uint8_t (&sha256)[kSha256Bytes]) {

@@ -116,6 +116,9 @@ public:
     }
 };
 
+// Copies length bytes from in to out, each at its position; false when not all were.
+bool CopyBytes(HANDLE in, HANDLE out, ULONGLONG length);
+
 // Reads entry index of zip as UpdateArchive::Digest does.
 ZipResult DigestEntry(ZipHandle* zip, int32_t index, uint8_t (&sha256)[kSha256Bytes]);
 
