@@ -419,7 +419,7 @@ FetchContext UpdateRun::Context(FetchListener& listener, WORD index) {
                         Manifest(),
                         byEntries,
                         m_strInstallDir,
-                        m_nAhead != 0 ? MostAtOnce(m_nAhead) : 1};
+                        m_nAhead != 0 ? m_nAhead : 1};
 }
 
 std::shared_ptr<const ReleaseManifest> UpdateRun::Manifest() const {
