@@ -17,7 +17,7 @@ endif()
 add_library(minizip STATIC ${PROJECT_SOURCE_DIR}/update/zip/UnzipLocal.c ${KIT_MINIZIP_DIR}/ioapi.c)
 target_include_directories(minizip SYSTEM PUBLIC ${KIT_MINIZIP_DIR})
 target_compile_definitions(minizip PUBLIC NOCRYPT NOUNCRYPT)
-target_compile_options(minizip PRIVATE -w -fno-asynchronous-unwind-tables)
+target_compile_options(minizip PRIVATE -w -Os -fno-asynchronous-unwind-tables)
 target_link_libraries(minizip PUBLIC kit_zlib)
 
 # The writing side, for tests that build their archives at run time and mkhandover --pack.

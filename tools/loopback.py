@@ -426,10 +426,12 @@ def sparse_stored_zip(path, entries):
 
 class Nginx:
     """nginx from the distribution on a free loopback port, serving root with keep-alive and
-    its default ETags and ranges, every answer compressed but /Torvel/big.bin, and
-    /Torvel/moved.txt redirected to /real/moved.txt."""
+    its default ETags and ranges (none with ranges=False), every answer compressed but
+    /Torvel/big.bin (none with gzip=False), and /Torvel/moved.txt redirected to
+    /real/moved.txt. Its access log has a line per answer: request, status, encoding, body
+    bytes sent and the range asked."""
 
-    def __init__(self, root, folder):
+    def __init__(self, root, folder, ranges=True, gzip=True):
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
@@ -441,13 +443,14 @@ daemon off; master_process off; worker_processes 1;
 pid %(p)s/nginx.pid; error_log %(p)s/error.log;
 events { worker_connections 64; }
 http {
-  log_format encoded '$request $status $sent_http_content_encoding';
+  log_format encoded '$request $status $sent_http_content_encoding $body_bytes_sent "$http_range"';
+  %(ranges)s
   access_log %(p)s/access.log encoded;
   client_body_temp_path %(p)s/body; proxy_temp_path %(p)s/proxy;
   fastcgi_temp_path %(p)s/fcgi; uwsgi_temp_path %(p)s/uwsgi; scgi_temp_path %(p)s/scgi;
   default_type application/octet-stream;
   keepalive_timeout 60;
-  gzip on; gzip_types *; gzip_min_length 1; gzip_http_version 1.0;
+  gzip %(gzip)s; gzip_types *; gzip_min_length 1; gzip_http_version 1.0;
   server {
     listen 127.0.0.1:%(port)d;
     root %(root)s;
@@ -455,7 +458,8 @@ http {
     location = /Torvel/big.bin { gzip off; }
   }
 }
-""" % {"p": self.prefix, "port": port, "root": root})
+""" % {"p": self.prefix, "port": port, "root": root, "ranges": "" if ranges else "max_ranges 0;",
+       "gzip": "on" if gzip else "off"})
         self.proc = subprocess.Popen(["nginx", "-p", self.prefix, "-c", conf],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)

@@ -100,4 +100,11 @@ TEST(EntryPlan, RangesCarryTheRecordsThatDifferAndDoubtSendsTheArchiveWhole) {
         << "the archive is not the record's size";
 }
 
+TEST(EntryPlan, SmallArchivesComeWholeAndTheTailGrowsWithTheArchive) {
+    // listed size, bytes asked for first
+    const uint64_t rows[][2] = {{0, 65536},          {256 * 1024 - 1, 0}, {256 * 1024, 16384},
+                                {2 << 20, 32768},    {64 << 20, 65536}};
+    for (const auto& row : rows) EXPECT_EQ(row[1], TailToAsk(row[0])) << row[0];
+}
+
 }  // namespace

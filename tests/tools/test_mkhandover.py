@@ -5,6 +5,7 @@ what the updater would do."""
 import argparse
 import hashlib
 import os
+import random
 import re
 import shutil
 import struct
@@ -13,7 +14,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from loopback import Served, Server, damaged_zip, hand_over, make_zip  # noqa: E402
+from loopback import Nginx, Served, Server, damaged_zip, hand_over, make_zip  # noqa: E402
 
 ARGS = None
 UNIX_EPOCH_AS_FILETIME = 116444736000000000
@@ -161,6 +162,33 @@ class Check(unittest.TestCase):
                 self.assertEqual(1, code, out + err)
                 self.assertRegex(out, r"\n0\s+%s .* NO " % record[0].replace(".", r"\."))
                 self.assertIn(reason, out)
+
+    def test_fetching_by_entries(self):
+        old = {n: random.Random(n).randbytes(80000) for n in ("a", "b", "c", "d", "e")}
+        new = make_zip(sorted({**old, "b": b"changed"}.items()))
+        for folder, files in (("install", old), ("www/Torvel", {"p.zip": new})):
+            os.makedirs(os.path.join(self.dir, folder))
+            for name, data in files.items():
+                with open(os.path.join(self.dir, folder, name), "wb") as f:
+                    f.write(data)
+        servers = {r: Nginx(os.path.join(self.dir, "www"), self.dir, ranges=r, gzip=False)
+                   for r in (True, False)}
+        for server in servers.values():
+            self.addCleanup(server.stop)
+        cases = [
+            ("the release before installed", True, ["--install", "install"],
+             r"by entries: 1 of 5 entries, \d+ of %d bytes" % len(new)),
+            ("a server without ranges", False, ["--install", "install"],
+             "whole: the server sends the whole file to a range"),
+            ("nothing installed", True, [], "whole: nothing installed yet;"),
+        ]
+        for case, ranges, options, line in cases:
+            with self.subTest(case):
+                with open(os.path.join(self.dir, "~Update.tmp"), "wb") as f:
+                    f.write(hand_over(servers[ranges].base_url, [("p.zip", len(new), 1, 2)]))
+                code, out, err = run("--check", "~Update.tmp", *options, cwd=self.dir)
+                self.assertEqual(0, code, out + err)
+                self.assertRegex(out, r"\n  p\.zip: " + line)
 
     def test_unreadable_hand_over_is_a_usage_error(self):
         self.assertEqual(2, run("--check", "nothere.tmp", cwd=self.dir)[0])

@@ -15,6 +15,7 @@
 #include "DownloadCheck.h"
 #include "DownloadPiece.h"
 #include "DownloadStatusCallback.h"
+#include "EntryCheck.h"
 #include "HandOver.h"
 #include "InstallPaths.h"
 #include "PathWalk.h"
@@ -42,6 +43,7 @@ struct Row {
     int goesOn = -1;                 // a cut download would go on from its piece (-1: not asked)
     std::vector<std::string> notes;  // what the operator should know either way
     std::string signedAs;            // with a release key: the "signed" column
+    std::string byEntries;           // an archive: whether a player fetches it by entries
 };
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -391,7 +393,7 @@ std::string ContinuationFault(UpdateRun& run, const char* url, const DownloadFac
 // release key, judged against manifest too (null: the manifest is refused).
 void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem& item,
                  const char* installDir, const ScratchFolder& scratch, const std::string& label,
-                 const ReleaseManifest* manifest, Row& row) {
+                 const ReleaseManifest* manifest, EntryCheck& entries, Row& row) {
     ItemPaths paths;
     if (!BuildItemPaths(installDir, header.szServerUrl, item.szName, paths)) {
         row.why = "unsafe name or path too long: the run stops here, nothing after it";
@@ -442,6 +444,7 @@ void CheckRecord(UpdateRun& run, const HandOverHeader& header, const UpdateItem&
     }
     DeleteFileA(download.c_str());
     RemoveBelow(scratch.File("install"));
+    row.byEntries = entries.Ask(header.szServerUrl, item);
 }
 
 // Fetches the release manifest as the run fetches a file and judges it with key as the run
@@ -476,7 +479,7 @@ std::string Number(bool known, unsigned long long value) {
     return known ? Format("%llu", value) : "-";
 }
 
-void PrintTable(const std::vector<Row>& rows, bool withKey) {
+void PrintTable(const std::vector<Row>& rows, bool withKey, const std::string& entriesHeading) {
     std::printf("%-4s %-35s %6s %10s %10s %10s %-8s %-7s ", "#", "name", "status", "announced",
                 "received", "record", "installs", "goes on");
     std::printf(withKey ? "%-19s %s\n" : "%s%s\n", withKey ? "signed" : "", "why not");
@@ -492,6 +495,13 @@ void PrintTable(const std::vector<Row>& rows, bool withKey) {
                     : r.goesOn   ? "yes"
                                  : "no");
         std::printf(withKey ? "%-19s %s\n" : "%s%s\n", r.signedAs.c_str(), r.why.c_str());
+    }
+    bool headed = false;
+    for (const Row& r : rows) {
+        if (r.byEntries.empty()) continue;
+        if (!headed) std::printf("\n%s\n", entriesHeading.c_str());
+        headed = true;
+        std::printf("  %s: %s\n", r.name.c_str(), r.byEntries.c_str());
     }
     for (const Row& r : rows) {
         if (r.notes.empty()) continue;
@@ -545,6 +555,8 @@ int CheckHandOver(const char* handOverPath, const char* installDir, const Public
     ReleaseManifest manifest;
     const bool signedRelease =
         releaseKey != nullptr && CheckManifest(run, header, *releaseKey, scratch, &manifest);
+    EntryCheck entries(io, run, scratch.File("entries"), realInstall ? installDir : nullptr,
+                       releaseKey != nullptr, signedRelease ? &manifest : nullptr);
     std::vector<Row> rows(header.wCount);
     bool stopped = false;
     for (WORD i = 0; i < header.wCount; ++i) {
@@ -559,11 +571,11 @@ int CheckHandOver(const char* handOverPath, const char* installDir, const Public
         }
         const std::string label = Format("[%u/%u] %s", i + 1u, header.wCount, items[i].szName);
         CheckRecord(run, header, items[i], installDir, scratch, label,
-                    signedRelease ? &manifest : nullptr, row);
+                    signedRelease ? &manifest : nullptr, entries, row);
         stopped = !row.fetched && !row.whole;
     }
     std::fflush(stderr);
-    PrintTable(rows, releaseKey != nullptr);
+    PrintTable(rows, releaseKey != nullptr, entries.Heading());
     if (releaseKey != nullptr && !signedRelease) return 1;
     for (const Row& r : rows) {
         if (!r.whole) return 1;

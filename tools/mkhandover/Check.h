@@ -10,9 +10,12 @@
 
 // Fetches every record of the hand-over file at handOverPath and prints one table row per
 // record (HTTP status, announced length, bytes received, record size, whether the updater
-// would install it whole and why not), then what each archive would skip and write.
-// installDir: an existing installation folder whose folders count as present and whose
-// length counts in the path limits; null judges against a bare installation. Progress goes
+// would install it whole and why not), then for each archive whether a player holding
+// installDir would fetch it by entries (EntryCheck.h), then what each archive would skip and
+// write.
+// installDir: an existing installation folder whose folders count as present, whose length
+// counts in the path limits and whose files fetching by entries compares with the archives'
+// entries; null judges against a bare installation, with nothing installed. Progress goes
 // to stderr: a line as each file starts and ends, and every 2 s while it downloads.
 // Nothing is written outside a temporary folder, which is removed.
 // releaseKey (null: none): the release is signed; the release manifest is fetched first and

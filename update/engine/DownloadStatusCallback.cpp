@@ -46,7 +46,7 @@ STDMETHODIMP DownloadStatusCallback::OnProgress(ULONG ulProgress, ULONG ulProgre
         }
         if (m_pObserver != nullptr) m_pObserver->CacheFile(szStatusText);
     }
-    if (m_pOwner->IsStopping()) return E_ABORT;
+    if (m_pOwner->IsStopping() || m_bRefused) return E_ABORT;
     if (m_ullReceived > m_ullLimit) {
         Abort();
         return E_ABORT;
@@ -97,21 +97,47 @@ DownloadFacts DownloadStatusCallback::Facts(HRESULT result, bool fileExists,
     return facts;
 }
 
-bool DownloadStatusCallback::AskFrom(ULONGLONG from, const std::string& validator) {
-    // Built by hand: wide strings and wide printf would add a tenth to the program's size.
+namespace {
+
+// Built by hand: wide strings and wide printf would add a tenth to the program's size.
+void AddNumber(std::string& text, ULONGLONG number) {
     char digits[24];
     size_t count = 0;
     do {
-        digits[count++] = static_cast<char>('0' + from % 10);
-        from /= 10;
-    } while (from != 0);
-    std::string text = "Range: bytes=";
+        digits[count++] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
     while (count > 0) text += digits[--count];
-    text += "-\r\nIf-Range: " + validator + "\r\n";
+}
+
+}  // namespace
+
+bool DownloadStatusCallback::Ask(const std::string& text) {
     m_request[0] = L'\0';
     if (text.size() >= sizeof m_request / sizeof m_request[0]) return false;
     for (size_t i = 0; i <= text.size(); ++i) m_request[i] = static_cast<unsigned char>(text[i]);
     return true;
+}
+
+bool DownloadStatusCallback::AskFrom(ULONGLONG from, const std::string& validator) {
+    return AskRange(from, kToTheEnd, validator);
+}
+
+bool DownloadStatusCallback::AskRange(ULONGLONG first, ULONGLONG last,
+                                      const std::string& validator) {
+    std::string text = "Range: bytes=";
+    AddNumber(text, first);
+    text += '-';
+    if (last != kToTheEnd) AddNumber(text, last);
+    text += "\r\n";
+    if (!validator.empty()) text += "If-Range: " + validator + "\r\n";
+    return Ask(text);
+}
+
+bool DownloadStatusCallback::AskTail(ULONGLONG length) {
+    std::string text = "Range: bytes=-";
+    AddNumber(text, length);
+    return Ask(text + "\r\n");
 }
 
 STDMETHODIMP DownloadStatusCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
@@ -135,6 +161,11 @@ STDMETHODIMP DownloadStatusCallback::OnResponse(DWORD dwResponseCode, LPCWSTR sz
     // Redirects are followed below this call: the code is the final answer's.
     m_dwStatus = dwResponseCode;
     m_answer = ParseAnswerHeaders(szResponseHeaders);
+    // The whole file instead of the part asked for: its bytes are not wanted.
+    if (m_bOnlyPart && dwResponseCode != 206) {
+        m_bRefused = true;
+        Abort();
+    }
     return S_OK;
 }
 

@@ -56,6 +56,17 @@ public:
     // False, asking for the whole file, when the headers would be longer than 511
     // characters.
     bool AskFrom(ULONGLONG from, const std::string& validator);
+    // Asks for bytes first to last (kToTheEnd: to the end) of the file, with a validator
+    // only if still its version ("If-Range"), without one of whatever version is there; or
+    // (AskTail) for its last length bytes. False as for AskFrom.
+    static constexpr ULONGLONG kToTheEnd = ~0ull;
+    bool AskRange(ULONGLONG first, ULONGLONG last, const std::string& validator);
+    bool AskTail(ULONGLONG length);
+    // Aborts the download as soon as its answer is not a 206: the whole file coming in
+    // place of the part asked for (a changed version, a server without ranges) is not
+    // wanted. RefusedWhole says it happened.
+    void OnlyPart() { m_bOnlyPart = true; }
+    bool RefusedWhole() const { return m_bRefused; }
     // Aborts the download once its answer's body passes limit bytes (0: at its first byte;
     // none until this is called): a server that sends on and on never fills the disk.
     void SetLimit(ULONGLONG limit) { m_ullLimit = limit; }
@@ -116,6 +127,7 @@ public:
     bool Stalled() const { return m_bStalled; }
 
 private:
+    bool Ask(const std::string& text);
     void Touch() { m_ullLastActivity = GetTickCount64(); }
 
     DownloadListener* m_pOwner = nullptr;
@@ -129,6 +141,8 @@ private:
     ArrivalObserver* m_pObserver = nullptr;
     std::atomic<ULONGLONG> m_ullLastActivity{GetTickCount64()};
     std::atomic<bool> m_bStalled{false};
+    bool m_bOnlyPart = false;
+    std::atomic<bool> m_bRefused{false};
     std::mutex m_watchLock;  // over the two paths, set on the download's thread
     char m_target[MAX_PATH] = {};
     wchar_t m_cacheFile[MAX_PATH] = {};

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "ArrivingHash.h"
+#include "EntryFetch.h"
 
 WaitReason WaitForDownload(DownloadVerdict verdict, bool stalled) {
     switch (verdict) {
@@ -42,7 +43,8 @@ void ActiveDownloads::AbortStalled(ULONGLONG now, ULONGLONG stallMs) {
 }
 
 DownloadFacts FetchOnce(const FetchContext& context, const char* url, const char* path,
-                        const Piece* piece, ULONGLONG limit, ArrivalObserver* observer) {
+                        const Piece* piece, ULONGLONG limit, ArrivalObserver* observer,
+                        const PartAsked* part) {
     DownloadStatusCallback callback;
     callback.SetOwner(&context.listener);
     callback.Observe(observer);
@@ -52,6 +54,14 @@ DownloadFacts FetchOnce(const FetchContext& context, const char* url, const char
     // A validator too long to send back is one the server could not be asked about: the
     // whole file comes, and JudgeRest sees a fresh answer.
     const bool rest = piece != nullptr && callback.AskFrom(piece->length, piece->validator);
+    if (piece == nullptr && part != nullptr) {
+        if (part->suffix) {
+            callback.AskTail(part->first);
+        } else {
+            callback.AskRange(part->first, part->last, part->validator);
+        }
+        if (part->onlyPart) callback.OnlyPart();
+    }
     context.listener.Starting(rest ? piece : nullptr);
     context.active.Add(&callback);
     // A stop that came before the download was listed would find nothing to abort.
@@ -83,6 +93,7 @@ private:
     bool StorePiece(const DownloadFacts& facts, const std::string& file);
     bool IsSigned(const char* whole, bool encoded);
     bool Take(const char* whole);
+    bool TriedEntries(const ManifestFile* listed);
 
     const FetchContext& m_c;
     const ItemPaths& m_paths;
@@ -123,6 +134,9 @@ Attempt ItemFetch::Run() {
         TakeWholePiece(kept);
         return m_attempt;
     }
+    if (!haveKept && m_c.byEntries && IsZipName(m_item.szName) &&
+        TailToAsk(listed != nullptr ? listed->size : m_item.dwSize) != 0 && TriedEntries(listed))
+        return m_attempt;
     const std::string arriving = m_c.pieces.Reserve();
     char arrive[kPathSize];
     m_c.pieces.PathOf(arriving, arrive);
@@ -141,6 +155,41 @@ Attempt ItemFetch::Run() {
         TakeFresh(facts, arriving, 0);
     }
     return m_attempt;
+}
+
+// An archive's directory is asked for first. Any answer but a part of it is what asking for
+// the whole file would have brought, and is taken as such; a part is gone on from by entries.
+// False when the archive is to be fetched whole after all.
+bool ItemFetch::TriedEntries(const ManifestFile* listed) {
+    const std::string arriving = m_c.pieces.Reserve();
+    char arrive[kPathSize];
+    m_c.pieces.PathOf(arriving, arrive);
+    m_c.io.Delete(arrive);
+    PartAsked tail;
+    tail.suffix = true;
+    tail.first = TailToAsk(listed != nullptr ? listed->size : m_item.dwSize);
+    DownloadFacts facts = FetchOnce(m_c, m_paths.url, arrive, nullptr,
+                                    listed != nullptr ? listed->size : kNoLimit, nullptr, &tail);
+    facts.recordSize = m_item.dwSize;
+    if (!IsTailAnswer(facts)) {
+        TakeFresh(facts, arriving, 0);
+        return true;
+    }
+    const EntryResult result = FetchByEntries(m_c, m_paths, m_item, arrive, facts, false);
+    m_c.io.Delete(arrive);
+    m_c.pieces.Release(arriving);
+    switch (result.step) {
+        case EntryStep::Fetched:
+            m_attempt.whole = true;
+            m_attempt.byEntries = result.byEntries;
+            return true;
+        case EntryStep::Wait:
+            Wait(result.why, result.status);
+            return true;
+        case EntryStep::Whole:
+            break;
+    }
+    return Stopping();
 }
 
 bool ItemFetch::Take(const char* whole) {

@@ -20,6 +20,8 @@
 #include "StatusLine.h"
 #include "UpdateIo.h"
 
+struct ByEntries;
+
 // What one attempt came to.
 struct Attempt {
     bool whole = false;                 // the item lies whole at its download path
@@ -27,6 +29,10 @@ struct Attempt {
                                         // after a stop)
     DWORD status = 0;                   // the answer's status, for WaitReason::ServerError
     bool grew = false;                  // a kept piece grew: the next attempt may come soon
+    // An archive fetched by entries (EntryFetch.h): what lies at the download path holds
+    // only the entries that differ, and this says what to make of the others. Null for a
+    // whole download.
+    std::shared_ptr<const ByEntries> byEntries;
 };
 
 // What a failed download waits for: the verdict's reason, a stall being the server's
@@ -39,6 +45,9 @@ public:
     // A download starts: of the whole file, or (piece) of what follows piece; then ends.
     virtual void Starting(const Piece* piece) = 0;
     virtual void Ended() = 0;
+    // The installed files an archive writes are being compared with its entries (on), or
+    // that is over (off).
+    virtual void Comparing(bool on) { (void)on; }
 
 protected:
     ~FetchListener() = default;
@@ -67,6 +76,21 @@ struct FetchContext {
     FetchListener& listener;
     bool keyed;  // the installation has a release key: only what manifest lists is taken
     std::shared_ptr<const ReleaseManifest> manifest;  // the release accepted, if any
+    // Archives may be fetched by entries (EntryFetch.h), compared with what lies below
+    // installDir, with up to atOnce ranges at once.
+    bool byEntries = false;
+    const char* installDir = "";
+    unsigned atOnce = 1;
+};
+
+// A part of the file asked for instead of the whole: bytes first to last (last kToTheEnd:
+// to its end), only if still the version validator names when it names one; or (suffix)
+// its last `first` bytes. With onlyPart, an answer other than a 206 is aborted at once.
+struct PartAsked {
+    bool suffix = false;
+    ULONGLONG first = 0, last = 0;
+    std::string validator;
+    bool onlyPart = false;
 };
 
 constexpr ULONGLONG kNoLimit = ~0ull;
@@ -77,9 +101,10 @@ constexpr ULONGLONG kNoLimit = ~0ull;
 // byte) it is aborted. The facts,
 // recordSize left 0; no verdict is passed: whatever arrived stays at path.
 // observer (null: nobody) hears where the bytes arrive.
+// part (null: none), when no piece is given, asks for that part.
 DownloadFacts FetchOnce(const FetchContext& context, const char* url, const char* path,
                         const Piece* piece = nullptr, ULONGLONG limit = kNoLimit,
-                        ArrivalObserver* observer = nullptr);
+                        ArrivalObserver* observer = nullptr, const PartAsked* part = nullptr);
 
 // From this size on, a signed download is hashed while it arrives (ArrivingHash.h): a
 // thread for a smaller one costs more than reading it again.

@@ -22,6 +22,12 @@ void FormatStatusLine(const char* name, char (&out)[kStatusLineSize]) {
     CutInto(full, out);
 }
 
+void FormatCompareLine(const char* name, char (&out)[kStatusLineSize]) {
+    char full[kStatusLineSize + 64];
+    std::snprintf(full, sizeof full, "正在比较文件 %s", name);
+    CutInto(full, out);
+}
+
 void FormatWaitLine(WaitReason why, DWORD status, const char* name, char (&out)[kStatusLineSize]) {
     const char* reason = nullptr;
     switch (why) {

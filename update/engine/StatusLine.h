@@ -12,6 +12,10 @@ constexpr size_t kStatusLineSize = 32;
 // line never ends in half a character.
 void FormatStatusLine(const char* name, char (&out)[kStatusLineSize]);
 
+// The line while the files an archive would write are compared with its entries:
+// "正在比较文件 %s", cut as FormatStatusLine cuts.
+void FormatCompareLine(const char* name, char (&out)[kStatusLineSize]);
+
 // What a run that waits to try again waits for.
 enum class WaitReason {
     None,

@@ -28,6 +28,23 @@ bool WriteRecordValue(const char* section, const char* key, DWORD value) {
     return WritePrivateProfileStringA(section, key, text, kRecordFile) != FALSE;
 }
 
+}  // namespace
+
+bool CopyBytes(HANDLE in, HANDLE out, ULONGLONG length) {
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kAppendPortion]);
+    bool ok = buffer != nullptr;
+    for (ULONGLONG left = length; ok && left > 0;) {
+        const DWORD part = left < kAppendPortion ? static_cast<DWORD>(left) : kAppendPortion;
+        DWORD got = 0, written = 0;
+        ok = ReadFile(in, buffer.get(), part, &got, nullptr) && got == part &&
+             WriteFile(out, buffer.get(), got, &written, nullptr) && written == got;
+        left -= part;
+    }
+    return ok;
+}
+
+namespace {
+
 class ZipArchive : public UpdateArchive {
 public:
     explicit ZipArchive(ZipHandle* zip) : m_zip(zip) {}
@@ -47,6 +64,9 @@ public:
         return ZipExtractEntry(m_zip, index, const_cast<char*>(target), 0, ZipLocationFileName);
     }
     bool PastDamage(int32_t index) override { return ZipIsPastDamage(m_zip, index); }
+    ZipResult Digest(int32_t index, uint8_t (&sha256)[kSha256Bytes]) override {
+        return DigestEntry(m_zip, index, sha256);
+    }
 
 private:
     ZipHandle* m_zip;
@@ -83,15 +103,7 @@ bool SystemUpdateIo::Append(const char* from, ULONGLONG length, const char* to) 
     LARGE_INTEGER zero{}, end{};
     if (!in.IsValid() || !out.IsValid() || !SetFilePointerEx(out, zero, &end, FILE_END))
         return false;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kAppendPortion]);
-    bool ok = buffer != nullptr;
-    for (ULONGLONG left = length; ok && left > 0;) {
-        const DWORD part = left < kAppendPortion ? static_cast<DWORD>(left) : kAppendPortion;
-        DWORD got = 0, written = 0;
-        ok = ReadFile(in, buffer.get(), part, &got, nullptr) && got == part &&
-             WriteFile(out, buffer.get(), got, &written, nullptr) && written == got;
-        left -= part;
-    }
+    bool ok = CopyBytes(in, out, length);
     // The piece must stay as it was, or hold all of the rest: a crash must not leave it
     // longer than the index says.
     if (ok) ok = FlushFileBuffers(out) != FALSE;
@@ -108,7 +120,8 @@ bool SystemUpdateIo::Cut(const char* path, ULONGLONG length) {
 
 bool SystemUpdateIo::HashFile(const char* path, ULONGLONG* size,
                               uint8_t (&digest)[kSha256Bytes]) {
-    return ::HashFile(path, size, digest);
+    // One reader of files for both: Update.exe has a size to keep.
+    return DigestFile(path, size, nullptr, digest);
 }
 
 ULONGLONG SystemUpdateIo::UtcNow() { return NowUtc(); }

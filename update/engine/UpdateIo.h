@@ -32,6 +32,14 @@ public:
     virtual ZipResult Extract(int32_t index, const char* target) = 0;
     // As ZipIsPastDamage.
     virtual bool PastDamage(int32_t index) = 0;
+    // Reads entry index whole through the layer's checks (inflation, CRC-32, length) and
+    // gives the SHA-256 of its content. The layer's result: ZipOk, ZipCorrupt for damage,
+    // another for a failure here (the archive unreadable, no memory). This one: ZipReadFailed.
+    virtual ZipResult Digest(int32_t index, uint8_t (&sha256)[kSha256Bytes]) {
+        (void)index;
+        (void)sha256;
+        return ZipReadFailed;
+    }
 };
 
 // Move, Attributes and SetAttributes (ReplaceCalls) act on the installation folder's files.
@@ -85,7 +93,34 @@ public:
     // As PinRelease and ForgetPinnedRelease (RunCompletion.h).
     virtual bool PinRelease(const PublicKey& key, DWORD serial) = 0;
     virtual void ForgetPinnedRelease() = 0;
+
+    // For fetching archives by entries (EntryFetch.h); these answer false here, which sends
+    // every archive whole.
+    // One read of the file at path for its size and, each when not null, CRC-32 and SHA-256;
+    // false when it cannot be read whole (none there, a folder, held by another program).
+    virtual bool DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32,
+                            uint8_t* sha256) {
+        (void)path, (void)size, (void)crc32, (void)sha256;
+        return false;
+    }
+    // The length bytes of the file at path from offset on; false when not all could be read.
+    virtual bool ReadPart(const char* path, ULONGLONG offset, size_t length, std::string* bytes) {
+        (void)path, (void)offset, (void)length, (void)bytes;
+        return false;
+    }
+    // Writes the first length bytes of from into to at offset; to is made when missing and
+    // grows as needed, what lies between reading as zeros. False when not all were written.
+    virtual bool Place(const char* from, ULONGLONG length, const char* to, ULONGLONG offset) {
+        (void)from, (void)length, (void)to, (void)offset;
+        return false;
+    }
 };
+
+// Copies length bytes from in to out, each at its position; false when not all were.
+bool CopyBytes(HANDLE in, HANDLE out, ULONGLONG length);
+
+// Reads entry index of zip as UpdateArchive::Digest does.
+ZipResult DigestEntry(ZipHandle* zip, int32_t index, uint8_t (&sha256)[kSha256Bytes]);
 
 // Why the file at path was not written or put in place: a folder standing there, access the
 // run does not have, or otherwise (held by another program, a full disk).
@@ -119,4 +154,7 @@ public:
     InstalledKey ReadInstalledKey(const char* installDir) override;
     bool PinRelease(const PublicKey& key, DWORD serial) override;
     void ForgetPinnedRelease() override;
+    bool DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32, uint8_t* sha256) override;
+    bool ReadPart(const char* path, ULONGLONG offset, size_t length, std::string* bytes) override;
+    bool Place(const char* from, ULONGLONG length, const char* to, ULONGLONG offset) override;
 };

@@ -73,6 +73,9 @@ public:
     }
     void Starting(const Piece* piece) override { m_share.Start(piece); }
     void Ended() override {}
+    void Comparing(bool on) override {
+        if (m_run.CurrentItem() == m_index) m_run.Comparing(on);
+    }
 
 private:
     UpdateRun& m_run;
@@ -123,7 +126,8 @@ UpdateRun::UpdateRun(UpdateIo* io)
       m_pieces(m_io),
       m_dwStallMs(kDefaultStallSeconds * 1000),
       m_stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_watcherEnd(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+      m_watcherEnd(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_bByEntries(io == nullptr) {
     std::memset(m_szStatus, 0, sizeof m_szStatus);
     std::memset(&m_header, 0, sizeof m_header);
 }
@@ -185,6 +189,9 @@ void UpdateRun::SetList(const HandOverHeader& header, UpdateItem* items) {
     m_nItemCount = header.wCount;
     m_nCurrentItem = 0;
     m_state.assign(m_nItemCount, ItemState());
+    std::lock_guard<std::mutex> hold(m_entriesLock);
+    m_fetchedByEntries.assign(m_nItemCount, nullptr);
+    m_wholeOnly.assign(m_nItemCount, false);
 }
 
 void UpdateRun::RequestStop() {
@@ -228,6 +235,18 @@ void UpdateRun::Starting(const Piece* piece) {
 }
 
 void UpdateRun::Ended() { m_share.End(); }
+
+void UpdateRun::Comparing(bool on) {
+    if (m_nCurrentItem >= m_nItemCount) return;
+    char status[kStatusLineSize];
+    const char* name = m_pItems[m_nCurrentItem].szName;
+    if (on) {
+        FormatCompareLine(name, status);
+    } else {
+        FormatStatusLine(name, status);
+    }
+    SetStatusLine(status);
+}
 
 void UpdateRun::AdvanceSpeedBase(DWORD base, DWORD received) {
     m_dwSpeedBase.compare_exchange_strong(base, received);
@@ -316,15 +335,20 @@ void UpdateRun::DownloadNextItem() {
     // While the item's own fetch ahead runs, the window shows it as the item in turn.
     if (m_ahead) {
         m_ahead->Plan(static_cast<WORD>(current + 1), m_nPlaceable);
-        if (m_ahead->Finish(current)) state.downloaded = StillWhole(item, paths);
+        if (m_ahead->Finish(current)) {
+            state.downloaded = StillWhole(item, paths);
+            std::lock_guard<std::mutex> hold(m_entriesLock);
+            state.byEntries = std::move(m_fetchedByEntries[current]);
+        }
     }
     if (!state.downloaded) {
-        const Attempt attempt = FetchItem(Context(*this), paths, item);
+        const Attempt attempt = FetchItem(Context(*this, current), paths, item);
         if (!attempt.whole) {
             Settle(attempt, item);
             return;
         }
         state.downloaded = true;
+        state.byEntries = attempt.byEntries;
     }
 
     const ItemOutcome outcome = IsZipName(item.szName)
@@ -381,9 +405,21 @@ bool UpdateRun::PathsOf(WORD index, ItemPaths& paths) const {
     return BuildItemPaths(m_strInstallDir, m_header.szServerUrl, m_pItems[index].szName, paths);
 }
 
-FetchContext UpdateRun::Context(FetchListener& listener) {
-    return FetchContext{m_io,     m_pieces, m_active,
-                        listener, m_key.use == KeyUse::Signed, Manifest()};
+FetchContext UpdateRun::Context(FetchListener& listener, WORD index) {
+    bool byEntries = m_bByEntries;
+    if (index < m_nItemCount) {
+        std::lock_guard<std::mutex> hold(m_entriesLock);
+        byEntries = byEntries && !m_wholeOnly[index];
+    }
+    return FetchContext{m_io,
+                        m_pieces,
+                        m_active,
+                        listener,
+                        m_key.use == KeyUse::Signed,
+                        Manifest(),
+                        byEntries,
+                        m_strInstallDir,
+                        m_nAhead != 0 ? m_nAhead : 1};
 }
 
 std::shared_ptr<const ReleaseManifest> UpdateRun::Manifest() const {
@@ -402,9 +438,13 @@ bool UpdateRun::FetchAheadOf(WORD index) {
     // A name listed twice has one download path and one piece: its later listing waits for
     // its turn, when the earlier one is in place.
     if (!PathsOf(index, paths) || ListedBefore(m_pItems, m_nCurrentItem, index)) return false;
-    const Attempt attempt = FetchItem(Context(listener), paths, m_pItems[index]);
+    const Attempt attempt = FetchItem(Context(listener, index), paths, m_pItems[index]);
     // A full disk stops fetching ahead: the item in turn comes first.
     if (attempt.why == WaitReason::DiskFull) m_ahead->Stop();
+    if (attempt.whole) {
+        std::lock_guard<std::mutex> hold(m_entriesLock);
+        m_fetchedByEntries[index] = attempt.byEntries;
+    }
     return attempt.whole;
 }
 
@@ -515,6 +555,13 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         m_io.Delete(archive);
         return ItemOutcome::Done;
     }
+    // Fetched by entries: the entries not fetched are settled first, once.
+    if (state.byEntries && state.entries.empty() &&
+        (zip->Count() != state.byEntries->count ||
+         !SettleKeptEntries(*state.byEntries, m_io, state.entries))) {
+        zip.reset();
+        return FetchWholeFromNowOn(m_nCurrentItem, archive, state);
+    }
     // The first entry that failed here names what the next attempt waits for.
     EntryReport firstFailure{};
     char failedName[kPathSize] = "";
@@ -531,6 +578,8 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         case ArchiveVerdict::Waiting:
             return Failed(firstFailure.wait, failedName);
         case ArchiveVerdict::Dropped:
+            // Its damage may be ours: only the server's whole archive can tell.
+            if (state.byEntries) return FetchWholeFromNowOn(m_nCurrentItem, archive, state);
             m_io.Delete(archive);
             return ItemOutcome::Done;
         case ArchiveVerdict::InPlace:
@@ -541,6 +590,17 @@ UpdateRun::ItemOutcome UpdateRun::InstallArchive(const char* archive, const Upda
         return Failed(WhyNotWritten(m_io, kRecordFile, WaitReason::InUse), kRecordFile);
     m_io.Delete(archive);
     return ItemOutcome::Done;
+}
+
+UpdateRun::ItemOutcome UpdateRun::FetchWholeFromNowOn(WORD index, const char* download,
+                                                      ItemState& state) {
+    m_io.Delete(download);
+    state = ItemState();
+    {
+        std::lock_guard<std::mutex> hold(m_entriesLock);
+        m_wholeOnly[index] = true;
+    }
+    return Failed(WaitReason::Incomplete, m_pItems[index].szName);
 }
 
 UpdateRun::ItemOutcome UpdateRun::InstallPlainFile(const char* download, const char* target,

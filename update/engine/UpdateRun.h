@@ -28,6 +28,7 @@
 #include "ArchiveInstall.h"
 #include "DownloadPiece.h"
 #include "DownloadStatusCallback.h"
+#include "EntryFetch.h"
 #include "FetchAhead.h"
 #include "HandOver.h"
 #include "InstallPaths.h"
@@ -90,6 +91,10 @@ public:
     // Fetches up to ahead items after the one in turn at once, on workers (null: threads of
     // the run's own). Before the first step.
     void SetDownloadsAhead(unsigned ahead, AheadWorkers* workers = nullptr);
+    // Whether archives are fetched by entries (EntryFetch.h) when that pays: yes in a run
+    // that acts through the system's own world, no in another unless this says so.
+    void SetFetchByEntries(bool byEntries) { m_bByEntries = byEntries; }
+
     // Takes header.wCount entries of items (array new, or null for none) as the list.
     void SetList(const HandOverHeader& header, UpdateItem* items);
 
@@ -116,6 +121,7 @@ public:
     void SetProgress(DWORD progress, DWORD progressMax) override;
     void Starting(const Piece* piece) override;
     void Ended() override;
+    void Comparing(bool on) override;
     DWORD Progress() const { return m_dwProgress; }
     DWORD ProgressMax() const { return m_dwProgressMax; }
     // Every byte the run's downloads received, the item in turn's and those fetched ahead
@@ -142,6 +148,7 @@ private:
     struct ItemState {
         bool downloaded = false;            // a whole download waits in DownLoad\ .
         std::vector<EntryVerdict> entries;  // an archive's entries, once opened
+        std::shared_ptr<const ByEntries> byEntries;  // of an archive fetched by entries
     };
     // One download's share of the bar and of the bytes the run received: what its answer
     // brought so far, and while the rest of a piece comes, the piece's bytes and the whole
@@ -171,7 +178,9 @@ private:
     bool StillWhole(const UpdateItem& item, const ItemPaths& paths);
     // Item index's paths (InstallPaths.h); false when it cannot be placed.
     bool PathsOf(WORD index, ItemPaths& paths) const;
-    FetchContext Context(FetchListener& listener);
+    FetchContext Context(FetchListener& listener, WORD index = 0xFFFF);
+    // An archive fetched by entries that did not settle: it comes whole from now on.
+    ItemOutcome FetchWholeFromNowOn(WORD index, const char* download, ItemState& state);
     // Acts on an attempt of the item in turn that did not leave it whole.
     void Settle(const Attempt& attempt, const UpdateItem& item);
     // On a worker: fetches item index ahead of its turn; true when it left it whole.
@@ -224,6 +233,10 @@ private:
     mutable std::mutex m_manifestLock;
     std::shared_ptr<const ReleaseManifest> m_manifest;  // while the run goes by one
     unsigned m_nAhead = 0;
+    bool m_bByEntries;
+    std::mutex m_entriesLock;  // over the two below, which fetches ahead write
+    std::vector<std::shared_ptr<const ByEntries>> m_fetchedByEntries;  // by item, until taken
+    std::vector<bool> m_wholeOnly;                                     // by item
     WORD m_nPlaceable = 0;  // the items before the first that cannot be placed
     AheadWorkers* m_pAheadWorkers = nullptr;
     // Last, so that they go first: every fetch ahead ends before what it uses goes.

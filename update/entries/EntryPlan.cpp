@@ -57,3 +57,9 @@ WholeBecause WhetherEntriesPay(unsigned httpStatus, bool haveValidator, uint64_t
     if (plan.bytes > archiveLength / 100 * kPaysPercent) return WholeBecause::TooMuch;
     return WholeBecause::None;
 }
+
+uint64_t TailToAsk(uint64_t listedSize) {
+    if (listedSize == 0) return kFirstTailBytes;
+    if (listedSize < kEntriesFrom) return 0;
+    return std::min<uint64_t>(kFirstTailBytes, std::max<uint64_t>(16 * 1024, listedSize / 64));
+}

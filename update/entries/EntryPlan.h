@@ -51,7 +51,30 @@ enum class WholeBecause {
     SizeDisagrees,     // the archive's length is not the record's (or the manifest's)
     DirectoryDamaged,  // entries whose records overlap, lie past the directory, or repeat
     TooMuch,           // the bytes to fetch are more than the bound
+    NotAnArchive,      // no end record where the archive's tail should hold one
+    NoEntryHashes,     // signed, but the manifest lists no hash for an entry of the archive
+    Changed,           // the archive changed on the server, or a range came back whole
+    CutShort,          // a range came short twice
+    Damaged,           // a fetched entry did not check out (CRC-32, or the signed hash)
+    NoAnswer,          // the directory's request got no answer at all
+    TooSmall,          // smaller than kEntriesFrom: it is not asked about
 };
+
+// The first request for an archive's directory asks for at most this many of its last
+// bytes: the end record with the longest comment, and the directory of a few hundred entries.
+constexpr uint64_t kFirstTailBytes = 64 * 1024;
+// An archive smaller than this comes whole at once: what fetching it by entries could save
+// is worth less than the round trip its directory costs.
+constexpr uint64_t kEntriesFrom = 256 * 1024;
+
+// How many of an archive's last bytes to ask for first, by its listed size (0: unknown): 0
+// below kEntriesFrom; otherwise a 64th of it, at least 16 KiB and at most kFirstTailBytes, so
+// that an archive where everything differs costs little more than its whole download (a
+// longer directory is asked for again).
+uint64_t TailToAsk(uint64_t listedSize);
+
+// The reason in a few plain words, for an operator.
+const char* WholeBecauseText(WholeBecause why);
 
 // What fetching by entries comes to.
 struct EntryPlan {

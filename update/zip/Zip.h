@@ -246,6 +246,9 @@ struct ZipTailEntry {
     // The DOS date and time, as in all three times of ZipGetEntry, which a "UT" block of the
     // local extra field then overrides (the local header is not among the last bytes).
     FILETIME dosTime;
+    // The central header's "UT" block says the local one holds a creation time: the times
+    // extraction gives are then known only from the local header.
+    bool localCreationTime;
     uint64_t localHeaderOffset;  // from the start of the file, bytes ahead of the archive included
 };
 

@@ -147,6 +147,17 @@ void ApplyExtendedTimestamp(const uint8_t* extra, size_t length, FILETIME* write
     }
 }
 
+bool HasLocalCreationTime(const uint8_t* extra, size_t length) {
+    for (size_t position = 0; extra != nullptr && position + 4 <= length;) {
+        const size_t size = Get16(extra + position + 2);
+        if (Get16(extra + position) == kExtendedTimestampId)
+            return size != 0 && position + 5 <= length &&
+                   (extra[position + 4] & kHasCreationTime) != 0;
+        position += 4 + size;
+    }
+    return false;
+}
+
 bool EntryName(const char* stored, uint16_t flags, char (&out)[MAX_PATH]) {
     const int length = static_cast<int>(std::strlen(stored));
     if ((flags & kUtf8NameFlag) == 0 || GetACP() == CP_UTF8 || length == 0) {

@@ -258,6 +258,10 @@ uint32_t DeriveAttributes(uint32_t external, const char* name);
 bool UnixTimeToFileTime(int64_t seconds, FILETIME* out);
 // Applies the first "UT" block of a local extra field: each time its flags announce and
 // its own length holds replaces the matching output. Blocks are read only within extra.
+// Whether a central header's extra field (length bytes at extra) has a "UT" block whose flags
+// say the local one holds a creation time: a time only the local header tells, which the
+// file written from the entry then carries.
+bool HasLocalCreationTime(const uint8_t* extra, size_t length);
 void ApplyExtendedTimestamp(const uint8_t* extra, size_t length, FILETIME* writeTime,
                             FILETIME* accessTime, FILETIME* creationTime);
 // The name an entry is known by, from its stored name (terminated) and general-purpose

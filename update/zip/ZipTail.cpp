@@ -50,9 +50,11 @@ ZipResult ReadDirectory(const uint8_t* tail, size_t tailLength, uint64_t archive
         e.storedName.assign(info.size_filename, '\0');
         // The name is asked for with room for minizip's terminator.
         std::vector<char> stored(info.size_filename + 1);
-        if (unzGetCurrentFileInfo64(archive, &info, stored.data(), info.size_filename + 1, nullptr,
-                                    0, nullptr, 0) != UNZ_OK)
+        std::vector<uint8_t> extra(info.size_file_extra + 1);
+        if (unzGetCurrentFileInfo64(archive, &info, stored.data(), info.size_filename + 1,
+                                    extra.data(), info.size_file_extra, nullptr, 0) != UNZ_OK)
             return ZipCorrupt;
+        e.localCreationTime = HasLocalCreationTime(extra.data(), info.size_file_extra);
         std::memcpy(&e.storedName[0], stored.data(), info.size_filename);
         if (local > directory || directory - local < kLocalHeaderSize) return ZipCorrupt;
         headerEnd = reader.offsets[static_cast<size_t>(i)] + kSmallestCentralHeader +
