@@ -71,15 +71,18 @@ void ManyToFiles(const Options& o, Report& report, bool over) {
                 return Timed([&] { return UnpackBare(archive.c_str(), dir, write); });
             };
         };
-        std::vector<TimedRun> runs = {
-            [&](int r) {
-                const std::string dir = Format("out\\many%d-%d-ours-%d", count, over, r);
-                if (!prepare(dir)) return -1.0;
-                return Timed([&] { return UnpackOurs(archive.c_str(), dir, r == o.reps - 1); });
-            },
-            bare("bare", how)};
-        if (over) runs.push_back(bare("inplace", BareWrite::InPlace));
-        const TurnTimes t = TimeInTurns(o.reps, runs, o.budgetS);
+        const TurnTimes t = TimeInTurns(
+            o.reps,
+            {[&](int r) {
+                 const std::string dir = Format("out\\many%d-%d-ours-%d", count, over, r);
+                 if (!prepare(dir)) return -1.0;
+                 return Timed([&] { return UnpackOurs(archive.c_str(), dir, r == o.reps - 1); });
+             },
+             bare("bare", how)},
+            o.budgetS);
+        // The loop in place is context, and no replacement can match it: once shows it.
+        const TurnTimes inPlace =
+            over ? TimeInTurns(1, {bare("inplace", BareWrite::InPlace)}, o.budgetS) : TurnTimes{};
         const double oursRate = EntriesPerMs(t, 0, count, o.budgetS);
         const double bareRate = EntriesPerMs(t, 1, count, o.budgetS);
         const double ratio = bareRate > 0 ? oursRate / bareRate : 0;
@@ -92,14 +95,12 @@ void ManyToFiles(const Options& o, Report& report, bool over) {
                    Format("%s: %s", reference, SideFigure(t, 1, count, o.budgetS).c_str()),
                    Format("%.2f", ratio), Format(">= %.2f", goal));
         if (over) {
+            const double inPlaceRate = EntriesPerMs(inPlace, 0, count, o.budgetS);
             report.Row(Format("2   %d entries rewritten in place", count), "(as above)",
-                       "bare loop in place: " + SideFigure(t, 2, count, o.budgetS),
-                       Format("%.2f", EntriesPerMs(t, 2, count, o.budgetS) > 0
-                                          ? oursRate / EntriesPerMs(t, 2, count, o.budgetS)
-                                          : 0),
-                       "context");
+                       "bare loop in place: " + SideFigure(inPlace, 0, count, o.budgetS),
+                       Format("%.2f", inPlaceRate > 0 ? oursRate / inPlaceRate : 0), "context");
         }
-        if (t.OverBudget()) {
+        if (t.OverBudget() || inPlace.OverBudget()) {
             layerOverran = t.reached[0] >= 0;
             overrun = Format("%d entries overran the %d s budget: ", count, o.budgetS);
             overrun += t.reached[0] >= 0 ? Format("the layer did %d", t.reached[0])
