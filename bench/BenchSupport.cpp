@@ -117,7 +117,7 @@ bool AnyFailed() { return g_failed; }
 void Report::Row(const std::string& figure, const std::string& ours, const std::string& reference,
                  const std::string& ratio, const std::string& goal) {
     m_rows.push_back({figure, ours, reference, ratio, goal});
-    // A full run takes half an hour: each figure shows as it comes, the table at the end.
+    // A full run takes a quarter of an hour: each figure shows as it comes, the table at the end.
     std::printf("bench: %s | %s | %s | %s | %s\n", figure.c_str(), ours.c_str(),
                 reference.c_str(), ratio.c_str(), goal.c_str());
     std::fflush(stdout);
