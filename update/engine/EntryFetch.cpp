@@ -23,7 +23,9 @@ bool SameFile(const KeptEntry& kept, ULONGLONG size, uint32_t crc, const uint8_t
 class RangesListener : public FetchListener {
 public:
     RangesListener(FetchListener& outer, uint64_t total) : m_outer(outer), m_total(total) {}
-    bool IsStopping() const override { return m_outer.IsStopping(); }
+    // The archive comes whole after all: the other ranges' bytes are not wanted either.
+    void Abandon() { m_abandoned = true; }
+    bool IsStopping() const override { return m_abandoned || m_outer.IsStopping(); }
     void SetProgress(DWORD, DWORD) override {}
     void Starting(const Piece*) override {}
     void Ended() override {}
@@ -40,6 +42,7 @@ private:
     const uint64_t m_total;
     std::mutex m_lock;
     uint64_t m_done = 0;
+    std::atomic<bool> m_abandoned{false};
 };
 
 class OneRange : public FetchListener {
@@ -318,9 +321,12 @@ DWORD WINAPI EntryFetch::FetchParts(LPVOID self) {
     // The download moniker wants COM on the thread that calls it.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     for (size_t i; (i = fetch->m_nextPart++) < fetch->m_parts.size();) {
-        if (fetch->m_c.listener.IsStopping()) break;
+        if (fetch->m_ranges->IsStopping()) break;
         OneRange one(*fetch->m_ranges);
-        fetch->FetchPart(fetch->m_parts[i], one);
+        Part& part = fetch->m_parts[i];
+        fetch->FetchPart(part, one);
+        if (part.verdict == RangeVerdict::Changed || part.verdict == RangeVerdict::CutShort)
+            fetch->m_ranges->Abandon();
     }
     if (SUCCEEDED(com)) CoUninitialize();
     return 0;
