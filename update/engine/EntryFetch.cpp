@@ -13,11 +13,6 @@ namespace {
 // Directory parts asked for beyond the first: a directory longer than that is damage.
 constexpr int kMostTailRounds = 3;
 
-bool SameFile(const KeptEntry& kept, ULONGLONG size, uint32_t crc, const uint8_t* sha) {
-    if (size != kept.size) return false;
-    return kept.keyed ? std::memcmp(sha, kept.sha256, kSha256Bytes) == 0 : crc == kept.crc32;
-}
-
 // Hears the downloads of the ranges, which run at once: the bar shows them together, sized
 // to what the ranges carry.
 class RangesListener : public FetchListener {
@@ -230,7 +225,8 @@ bool EntryFetch::Compare() {
         } else if (!t.localCreationTime) {
             // A creation time only the local header holds would be lost: such an entry comes.
             installed.exists = m_c.io.DigestFile(target, &installed.size, &installed.crc32,
-                                                 m_c.keyed ? installed.sha256 : nullptr);
+                                                 m_c.keyed ? installed.sha256 : nullptr,
+                                                 &kept.identity);
             installed.hashed = m_c.keyed && installed.exists;
             inPlace = IsEntryInPlace(e, installed,
                                      signedEntry != nullptr ? signedEntry->sha256 : nullptr) &&
@@ -240,10 +236,6 @@ bool EntryFetch::Compare() {
             m_fetch[i] = true;
             continue;
         }
-        kept.size = installed.size;
-        kept.crc32 = installed.crc32;
-        kept.keyed = m_c.keyed;
-        std::memcpy(kept.sha256, installed.sha256, sizeof kept.sha256);
         kept.attributes = t.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
         // Extraction reads the entry's time as local time.
         if (!LocalFileTimeToFileTime(&t.dosTime, &kept.time)) kept.time = FILETIME{};
@@ -486,14 +478,11 @@ bool SettleKeptEntries(const ByEntries& byEntries, UpdateIo& io,
         if (kept.verdict == EntryVerdict::Written && kept.folder) {
             if (!IsFolderAttributes(io.Attributes(target))) return false;
         } else if (kept.verdict == EntryVerdict::Written) {
-            ULONGLONG size = 0;
-            uint32_t crc = 0;
-            uint8_t sha[kSha256Bytes] = {};
+            FileIdentity now;
             // Fetched ahead, the archive was compared before the items in between were
-            // installed: one of them may have replaced the file since.
-            if (!io.DigestFile(target, &size, &crc, kept.keyed ? sha : nullptr) ||
-                !SameFile(kept, size, crc, sha))
-                return false;
+            // installed: one of them may have replaced the file, or something written it,
+            // since. Only the very file read then, never written since, is taken.
+            if (!io.IdentityOf(target, &now) || !(now == kept.identity)) return false;
             io.SetAttributes(target, kept.attributes);
             // As extraction, which leaves an entry without a time as it finds it.
             if (kept.time.dwLowDateTime != 0 || kept.time.dwHighDateTime != 0)
