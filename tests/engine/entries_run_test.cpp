@@ -22,7 +22,9 @@ namespace {
 class RangeWorld : public SystemUpdateIo {
 public:
     std::string served;
-    std::map<int, std::string> faults;  // "200", "changed", "cut", "damage", "full", "silent"
+    std::map<int, std::string> faults;  // "200", "changed", "cut", "damage", "full", "silent",
+                                        // "replace" (a kept file, meanwhile)
+    std::string kept;                   // the file "replace" replaces
     std::string asked;                  // per request: "tail", "range" or "whole", spaced
 
     DownloadFacts Download(const char*, const char* path, DownloadStatusCallback& c) override {
@@ -36,6 +38,12 @@ public:
         const std::string fault = faults[++m_requests];
         asked += range.empty() ? " whole" : range[6] == '-' ? " tail" : " range";
         if (fault == "silent") return c.Facts(E_FAIL, false, 0);
+        if (fault == "replace") {
+            DeleteFileA(kept.c_str());
+            FILE* other = std::fopen(kept.c_str(), "wb");
+            std::fputs("another item's file of another size", other);
+            std::fclose(other);
+        }
         const uint64_t total = served.size();
         uint64_t first = 0, last = total - 1;
         const bool part = !range.empty() && fault != "200" && fault != "changed";
@@ -101,11 +109,12 @@ TEST(EntriesRun, OnlyWhatDiffersComesAndEveryDoubtSendsTheArchiveWhole) {
         {"two entries write one file", {}, " tail range range range", true},
         {"nothing goes wrong", {}, " tail range range"},
         {"the directory's answer is the whole file", {{1, "200"}}, " tail"},
-        {"the archive changed before an entry", {{2, "changed"}}, " tail range range whole"},
+        {"the archive changed before an entry", {{2, "changed"}}, " tail range whole"},
         {"a 200 to a range", {{3, "200"}}, " tail range range whole"},
         {"a range cut short goes on", {{2, "cut"}}, " tail range range range"},
-        {"a range cut short twice", {{2, "cut"}, {3, "cut"}}, " tail range range range whole"},
+        {"a range cut short twice", {{2, "cut"}, {3, "cut"}}, " tail range range whole"},
         {"a damaged entry", {{3, "damage"}}, " tail range range whole"},
+        {"a kept file replaced before it is settled", {{2, "replace"}}, " tail range range | whole"},
         {"a full disk waits", {{2, "full"}}, " tail range range | tail range range"},
         {"no answer to a range waits", {{3, "silent"}}, " tail range range | tail range range"},
     };
@@ -118,6 +127,7 @@ TEST(EntriesRun, OnlyWhatDiffersComesAndEveryDoubtSendsTheArchiveWhole) {
         ASSERT_TRUE(WriteArchive(folder + "\\served.zip", served));
         world.served = ReadAll(folder + "\\served.zip");
         world.faults = row.faults;
+        world.kept = folder + "\\e4.bin";
         for (int i = 0; i < 12; ++i) {
             if (i == 2 || i == 7) continue;
             if (i == 3 && row.twice) served[3].data = Noise(99);

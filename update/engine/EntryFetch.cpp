@@ -13,17 +13,14 @@ namespace {
 // Directory parts asked for beyond the first: a directory longer than that is damage.
 constexpr int kMostTailRounds = 3;
 
-bool SameFile(const KeptEntry& kept, ULONGLONG size, uint32_t crc, const uint8_t* sha) {
-    if (size != kept.size) return false;
-    return kept.keyed ? std::memcmp(sha, kept.sha256, kSha256Bytes) == 0 : crc == kept.crc32;
-}
-
 // Hears the downloads of the ranges, which run at once: the bar shows them together, sized
 // to what the ranges carry.
 class RangesListener : public FetchListener {
 public:
     RangesListener(FetchListener& outer, uint64_t total) : m_outer(outer), m_total(total) {}
-    bool IsStopping() const override { return m_outer.IsStopping(); }
+    // The archive comes whole after all: the other ranges' bytes are not wanted either.
+    void Abandon() { m_abandoned = true; }
+    bool IsStopping() const override { return m_abandoned || m_outer.IsStopping(); }
     void SetProgress(DWORD, DWORD) override {}
     void Starting(const Piece*) override {}
     void Ended() override {}
@@ -40,6 +37,7 @@ private:
     const uint64_t m_total;
     std::mutex m_lock;
     uint64_t m_done = 0;
+    std::atomic<bool> m_abandoned{false};
 };
 
 class OneRange : public FetchListener {
@@ -227,7 +225,8 @@ bool EntryFetch::Compare() {
         } else if (!t.localCreationTime) {
             // A creation time only the local header holds would be lost: such an entry comes.
             installed.exists = m_c.io.DigestFile(target, &installed.size, &installed.crc32,
-                                                 m_c.keyed ? installed.sha256 : nullptr);
+                                                 m_c.keyed ? installed.sha256 : nullptr,
+                                                 &kept.identity);
             installed.hashed = m_c.keyed && installed.exists;
             inPlace = IsEntryInPlace(e, installed,
                                      signedEntry != nullptr ? signedEntry->sha256 : nullptr) &&
@@ -237,10 +236,6 @@ bool EntryFetch::Compare() {
             m_fetch[i] = true;
             continue;
         }
-        kept.size = installed.size;
-        kept.crc32 = installed.crc32;
-        kept.keyed = m_c.keyed;
-        std::memcpy(kept.sha256, installed.sha256, sizeof kept.sha256);
         kept.attributes = t.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
         // Extraction reads the entry's time as local time.
         if (!LocalFileTimeToFileTime(&t.dosTime, &kept.time)) kept.time = FILETIME{};
@@ -318,9 +313,12 @@ DWORD WINAPI EntryFetch::FetchParts(LPVOID self) {
     // The download moniker wants COM on the thread that calls it.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     for (size_t i; (i = fetch->m_nextPart++) < fetch->m_parts.size();) {
-        if (fetch->m_c.listener.IsStopping()) break;
+        if (fetch->m_ranges->IsStopping()) break;
         OneRange one(*fetch->m_ranges);
-        fetch->FetchPart(fetch->m_parts[i], one);
+        Part& part = fetch->m_parts[i];
+        fetch->FetchPart(part, one);
+        if (part.verdict == RangeVerdict::Changed || part.verdict == RangeVerdict::CutShort)
+            fetch->m_ranges->Abandon();
     }
     if (SUCCEEDED(com)) CoUninitialize();
     return 0;
@@ -480,14 +478,11 @@ bool SettleKeptEntries(const ByEntries& byEntries, UpdateIo& io,
         if (kept.verdict == EntryVerdict::Written && kept.folder) {
             if (!IsFolderAttributes(io.Attributes(target))) return false;
         } else if (kept.verdict == EntryVerdict::Written) {
-            ULONGLONG size = 0;
-            uint32_t crc = 0;
-            uint8_t sha[kSha256Bytes] = {};
+            FileIdentity now;
             // Fetched ahead, the archive was compared before the items in between were
-            // installed: one of them may have replaced the file since.
-            if (!io.DigestFile(target, &size, &crc, kept.keyed ? sha : nullptr) ||
-                !SameFile(kept, size, crc, sha))
-                return false;
+            // installed: one of them may have replaced the file, or something written it,
+            // since. Only the very file read then, never written since, is taken.
+            if (!io.IdentityOf(target, &now) || !(now == kept.identity)) return false;
             io.SetAttributes(target, kept.attributes);
             // As extraction, which leaves an entry without a time as it finds it.
             if (kept.time.dwLowDateTime != 0 || kept.time.dwHighDateTime != 0)

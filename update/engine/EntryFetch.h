@@ -27,12 +27,8 @@ struct KeptEntry {
     int32_t index = 0;
     EntryVerdict verdict = EntryVerdict::Written;  // or UnsafeName, TooLong: by the name rule
     bool folder = false;
-    std::string target;  // where it goes, for Written
-    // What the installed file was found to be (a file that is in place).
-    ULONGLONG size = 0;
-    uint32_t crc32 = 0;
-    bool keyed = false;
-    uint8_t sha256[kSha256Bytes] = {};
+    std::string target;     // where it goes, for Written
+    FileIdentity identity;  // of the installed file found to be the entry
     DWORD attributes = 0;  // as extracting the entry would leave them
     FILETIME time = {};    // all three times as extracting would set them, UTC
 };
@@ -43,10 +39,11 @@ struct ByEntries {
     uint64_t fetched = 0;  // the bytes of the ranges fetched
 };
 
-// Settles the kept entries in verdicts (sized to count): a file still as the fetch found it
-// gets the entry's attributes and times and is Written, a folder that still exists is
-// Written, the others take their verdict. False when a file or folder is not as found any
-// more (another item replaced it meanwhile): the archive must then come whole.
+// Settles the kept entries in verdicts (sized to count): a file that is still the very file
+// the fetch read (its identity) gets the entry's attributes and times and is Written, a
+// folder that still exists is Written, the others take their verdict. False when a file or
+// folder is not as found any more (another item replaced it meanwhile, something wrote it):
+// the archive must then come whole.
 bool SettleKeptEntries(const ByEntries& byEntries, UpdateIo& io,
                        std::vector<EntryVerdict>& verdicts);
 

@@ -16,13 +16,43 @@ constexpr DWORD kPortion = 1 << 20;
 
 }  // namespace
 
-bool SystemUpdateIo::DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32,
-                                uint8_t* sha256) {
+bool operator==(const FileIdentity& a, const FileIdentity& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+namespace {
+
+ScopedHandle OpenToRead(const char* path) {
     // Others may read and even replace it meanwhile: what is read is what is judged.
-    ScopedHandle in(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return ScopedHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool Identify(HANDLE file, FileIdentity* identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->indexHigh = info.nFileIndexHigh;
+    identity->indexLow = info.nFileIndexLow;
+    identity->sizeHigh = info.nFileSizeHigh;
+    identity->sizeLow = info.nFileSizeLow;
+    identity->written = info.ftLastWriteTime;
+    return true;
+}
+
+}  // namespace
+
+bool SystemUpdateIo::IdentityOf(const char* path, FileIdentity* identity) {
+    const ScopedHandle file = OpenToRead(path);
+    return file.IsValid() && Identify(file, identity);
+}
+
+bool SystemUpdateIo::DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32,
+                                uint8_t* sha256, FileIdentity* identity) {
+    const ScopedHandle in = OpenToRead(path);
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kPortion]);
-    if (!in.IsValid() || buffer == nullptr) return false;
+    if (!in.IsValid() || buffer == nullptr || (identity != nullptr && !Identify(in, identity)))
+        return false;
     std::unique_ptr<Sha256> hash(sha256 != nullptr ? new (std::nothrow) Sha256 : nullptr);
     if (sha256 != nullptr && (hash == nullptr || !hash->IsValid())) return false;
     uLong crc = ::crc32(0, Z_NULL, 0);

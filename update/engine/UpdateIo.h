@@ -42,6 +42,15 @@ public:
     }
 };
 
+// What tells a file from any other, and from itself written again: the volume, its index on
+// it (a file put in place by a rename has another), its size and its last write time.
+struct FileIdentity {
+    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+    DWORD sizeHigh = 0, sizeLow = 0;
+    FILETIME written = {};
+};
+bool operator==(const FileIdentity& a, const FileIdentity& b);
+
 // Move, Attributes and SetAttributes (ReplaceCalls) act on the installation folder's files.
 class UpdateIo : public ReplaceCalls {
 public:
@@ -96,11 +105,17 @@ public:
 
     // For fetching archives by entries (EntryFetch.h); these answer false here, which sends
     // every archive whole.
-    // One read of the file at path for its size and, each when not null, CRC-32 and SHA-256;
-    // false when it cannot be read whole (none there, a folder, held by another program).
-    virtual bool DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32,
-                            uint8_t* sha256) {
-        (void)path, (void)size, (void)crc32, (void)sha256;
+    // One read of the file at path for its size and, each when not null, CRC-32, SHA-256 and
+    // the identity of the file read; false when it cannot be read whole (none there, a
+    // folder, held by another program).
+    virtual bool DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32, uint8_t* sha256,
+                            FileIdentity* identity = nullptr) {
+        (void)path, (void)size, (void)crc32, (void)sha256, (void)identity;
+        return false;
+    }
+    // The identity of the file at path; false when it cannot be opened.
+    virtual bool IdentityOf(const char* path, FileIdentity* identity) {
+        (void)path, (void)identity;
         return false;
     }
     // The length bytes of the file at path from offset on; false when not all could be read.
@@ -154,7 +169,9 @@ public:
     InstalledKey ReadInstalledKey(const char* installDir) override;
     bool PinRelease(const PublicKey& key, DWORD serial) override;
     void ForgetPinnedRelease() override;
-    bool DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32, uint8_t* sha256) override;
+    bool DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32, uint8_t* sha256,
+                    FileIdentity* identity = nullptr) override;
+    bool IdentityOf(const char* path, FileIdentity* identity) override;
     bool ReadPart(const char* path, ULONGLONG offset, size_t length, std::string* bytes) override;
     bool Place(const char* from, ULONGLONG length, const char* to, ULONGLONG offset) override;
 };
