@@ -54,37 +54,42 @@ def release(download_mb, archives, link_kib, drop_kib, signed, line):
     link_kib KiB/s and as paced-cut.bin over one that also drops; the small files, big.zip
     and the whole-run releases from the archives folder, a range only as "bytes=N-" (so that
     Update.exe fetches every archive whole); figure 14's archive of each version as
-    /Torvel/entries-VERSION/Torvel/entries.zip, with every range (fetched by entries); the
+    /Torvel/entries-VERSION/Torvel/entries.zip, with every range (fetched by entries), and
+    as /Torvel/whole-VERSION/Torvel/entries.zip with "bytes=N-" alone (fetched whole); the
     release manifest updatebench signs into the signed folder; as /Torvel/~sent/N/NAME, how
     many answers the line's server (line[0], once it runs) gave for NAME and their bodies'
     bytes ("answers bytes"); anything else is missing."""
     big = Served(os.urandom(download_mb * 1024 * 1024))
     links = {"cut.bin": dict(drop_every=drop_kib * 1024), "paced.bin": dict(rate=link_kib * 1024),
              "paced-cut.bin": dict(rate=link_kib * 1024, drop_every=drop_kib * 1024)}
-    generated = {}
+    generated, read = {}, {}
 
-    def from_archives(path, **how):
-        if path not in generated:
-            with open(path, "rb") as f:
-                generated[path] = Served(f.read(), **how)
-        return generated[path]
+    def from_archives(path, any_range=False):
+        if (path, any_range) not in generated:
+            if path not in read:
+                with open(path, "rb") as f:
+                    read[path] = f.read()
+            generated[path, any_range] = Served(read[path], any_range=any_range)
+        return generated[path, any_range]
 
     # Figure 14's archives are read now: read in a run's first request, they would delay it.
     entries = os.path.join(archives, "entries")
     for version in os.listdir(entries) if os.path.isdir(entries) else ():
-        from_archives(os.path.join(entries, version), any_range=True)
+        for any_range in (False, True):
+            from_archives(os.path.join(entries, version), any_range)
 
     def resolve(name):
         if name.startswith("~sent/") and line:
             asked = name.split("/", 2)[-1]
             sent = [b for n, _, _, b in list(line[0].ranges) if n == asked]
             return Served(("%d %d\n" % (len(sent), sum(sent))).encode())
-        version, _, listed = name.partition("/Torvel/")
-        if version.startswith("entries-") and listed == "entries.zip":
-            path = os.path.join(entries, version[len("entries-"):] + ".zip")
-            if not (version[8:].isalnum() and os.path.isfile(path)):
+        folder, _, listed = name.partition("/Torvel/")
+        kind, _, version = folder.partition("-")
+        if kind in ("entries", "whole") and listed == "entries.zip":
+            path = os.path.join(entries, version + ".zip")
+            if not (version.isalnum() and os.path.isfile(path)):
                 return None
-            return from_archives(path, any_range=True)
+            return from_archives(path, any_range=kind == "entries")
         if name == "big.bin":
             return big
         if name in links:
