@@ -33,7 +33,7 @@ struct Options {
     int linePort = 0;
     int lineRttMs = 60;
     int lineKib = 2048;
-    // Repetitions of the runs over that line (figures 11, 12 and 14): its server paces every
+    // Repetitions of the long runs over that line (figures 11 and 12): its server paces every
     // byte, which leaves runs within 1.5% of each other, and each takes up to a minute.
     int lineReps = 1;
     std::string serverFolder;  // below the server's root, ending in "/": what a run is served

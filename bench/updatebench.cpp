@@ -12,7 +12,8 @@
 //        --line-files N --line-mb N (the release over a player's line)
 //        --small-files N --small-kib N (the small-file release over the same line)
 // --line-port N --line-rtt-ms N --line-kib N: the server standing for a player's line, and
-// the line it stands for (figure 12); --line-reps N: repetitions of the runs over it.
+// the line it stands for (figure 12); --line-reps N: repetitions of the long runs over it
+// (figures 11 and 12).
 // With --port, the download figures fetch "Torvel\big.bin" and "Torvel\r###.bin|zip" from
 // the loopback server on that port (bench/run_bench.py serves them). With --kit too (a
 // folder holding Update.exe and the stand-in lobby as Quillon.exe), whole runs of
