@@ -84,6 +84,7 @@ private:
     void FetchPart(Part& part, FetchListener& listener, bool again = true);
     static DWORD WINAPI FetchParts(LPVOID self);
     bool FetchRanges();
+    void Drop(const Part& part);
     void DropParts();
     bool CheckFetched(const char* copy);
 
@@ -123,11 +124,10 @@ bool EntryFetch::ReadDirectory(const char* tailPath, const DownloadFacts& facts)
     m_total = facts.rangeTotal;
     m_result.answer.archiveBytes = m_total;
     const uint64_t first = facts.rangeFirst;
-    const ByteRange asked{first, m_total - 1};
+    const RangeVerdict tail = JudgeRange({first, m_total - 1}, m_total, m_validator, facts);
     if (!facts.rangeGiven || m_total == 0 || facts.rangeLast + 1 != m_total ||
-        JudgeRange(asked, m_total, m_validator, facts) != RangeVerdict::Whole) {
-        if (facts.rangeGiven && JudgeRange(asked, m_total, m_validator, facts) ==
-                                    RangeVerdict::CutShort) {
+        tail != RangeVerdict::Whole) {
+        if (facts.rangeGiven && tail == RangeVerdict::CutShort) {
             Wait(WaitReason::Incomplete);
         } else {
             Whole(WholeBecause::NoRanges);
@@ -163,10 +163,7 @@ bool EntryFetch::ReadDirectory(const char* tailPath, const DownloadFacts& facts)
                            m_c.io.ReadPart(path, 0, static_cast<size_t>(more.range.last + 1 -
                                                                         more.range.first),
                                            &bytes);
-        if (!more.file.empty()) {
-            if (m_c.pieces.PathOf(more.file, path)) m_c.io.Delete(path);
-            m_c.pieces.Release(more.file);
-        }
+        Drop(more);
         if (more.verdict == RangeVerdict::Changed) return Whole(WholeBecause::Changed), false;
         if (more.verdict == RangeVerdict::CutShort) return Whole(WholeBecause::CutShort), false;
         if (more.verdict != RangeVerdict::Whole) return WaitFor(more), false;
@@ -301,8 +298,7 @@ void EntryFetch::FetchPart(Part& part, FetchListener& listener, bool again) {
     if (rest.verdict == RangeVerdict::Whole &&
         !m_c.io.Append(restPath, rest.range.last + 1 - rest.range.first, path))
         rest.verdict = RangeVerdict::NotStored;
-    m_c.io.Delete(restPath);
-    m_c.pieces.Release(rest.file);
+    Drop(rest);
     part.verdict = rest.verdict;
     part.status = rest.status;
     part.stalled = rest.stalled;
@@ -362,12 +358,15 @@ bool EntryFetch::FetchRanges() {
     return true;
 }
 
+void EntryFetch::Drop(const Part& part) {
+    if (part.file.empty()) return;
+    char path[kPathSize];
+    if (m_c.pieces.PathOf(part.file, path)) m_c.io.Delete(path);
+    m_c.pieces.Release(part.file);
+}
+
 void EntryFetch::DropParts() {
-    for (const Part& part : m_parts) {
-        char path[kPathSize];
-        if (m_c.pieces.PathOf(part.file, path)) m_c.io.Delete(path);
-        m_c.pieces.Release(part.file);
-    }
+    for (const Part& part : m_parts) Drop(part);
     m_parts.clear();
 }
 

@@ -23,9 +23,10 @@ void FormatStatusLine(const char* name, char (&out)[kStatusLineSize]) {
 }
 
 void FormatCompareLine(const char* name, char (&out)[kStatusLineSize]) {
-    char full[kStatusLineSize + 64];
-    std::snprintf(full, sizeof full, "正在比较文件 %s", name);
-    CutInto(full, out);
+    // The download line with its verb changed: both are cut alike.
+    FormatStatusLine(name, out);
+    static const char kComparing[] = "正在比较文件";
+    std::memcpy(out, kComparing, sizeof kComparing - 1);
 }
 
 void FormatWaitLine(WaitReason why, DWORD status, const char* name, char (&out)[kStatusLineSize]) {
