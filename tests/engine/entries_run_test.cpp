@@ -104,7 +104,7 @@ TEST(EntriesRun, OnlyWhatDiffersComesAndEveryDoubtSendsTheArchiveWhole) {
         const char* fault;
         std::map<int, std::string> faults;
         const char* asked;
-        bool twice = false;  // a last entry writes e3.bin again, its file holding that one
+        bool twice = false;  // a last entry writes e3.bin again (E3.BIN), its file holding it
     } rows[] = {
         {"two entries write one file", {}, " tail range range range", true},
         {"nothing goes wrong", {}, " tail range range"},
@@ -123,7 +123,7 @@ TEST(EntriesRun, OnlyWhatDiffersComesAndEveryDoubtSendsTheArchiveWhole) {
         SetCurrentDirectoryA(folder.c_str());
         RangeWorld world;
         std::vector<ArchiveEntry> served = entries;
-        if (row.twice) served.emplace_back("e3.bin", Noise(99), 0);
+        if (row.twice) served.emplace_back("E3.BIN", Noise(99), 0);  // the same file
         ASSERT_TRUE(WriteArchive(folder + "\\served.zip", served));
         world.served = ReadAll(folder + "\\served.zip");
         world.faults = row.faults;
@@ -162,6 +162,76 @@ TEST(EntriesRun, OnlyWhatDiffersComesAndEveryDoubtSendsTheArchiveWhole) {
         gone.fFlags = FOF_NO_UI;
         SHFileOperationA(&gone);
     }
+}
+
+TEST(EntriesRun, AKeptFileIsSettledOnlyWhenItIsTheVeryFileRead) {
+    // The file is read (DigestFile takes its identity), something may happen to it, and then
+    // it is settled with the entry's attributes and times.
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string path = std::string(temp) + "settle-file.bin";
+    const FILETIME stamp = {0x12345600, 0x01D00000}, none = {};
+    const struct {
+        const char* meanwhile;  // "", "replaced", "gone"
+        DWORD attributes;
+        FILETIME time;
+        bool settled;
+    } rows[] = {
+        {"", FILE_ATTRIBUTE_ARCHIVE, stamp, true},
+        {"", 0, stamp, true},                       // no attributes: a plain file
+        {"", FILE_ATTRIBUTE_HIDDEN, none, true},    // no time: the file's own stays
+        {"replaced", FILE_ATTRIBUTE_ARCHIVE, stamp, false},
+        {"gone", FILE_ATTRIBUTE_ARCHIVE, stamp, false},
+    };
+    for (const auto& row : rows) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        FILE* out = std::fopen(path.c_str(), "wb");
+        std::fputs("kept", out);
+        std::fclose(out);
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        SystemUpdateIo io;
+        ULONGLONG size = 0;
+        uint32_t crc = 0;
+        FileIdentity read;
+        ASSERT_TRUE(io.DigestFile(path.c_str(), &size, &crc, nullptr, &read));
+        WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &before);
+        const std::string meanwhile = row.meanwhile;
+        if (meanwhile == "replaced") {
+            const std::string other = path + ".new";
+            out = std::fopen(other.c_str(), "wb");
+            std::fputs("kept", out);
+            std::fclose(out);
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            // The same size and time: only its index tells it from the file read.
+            HANDLE file = CreateFileA(other.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+            SetFileTime(file, nullptr, nullptr, &before.ftLastWriteTime);
+            CloseHandle(file);
+            ASSERT_TRUE(MoveFileExA(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+            GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &before);
+        }
+        if (meanwhile == "gone") {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+        EXPECT_EQ(row.settled, io.SettleFile(path.c_str(), read, row.attributes, row.time))
+            << meanwhile;
+        if (meanwhile == "gone") continue;
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &after);
+        const FILETIME expected = !row.settled || row.time.dwHighDateTime == 0
+                                      ? before.ftLastWriteTime
+                                      : row.time;
+        EXPECT_EQ(0, CompareFileTime(&expected, &after.ftLastWriteTime)) << meanwhile;
+        // A plain file reads as FILE_ATTRIBUTE_ARCHIVE on some systems, NORMAL on others.
+        const DWORD plain = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
+        EXPECT_EQ((row.settled ? row.attributes : before.dwFileAttributes) & ~plain,
+                  after.dwFileAttributes & ~plain)
+            << meanwhile << " " << row.attributes;
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
 }
 
 }  // namespace

@@ -10,6 +10,16 @@
 
 namespace {
 
+// A path as the file system compares names: case ignored. One that cannot be read in the
+// code page meets every other such one, and such entries all come.
+std::wstring FoldedName(const char* path) {
+    wchar_t wide[kPathSize];
+    const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, kPathSize);
+    if (n <= 1) return std::wstring();
+    CharUpperBuffW(wide, static_cast<DWORD>(n - 1));
+    return std::wstring(wide, static_cast<size_t>(n - 1));
+}
+
 // Directory parts asked for beyond the first: a directory longer than that is damage.
 constexpr int kMostTailRounds = 3;
 
@@ -240,21 +250,25 @@ bool EntryFetch::Compare() {
     }
     // Entries that write one file are written in turn, the last one staying: the file matches
     // at most one of them, so every one of them comes, and the walk writes them as unpacking
-    // would.
+    // would. Names meet as the file system meets them.
+    std::vector<std::pair<std::wstring, size_t>> written;
+    for (size_t j = 0; j < tail.size(); ++j) {
+        char target[kPathSize];
+        if (BuildEntryTarget(m_c.installDir, tail[j].name, target))
+            written.emplace_back(FoldedName(target), j);
+    }
+    std::sort(written.begin(), written.end());
+    std::vector<bool> shared(tail.size(), false);
+    for (size_t j = 1; j < written.size(); ++j)
+        if (written[j].first == written[j - 1].first)
+            shared[written[j].second] = shared[written[j - 1].second] = true;
     for (size_t k = 0; k < m_by->kept.size();) {
-        const KeptEntry& kept = m_by->kept[k];
-        bool shared = false;
-        for (size_t j = 0; j < tail.size() && kept.verdict == EntryVerdict::Written; ++j) {
-            char other[kPathSize];
-            shared = shared || (j != static_cast<size_t>(kept.index) &&
-                                BuildEntryTarget(m_c.installDir, tail[j].name, other) &&
-                                lstrcmpiA(other, kept.target.c_str()) == 0);
-        }
-        if (!shared) {
+        const size_t index = static_cast<size_t>(m_by->kept[k].index);
+        if (m_by->kept[k].verdict != EntryVerdict::Written || !shared[index]) {
             ++k;
             continue;
         }
-        m_fetch[static_cast<size_t>(kept.index)] = true;
+        m_fetch[index] = true;
         m_by->kept.erase(m_by->kept.begin() + static_cast<std::ptrdiff_t>(k));
     }
     return true;
@@ -477,15 +491,11 @@ bool SettleKeptEntries(const ByEntries& byEntries, UpdateIo& io,
         if (kept.verdict == EntryVerdict::Written && kept.folder) {
             if (!IsFolderAttributes(io.Attributes(target))) return false;
         } else if (kept.verdict == EntryVerdict::Written) {
-            FileIdentity now;
             // Fetched ahead, the archive was compared before the items in between were
             // installed: one of them may have replaced the file, or something written it,
-            // since. Only the very file read then, never written since, is taken.
-            if (!io.IdentityOf(target, &now) || !(now == kept.identity)) return false;
-            io.SetAttributes(target, kept.attributes);
-            // As extraction, which leaves an entry without a time as it finds it.
-            if (kept.time.dwLowDateTime != 0 || kept.time.dwHighDateTime != 0)
-                io.StampTimes(target, kept.time);
+            // since. Only the very file read then, never written since, is taken; an entry
+            // without a time leaves the file's as extraction does.
+            if (!io.SettleFile(target, kept.identity, kept.attributes, kept.time)) return false;
         }
         verdicts[static_cast<size_t>(kept.index)] = kept.verdict;
     }

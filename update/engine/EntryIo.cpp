@@ -42,9 +42,22 @@ bool Identify(HANDLE file, FileIdentity* identity) {
 
 }  // namespace
 
-bool SystemUpdateIo::IdentityOf(const char* path, FileIdentity* identity) {
-    const ScopedHandle file = OpenToRead(path);
-    return file.IsValid() && Identify(file, identity);
+bool SystemUpdateIo::SettleFile(const char* path, const FileIdentity& identity,
+                                DWORD attributes, const FILETIME& stamp) {
+    // One handle for the check and the change, so that nothing comes between them; it asks
+    // for no more than attributes, so a reader or a read-only file does not stand in the way.
+    const ScopedHandle file(CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    FileIdentity now;
+    if (!file.IsValid() || !Identify(file, &now) || !(now == identity)) return false;
+    FILE_BASIC_INFO basic = {};
+    basic.CreationTime.LowPart = stamp.dwLowDateTime;
+    basic.CreationTime.HighPart = static_cast<LONG>(stamp.dwHighDateTime);
+    basic.LastAccessTime = basic.LastWriteTime = basic.CreationTime;  // zero: left as they are
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    return true;
 }
 
 bool SystemUpdateIo::DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32,

@@ -113,9 +113,12 @@ public:
         (void)path, (void)size, (void)crc32, (void)sha256, (void)identity;
         return false;
     }
-    // The identity of the file at path; false when it cannot be opened.
-    virtual bool IdentityOf(const char* path, FileIdentity* identity) {
-        (void)path, (void)identity;
+    // Gives the file at path attributes (none: FILE_ATTRIBUTE_NORMAL) and, unless stamp is
+    // zero, all three times, when it is still the very file identity names; false, nothing
+    // changed, when it is another or cannot be opened.
+    virtual bool SettleFile(const char* path, const FileIdentity& identity, DWORD attributes,
+                            const FILETIME& stamp) {
+        (void)path, (void)identity, (void)attributes, (void)stamp;
         return false;
     }
     // The length bytes of the file at path from offset on; false when not all could be read.
@@ -171,7 +174,8 @@ public:
     void ForgetPinnedRelease() override;
     bool DigestFile(const char* path, ULONGLONG* size, uint32_t* crc32, uint8_t* sha256,
                     FileIdentity* identity = nullptr) override;
-    bool IdentityOf(const char* path, FileIdentity* identity) override;
+    bool SettleFile(const char* path, const FileIdentity& identity, DWORD attributes,
+                    const FILETIME& stamp) override;
     bool ReadPart(const char* path, ULONGLONG offset, size_t length, std::string* bytes) override;
     bool Place(const char* from, ULONGLONG length, const char* to, ULONGLONG offset) override;
 };
