@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -10,14 +11,25 @@
 
 namespace {
 
-// A path as the file system compares names: case ignored. One that cannot be read in the
-// code page meets every other such one, and such entries all come.
-std::wstring FoldedName(const char* path) {
+// A path as the file system compares names, case ignored: its characters upper-cased, their
+// bytes as the key (only equality counts). One that cannot be read in the code page meets
+// every other such one, and such entries all come.
+std::string FoldedName(const char* path) {
     wchar_t wide[kPathSize];
     const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, kPathSize);
-    if (n <= 1) return std::wstring();
+    if (n <= 1) return std::string();
     CharUpperBuffW(wide, static_cast<DWORD>(n - 1));
-    return std::wstring(wide, static_cast<size_t>(n - 1));
+    return std::string(reinterpret_cast<const char*>(wide),
+                       static_cast<size_t>(n - 1) * sizeof(wchar_t));
+}
+
+struct Named {
+    const std::string* key;
+    size_t index;
+};
+
+int CompareNamed(const void* a, const void* b) {
+    return static_cast<const Named*>(a)->key->compare(*static_cast<const Named*>(b)->key);
 }
 
 // Directory parts asked for beyond the first: a directory longer than that is damage.
@@ -251,20 +263,23 @@ bool EntryFetch::Compare() {
     // Entries that write one file are written in turn, the last one staying: the file matches
     // at most one of them, so every one of them comes, and the walk writes them as unpacking
     // would. Names meet as the file system meets them.
-    std::vector<std::pair<std::wstring, size_t>> written;
+    std::vector<std::string> folded(tail.size());
+    std::vector<Named> written;
     for (size_t j = 0; j < tail.size(); ++j) {
         char target[kPathSize];
-        if (BuildEntryTarget(m_c.installDir, tail[j].name, target))
-            written.emplace_back(FoldedName(target), j);
+        if (!BuildEntryTarget(m_c.installDir, tail[j].name, target)) continue;
+        folded[j] = FoldedName(target);
+        written.push_back({&folded[j], j});
     }
-    std::sort(written.begin(), written.end());
-    std::vector<bool> shared(tail.size(), false);
+    // The C library's sort: the program carries no sort of its own for these.
+    if (!written.empty()) std::qsort(&written[0], written.size(), sizeof(Named), &CompareNamed);
+    std::string shared(tail.size(), '\0');  // a flag an entry
     for (size_t j = 1; j < written.size(); ++j)
-        if (written[j].first == written[j - 1].first)
-            shared[written[j].second] = shared[written[j - 1].second] = true;
+        if (*written[j].key == *written[j - 1].key)
+            shared[written[j].index] = shared[written[j - 1].index] = 1;
     for (size_t k = 0; k < m_by->kept.size();) {
         const size_t index = static_cast<size_t>(m_by->kept[k].index);
-        if (m_by->kept[k].verdict != EntryVerdict::Written || !shared[index]) {
+        if (m_by->kept[k].verdict != EntryVerdict::Written || shared[index] == 0) {
             ++k;
             continue;
         }

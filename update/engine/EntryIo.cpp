@@ -2,6 +2,7 @@
 // checksums, the archive's tail, and assembling the fetched ranges into one file.
 #include <windows.h>
 #include <winioctl.h>
+#include <winternl.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -29,14 +30,26 @@ ScopedHandle OpenToRead(const char* path) {
 }
 
 bool Identify(HANDLE file, FileIdentity* identity) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info)) return false;
-    identity->volume = info.dwVolumeSerialNumber;
-    identity->indexHigh = info.nFileIndexHigh;
-    identity->indexLow = info.nFileIndexLow;
-    identity->sizeHigh = info.nFileSizeHigh;
-    identity->sizeLow = info.nFileSizeLow;
-    identity->written = info.ftLastWriteTime;
+    // The file's index alone, which the system's own call does not give without the volume's.
+    using QueryFile = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                       FILE_INFORMATION_CLASS);
+    const auto query = reinterpret_cast<QueryFile>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+    IO_STATUS_BLOCK status;
+    FILE_INTERNAL_INFORMATION index;
+    FILE_BASIC_INFO basic;
+    LARGE_INTEGER size;
+    if (query == nullptr ||
+        query(file, &status, &index, sizeof index, FileInternalInformation) < 0 ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileSizeEx(file, &size))
+        return false;
+    identity->indexHigh = static_cast<DWORD>(index.IndexNumber.HighPart);
+    identity->indexLow = index.IndexNumber.LowPart;
+    identity->sizeHigh = static_cast<DWORD>(size.HighPart);
+    identity->sizeLow = size.LowPart;
+    identity->written.dwLowDateTime = basic.LastWriteTime.LowPart;
+    identity->written.dwHighDateTime = static_cast<DWORD>(basic.LastWriteTime.HighPart);
     return true;
 }
 

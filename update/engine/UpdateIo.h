@@ -42,10 +42,12 @@ public:
     }
 };
 
-// What tells a file from any other, and from itself written again: the volume, its index on
-// it (a file put in place by a rename has another), its size and its last write time.
+// What tells the file at a path from any other put there, and from itself written again:
+// its index on its volume (a file put in place by a rename has another), its size and its
+// last write time. It is only ever compared for one path, so the volume is left out: asking
+// for it costs more than reading a small file on some systems.
 struct FileIdentity {
-    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+    DWORD indexHigh = 0, indexLow = 0;
     DWORD sizeHigh = 0, sizeLow = 0;
     FILETIME written = {};
 };
