@@ -69,7 +69,11 @@ bool SystemUpdateIo::SettleFile(const char* path, const FileIdentity& identity,
     basic.CreationTime.HighPart = static_cast<LONG>(stamp.dwHighDateTime);
     basic.LastAccessTime = basic.LastWriteTime = basic.CreationTime;  // zero: left as they are
     basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    if (!SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) {
+        // Attributes the system refuses (an archive's bits are anyone's) leave the times.
+        basic.FileAttributes = 0;
+        SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    }
     return true;
 }
 
