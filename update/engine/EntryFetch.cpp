@@ -271,9 +271,10 @@ bool EntryFetch::Compare() {
         folded[j] = FoldedName(target);
         written.push_back({&folded[j], j});
     }
-    // The C library's sort: the program carries no sort of its own for these.
+    // The C library's sort, so the program carries no sort of its own; it moves bytes, so it
+    // sorts pointers to the keys, which stay put.
     if (!written.empty()) std::qsort(&written[0], written.size(), sizeof(Named), &CompareNamed);
-    std::string shared(tail.size(), '\0');  // a flag an entry
+    std::string shared(tail.size(), '\0');  // one flag per entry
     for (size_t j = 1; j < written.size(); ++j)
         if (*written[j].key == *written[j - 1].key)
             shared[written[j].index] = shared[written[j - 1].index] = 1;
