@@ -263,7 +263,9 @@ class UpdateRun(e2e.Installation):
                     self.assertIn(self.read(name), (b"old", data), name)
                 self.assert_run_not_completed()
                 self.assertFalse(os.path.exists(self.path("UpdateClient.txt")), "no record")
-                self.assertEqual([], self.leftovers())
+                # A stop removes its temporary file; a kill can land while the held entry's
+                # is written, and only the next run can sweep that.
+                self.assertLessEqual(len(self.leftovers()), 0 if how == "Esc" else 1)
         # What a kill in the middle of an entry leaves behind.
         self.write("~zp0000ABCD.tmp", b"partial")
         self.write_hand_over([("pack.zip", len(pack), 0, 0)])
