@@ -14,19 +14,21 @@ void CutInto(const char* full, char (&out)[kStatusLineSize]) {
     std::memcpy(out, full, WholeKitCharacters(full, kStatusLineSize - 1));
 }
 
-}  // namespace
-
-void FormatStatusLine(const char* name, char (&out)[kStatusLineSize]) {
+// A verb and the name the line is about, cut alike for every such line.
+void FormatNameLine(const char* verb, const char* name, char (&out)[kStatusLineSize]) {
     char full[kStatusLineSize + 64];
-    std::snprintf(full, sizeof full, "正在下载文件 %s", name);
+    std::snprintf(full, sizeof full, "%s %s", verb, name);
     CutInto(full, out);
 }
 
+}  // namespace
+
+void FormatStatusLine(const char* name, char (&out)[kStatusLineSize]) {
+    FormatNameLine("正在下载文件", name, out);
+}
+
 void FormatCompareLine(const char* name, char (&out)[kStatusLineSize]) {
-    // The download line with its verb changed: both are cut alike.
-    FormatStatusLine(name, out);
-    static const char kComparing[] = "正在比较文件";
-    std::memcpy(out, kComparing, sizeof kComparing - 1);
+    FormatNameLine("正在比较文件", name, out);
 }
 
 void FormatWaitLine(WaitReason why, DWORD status, const char* name, char (&out)[kStatusLineSize]) {
