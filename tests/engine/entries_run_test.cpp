@@ -19,6 +19,13 @@
 namespace {
 
 // The archive's bytes as a static server serves them, a fault on the request so numbered.
+void WriteAll(const std::string& path, const std::string& bytes) {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+}
+
 class RangeWorld : public SystemUpdateIo {
 public:
     std::string served;
@@ -40,9 +47,7 @@ public:
         if (fault == "silent") return c.Facts(E_FAIL, false, 0);
         if (fault == "replace") {
             DeleteFileA(kept.c_str());
-            FILE* other = std::fopen(kept.c_str(), "wb");
-            std::fputs("another item's file of another size", other);
-            std::fclose(other);
+            WriteAll(kept, "another item's file of another size");
         }
         const uint64_t total = served.size();
         uint64_t first = 0, last = total - 1;
@@ -66,9 +71,7 @@ public:
                          BINDSTATUS_DOWNLOADINGDATA, L"") == E_ABORT)
             return c.Facts(E_ABORT, false, 0);
         if (fault == "full") return c.Facts(S_OK, false, 0);
-        FILE* out = std::fopen(path, "wb");
-        std::fwrite(body.data(), 1, body.size(), out);
-        std::fclose(out);
+        WriteAll(path, body);
         return c.Facts(S_OK, true, body.size());
     }
     void Pause(DWORD, HANDLE) override { asked += " |"; }
@@ -131,9 +134,7 @@ TEST(EntriesRun, OnlyWhatDiffersComesAndEveryDoubtSendsTheArchiveWhole) {
         for (int i = 0; i < 12; ++i) {
             if (i == 2 || i == 7) continue;
             if (i == 3 && row.twice) served[3].data = Noise(99);
-            FILE* out = std::fopen((folder + "\\e" + std::to_string(i) + ".bin").c_str(), "wb");
-            std::fwrite(served[i].data.data(), 1, served[i].data.size(), out);
-            std::fclose(out);
+            WriteAll(folder + "\\e" + std::to_string(i) + ".bin", served[i].data);
         }
         auto* items = new UpdateItem[1]();
         std::strcpy(items[0].szName, "pack.zip");
@@ -186,9 +187,7 @@ TEST(EntriesRun, AKeptFileIsSettledOnlyWhenItIsTheVeryFileRead) {
     for (const auto& row : rows) {
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path.c_str());
-        FILE* out = std::fopen(path.c_str(), "wb");
-        std::fputs("kept", out);
-        std::fclose(out);
+        WriteAll(path, "kept");
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
         SystemUpdateIo io;
         ULONGLONG size = 0;
@@ -200,9 +199,7 @@ TEST(EntriesRun, AKeptFileIsSettledOnlyWhenItIsTheVeryFileRead) {
         const std::string meanwhile = row.meanwhile;
         if (meanwhile == "replaced") {
             const std::string other = path + ".new";
-            out = std::fopen(other.c_str(), "wb");
-            std::fputs("kept", out);
-            std::fclose(out);
+            WriteAll(other, "kept");
             SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             // The same size and time: only its index tells it from the file read.
             HANDLE file = CreateFileA(other.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
